@@ -1,0 +1,22 @@
+// ASIO channel numbers are not stored: they follow from the port table, walking the ports in
+// order and counting the channels of every enabled direction.
+#pragma once
+
+#include "Port.h"
+
+struct ChannelTotals {
+    int inputs = 0;
+    int outputs = 0;
+};
+
+struct ChannelLocation {
+    int port = -1;  // -1 = the number maps to no port
+    int channelInPort = 0;
+};
+
+// Channels one port contributes to the ASIO list of a direction.
+int PortInputChannels(const _sPort& port);
+int PortOutputChannels(const _sPort& port);
+
+ChannelTotals CountChannels(const _sPort* ports, int portCount);
+ChannelLocation LocateChannel(const _sPort* ports, int portCount, int channel, bool isInput);

@@ -1,0 +1,384 @@
+#include "Mordane.h"
+
+#include "HardwareDescription.h"
+#include "Text.h"
+
+#include <veloran/DriverClassId.h>
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr wchar_t kPrivateMessageName[] = L"KWTRB352";
+constexpr wchar_t kStartFailedText[] = L"Problem opening audio ports interface!";
+constexpr DWORD kPrivateMessageTimeoutMs = 5000;
+constexpr double kTwo32 = 4294967296.0;
+
+template <class T>
+std::unique_ptr<T[]> AllocateArray(size_t count)
+{
+    return std::unique_ptr<T[]>(new (std::nothrow) T[count]());
+}
+
+}  // namespace
+
+CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey, const CSettingsKey& defaultKey)
+    : CUnknown(outer), hostKey_(hostKey), defaultKey_(defaultKey)
+{
+    knownDevices_.reset(new (std::nothrow) CKnownDeviceTable());
+    ports_ = AllocateArray<_sPort>(kMaxPorts);
+    renderBlocks_ = AllocateArray<uint8_t>(size_t(kMaxPorts) * kBlockBytes);
+    captureBlocks_ = AllocateArray<uint8_t>(size_t(kMaxPorts) * kBlockBytes);
+    startedEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+
+    driverInfo_.asioVersion = 2;
+    driverInfo_.driverVersion = kDriverVersion;
+    CopyToAnsiField(kDriverName, driverInfo_.name, sizeof(driverInfo_.name));
+
+    const bool complete = knownDevices_ && ports_ && renderBlocks_ && captureBlocks_ && startedEvent_.valid();
+    if (result && !complete) *result = E_OUTOFMEMORY;
+}
+
+CMordane::~CMordane()
+{
+    stop();
+    FreeHostBuffers();
+}
+
+HRESULT STDMETHODCALLTYPE CMordane::NonDelegatingQueryInterface(REFIID riid, void** ppv)
+{
+    if (ppv && IsEqualGUID(riid, kVeloranDriverClsid)) {
+        *ppv = static_cast<IASIO*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
+{
+    driverInfo_.sysRef = sysHandle;
+    hostWindow_ = static_cast<HWND>(sysHandle);
+
+    uint32_t storedRate = 0;
+    if (defaultKey_.TryReadDword(L"SampleRate", storedRate) && (storedRate == 44100 || storedRate == 48000)) {
+        settings_.minSampleRate = storedRate;
+        settings_.maxSampleRate = storedRate;
+    }
+
+    if (hostWindow_) {
+        // A timeout keeps a host whose window thread does not answer from hanging init.
+        const UINT message = RegisterWindowMessageW(kPrivateMessageName);
+        DWORD_PTR reply = 0;
+        if (message && SendMessageTimeoutA(hostWindow_, message, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                                           kPrivateMessageTimeoutMs, &reply))
+            ApplyPrivateMessageReply(static_cast<LRESULT>(reply));
+        else
+            ApplyPrivateMessageReply(0);
+    }
+
+    if (defaultDevicesOnly_) SetErrorMessage(HardwareDescription());
+    return ASIOTrue;
+}
+
+void CMordane::ApplyPrivateMessageReply(LRESULT reply)
+{
+    useDefaultDevices_ = reply == kReplyUseDefaultDevices || reply == kReplyDefaultDevicesOnly;
+    defaultDevicesOnly_ = reply == kReplyDefaultDevicesOnly;
+}
+
+void CMordane::SetErrorMessage(const std::wstring& text)
+{
+    CopyToAnsiField(text, driverInfo_.errorMessage, sizeof(driverInfo_.errorMessage));
+}
+
+void STDMETHODCALLTYPE CMordane::getDriverName(char* name)
+{
+    if (name) memcpy(name, driverInfo_.name, sizeof(driverInfo_.name));
+}
+
+long STDMETHODCALLTYPE CMordane::getDriverVersion() { return kDriverVersion; }
+
+void STDMETHODCALLTYPE CMordane::getErrorMessage(char* string)
+{
+    if (string) memcpy(string, driverInfo_.errorMessage, sizeof(driverInfo_.errorMessage));
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::start()
+{
+    running_ = false;
+    if (!hasCallbacks_) return ASE_NotPresent;
+    samplePosition_ = 0.0;
+    systemTime_ = {};
+    bufferIndex_ = 0;
+    if (portCount_ == 0) {
+        running_ = true;
+        return ASE_OK;
+    }
+    // No stream back end can open a device yet: nothing started.
+    SetErrorMessage(kStartFailedText);
+    return ASE_NotPresent;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::stop()
+{
+    running_ = false;
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* numOutputChannels)
+{
+    const ChannelTotals totals = CountChannels(ports_.get(), portCount_);
+    if (numInputChannels) *numInputChannels = totals.inputs;
+    if (numOutputChannels) *numOutputChannels = totals.outputs;
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* outputLatency)
+{
+    if (inputLatency) *inputLatency = 44;
+    if (outputLatency) *outputLatency = 88;
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::getBufferSize(long* minSize, long* maxSize, long* preferredSize,
+                                                    long* granularity)
+{
+    if (minSize) *minSize = settings_.preferredBufferSize;
+    if (maxSize) *maxSize = settings_.preferredBufferSize;
+    if (preferredSize) *preferredSize = settings_.preferredBufferSize;
+    if (granularity) *granularity = 0;
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::canSampleRate(ASIOSampleRate sampleRate)
+{
+    // Written so that NaN falls outside the range.
+    return settings_.minSampleRate <= sampleRate && sampleRate <= settings_.maxSampleRate ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::getSampleRate(ASIOSampleRate* sampleRate)
+{
+    if (!sampleRate) return ASE_InvalidParameter;
+    *sampleRate = settings_.sampleRate;
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
+{
+    const ASIOError supported = canSampleRate(sampleRate);
+    if (supported != ASE_OK) return supported;
+    if (std::trunc(sampleRate) == std::trunc(settings_.sampleRate)) return ASE_OK;
+
+    settings_.sampleRate = sampleRate;
+    asioTime_.timeInfo.sampleRate = sampleRate;
+    asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSampleRateChanged;
+    if (running_) {
+        stop();
+        start();
+        if (hasCallbacks_ && callbacks_.sampleRateDidChange) callbacks_.sampleRateDidChange(sampleRate);
+    }
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::getClockSources(ASIOClockSource* clocks, long* numSources)
+{
+    if (!clocks || !numSources) return ASE_InvalidParameter;
+    *clocks = {};
+    clocks->index = 0;
+    clocks->associatedChannel = -1;
+    clocks->associatedGroup = -1;
+    clocks->isCurrentSource = ASIOTrue;
+    strcpy(clocks->name, "Veloran Driver");
+    *numSources = 1;
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::setClockSource(long) { return ASE_OK; }
+
+ASIOError STDMETHODCALLTYPE CMordane::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
+{
+    if (!sPos || !tStamp) return ASE_InvalidParameter;
+    *tStamp = systemTime_;
+    if (samplePosition_ >= kTwo32) {
+        sPos->hi = static_cast<unsigned long>(samplePosition_ / kTwo32);
+        sPos->lo = static_cast<unsigned long>(samplePosition_ - sPos->hi * kTwo32);
+    } else {
+        sPos->hi = 0;
+        sPos->lo = static_cast<unsigned long>(samplePosition_);
+    }
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::getChannelInfo(ASIOChannelInfo* info)
+{
+    if (!info) return ASE_InvalidParameter;
+    const ChannelTotals totals = CountChannels(ports_.get(), portCount_);
+    if (info->channel < 0) return ASE_InvalidParameter;
+
+    const bool isInput = info->isInput != ASIOFalse;
+    info->isActive = ASIOFalse;
+    info->channelGroup = 0;
+    if (info->channel >= (isInput ? totals.inputs : totals.outputs)) return ASE_InvalidParameter;
+
+    info->type = settings_.sampleType;
+    const _sActiveChannel* active = isInput ? activeInputs_ : activeOutputs_;
+    const int activeCount = isInput ? activeInputCount_ : activeOutputCount_;
+    for (int i = 0; i < activeCount; ++i)
+        if (active[i].port >= 0 && active[i].channel == info->channel) info->isActive = ASIOTrue;
+
+    const ChannelLocation where = LocateChannel(ports_.get(), portCount_, info->channel, isInput);
+    if (where.port < 0) {
+        CopyToAnsiField(L"?", info->name, sizeof(info->name));
+    } else {
+        const _sPortDirection& block = isInput ? ports_[where.port].input : ports_[where.port].output;
+        const wchar_t* name = block.channelName[where.channelInPort];
+        CopyToAnsiField(std::wstring(name, wcsnlen(name, 32)), info->name, sizeof(info->name));
+    }
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                                                    ASIOCallbacks* callbacks)
+{
+    if (numChannels == kHardwareQueryMagic && bufferSize == kHardwareQueryMagic && !callbacks) {
+        if (!bufferInfos) return ASE_InvalidParameter;
+        const std::wstring text = HardwareDescription();
+        wchar_t* out = reinterpret_cast<wchar_t*>(bufferInfos);
+        text.copy(out, kHardwareDescriptionMax);
+        out[text.size() < kHardwareDescriptionMax ? text.size() : kHardwareDescriptionMax] = L'\0';
+        return ASE_OK;
+    }
+    // The engine may be reading the current buffers.
+    if (running_) return ASE_InvalidMode;
+    if (numChannels < 0 || (numChannels > 0 && !bufferInfos)) return ASE_InvalidParameter;
+    if (bufferSize < 1 || bufferSize > kMaxHostBufferFrames) return ASE_InvalidMode;
+
+    FreeHostBuffers();
+    const ChannelTotals totals = CountChannels(ports_.get(), portCount_);
+    settings_.captureFrames = bufferSize;
+    settings_.renderFrames = bufferSize;
+
+    const size_t bufferBytes = size_t(2) * bufferSize * HostBytesPerSample(settings_.sampleType);
+    for (long i = 0; i < numChannels; ++i) {
+        ASIOBufferInfo& request = bufferInfos[i];
+        const bool isInput = request.isInput != ASIOFalse;
+        const int channels = isInput ? totals.inputs : totals.outputs;
+        _sActiveChannel* list = isInput ? activeInputs_ : activeOutputs_;
+        int& count = isInput ? activeInputCount_ : activeOutputCount_;
+        auto* buffers = isInput ? hostInputBuffers_ : hostOutputBuffers_;
+
+        bool repeated = false;
+        for (int k = 0; k < count; ++k) repeated = repeated || list[k].channel == request.channelNum;
+        if (request.channelNum < 0 || request.channelNum >= channels || repeated || count >= kMaxActiveChannels) {
+            disposeBuffers();
+            return ASE_InvalidParameter;
+        }
+        buffers[count] = AllocateArray<uint8_t>(bufferBytes);
+        if (!buffers[count]) {
+            disposeBuffers();
+            return ASE_NoMemory;
+        }
+        const ChannelLocation where = LocateChannel(ports_.get(), portCount_, request.channelNum, isInput);
+        list[count] = {static_cast<int>(request.channelNum), where.port, where.channelInPort};
+        request.buffers[0] = buffers[count].get();
+        request.buffers[1] = buffers[count].get() + bufferBytes / 2;
+        ++count;
+    }
+
+    hasCallbacks_ = callbacks != nullptr;
+    callbacks_ = callbacks ? *callbacks : ASIOCallbacks{};
+    timeInfoMode_ = false;
+    if (hasCallbacks_ && callbacks_.asioMessage &&
+        callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) != 0) {
+        timeInfoMode_ = true;
+        asioTime_.timeInfo.speed = 1.0;
+        asioTime_.timeInfo.systemTime = {};
+        asioTime_.timeInfo.samplePosition = {};
+        asioTime_.timeInfo.sampleRate = settings_.sampleRate;
+        asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
+        asioTime_.timeCode.speed = 1.0;
+        asioTime_.timeCode.timeCodeSamples = {};
+        asioTime_.timeCode.flags = kTcValid | kTcRunning;
+    }
+    return ASE_OK;
+}
+
+void CMordane::FreeHostBuffers()
+{
+    for (int i = 0; i < kMaxActiveChannels; ++i) {
+        hostInputBuffers_[i].reset();
+        hostOutputBuffers_[i].reset();
+        activeInputs_[i] = {};
+        activeOutputs_[i] = {};
+    }
+    activeInputCount_ = 0;
+    activeOutputCount_ = 0;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::disposeBuffers()
+{
+    // Freeing buffers under running streams would hand the engine freed memory.
+    if (running_) stop();
+    hasCallbacks_ = false;
+    callbacks_ = {};
+    FreeHostBuffers();
+    return ASE_OK;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::controlPanel()
+{
+    // The control panel belongs to the callback window, which this build does not create yet.
+    return ASE_NotPresent;
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::future(long selector, void*)
+{
+    switch (selector) {
+    case kAsioEnableTimeCodeRead:
+        timeCodeReadEnabled_ = timeCodeSupported_ != 0;
+        return timeCodeSupported_ ? ASE_SUCCESS : ASE_NotPresent;
+    case kAsioDisableTimeCodeRead:
+        timeCodeReadEnabled_ = false;
+        return timeCodeSupported_ ? ASE_SUCCESS : ASE_NotPresent;
+    case kAsioCanTimeInfo:
+        return ASE_SUCCESS;
+    case kAsioCanTimeCode:
+        return timeCodeSupported_ ? ASE_SUCCESS : ASE_NotPresent;
+    default:
+        return ASE_NotPresent;
+    }
+}
+
+ASIOError STDMETHODCALLTYPE CMordane::outputReady()
+{
+    if (!outputReadySupported_) return ASE_NotPresent;
+    return ASE_OK;
+}
+
+bool CMordane::ChannelInUse(bool isInput, const std::wstring& path, int channelInPort) const
+{
+    const _sActiveChannel* list = isInput ? activeInputs_ : activeOutputs_;
+    const int count = isInput ? activeInputCount_ : activeOutputCount_;
+    for (int i = 0; i < count; ++i) {
+        if (list[i].port < 0) continue;
+        const _sPort& port = ports_[list[i].port];
+        if ((isInput ? port.capturePath : port.renderPath) != path) continue;
+        for (int k = 0; k < count; ++k)
+            if (list[k].port == list[i].port && list[k].channelInPort == channelInPort) return true;
+        return false;
+    }
+    return false;
+}
+
+bool CMordane::InstallPorts(const _sPort* ports, int portCount)
+{
+    if (running_ || portCount < 0 || portCount > kMaxPorts) return false;
+    for (int i = 0; i < kMaxPorts; ++i) ports_[i] = i < portCount ? ports[i] : _sPort();
+    portCount_ = portCount;
+    return true;
+}
+
+std::wstring CMordane::HardwareDescription() const { return BuildHardwareDescription(ports_.get(), portCount_); }

@@ -1,0 +1,136 @@
+// CMordane: the driver object behind IASIO, one per load of the driver by a host.
+#pragma once
+
+#include "ChannelNumbering.h"
+#include "KnownDevices.h"
+#include "Port.h"
+#include "Settings.h"
+#include "SettingsKey.h"
+
+#include "../runtime/Unknown.h"
+
+#include <asio/Asio.h>
+#include <veloran/UniqueHandle.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+constexpr long kDriverVersion = 1900;
+constexpr long kHardwareQueryMagic = 12345;  // createBuffers(…, 12345, 12345, null) asks for the hardware text
+constexpr int kBlockBytes = 16384;
+constexpr int kMaxHostBufferFrames = 1024;  // bound of the engine's per-packet work buffers
+constexpr UINT kShowControlPanelMessage = 1037;
+
+// Replies to the private message that let the default sound device take part.
+constexpr LRESULT kReplyUseDefaultDevices = 291;
+constexpr LRESULT kReplyDefaultDevicesOnly = 292;
+
+class CMordane : public IASIO, public CUnknown {
+public:
+    // Construction reports failure through result; the object is then to be destroyed.
+    CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey, const CSettingsKey& defaultKey);
+    ~CMordane() override;
+
+    DECLARE_DELEGATING_UNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    ASIOBool STDMETHODCALLTYPE init(void* sysHandle) override;
+    void STDMETHODCALLTYPE getDriverName(char* name) override;
+    long STDMETHODCALLTYPE getDriverVersion() override;
+    void STDMETHODCALLTYPE getErrorMessage(char* string) override;
+    ASIOError STDMETHODCALLTYPE start() override;
+    ASIOError STDMETHODCALLTYPE stop() override;
+    ASIOError STDMETHODCALLTYPE getChannels(long* numInputChannels, long* numOutputChannels) override;
+    ASIOError STDMETHODCALLTYPE getLatencies(long* inputLatency, long* outputLatency) override;
+    ASIOError STDMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferredSize,
+                                              long* granularity) override;
+    ASIOError STDMETHODCALLTYPE canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError STDMETHODCALLTYPE setSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError STDMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, long* numSources) override;
+    ASIOError STDMETHODCALLTYPE setClockSource(long reference) override;
+    ASIOError STDMETHODCALLTYPE getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
+    ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError STDMETHODCALLTYPE createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                                              ASIOCallbacks* callbacks) override;
+    ASIOError STDMETHODCALLTYPE disposeBuffers() override;
+    ASIOError STDMETHODCALLTYPE controlPanel() override;
+    ASIOError STDMETHODCALLTYPE future(long selector, void* opt) override;
+    ASIOError STDMETHODCALLTYPE outputReady() override;
+
+    // Whether the host created a buffer for this channel of the port whose endpoint of that
+    // direction has this path (the control panel's query).
+    bool ChannelInUse(bool isInput, const std::wstring& path, int channelInPort) const;
+
+    // Replaces the port table; only while stopped.
+    bool InstallPorts(const _sPort* ports, int portCount);
+
+    std::wstring HardwareDescription() const;
+
+    const CKnownDeviceTable& knownDevices() const { return *knownDevices_; }
+    const _sPort* ports() const { return ports_.get(); }
+    int portCount() const { return portCount_; }
+    const _sSettings& settings() const { return settings_; }
+    bool useDefaultDevices() const { return useDefaultDevices_; }
+    bool defaultDevicesOnly() const { return defaultDevicesOnly_; }
+    bool running() const { return running_; }
+    int activeInputCount() const { return activeInputCount_; }
+    int activeOutputCount() const { return activeOutputCount_; }
+    const _sActiveChannel& activeInput(int i) const { return activeInputs_[i]; }
+    const _sActiveChannel& activeOutput(int i) const { return activeOutputs_[i]; }
+    bool timeInfoMode() const { return timeInfoMode_; }
+    bool timeCodeReadEnabled() const { return timeCodeReadEnabled_; }
+    const ASIOTime& asioTime() const { return asioTime_; }
+
+private:
+    void ApplyPrivateMessageReply(LRESULT reply);
+    void SetErrorMessage(const std::wstring& text);
+    void FreeHostBuffers();
+
+    const CSettingsKey& hostKey_;
+    const CSettingsKey& defaultKey_;
+
+    UniqueHandle startedEvent_;
+    bool useDefaultDevices_ = false;
+    bool defaultDevicesOnly_ = false;
+    std::unique_ptr<CKnownDeviceTable> knownDevices_;
+    ASIODriverInfo driverInfo_ = {};
+    std::vector<std::wstring> interfacePaths_;
+    std::vector<uint32_t> interfaceRows_;
+    std::wstring defaultRenderPath_;
+    int defaultRenderId_ = -1;
+    std::wstring defaultCapturePath_;
+    int defaultCaptureId_ = -1;
+    std::unique_ptr<_sPort[]> ports_;
+    int portCount_ = 0;
+    HWND hostWindow_ = nullptr;
+    _sSettings settings_;
+
+    int activeInputCount_ = 0;
+    int activeOutputCount_ = 0;
+    _sActiveChannel activeInputs_[kMaxActiveChannels];
+    _sActiveChannel activeOutputs_[kMaxActiveChannels];
+    std::unique_ptr<uint8_t[]> hostInputBuffers_[kMaxActiveChannels];
+    std::unique_ptr<uint8_t[]> hostOutputBuffers_[kMaxActiveChannels];
+
+    // A copy: some hosts pass the address of a temporary.
+    ASIOCallbacks callbacks_ = {};
+    bool hasCallbacks_ = false;
+
+    ASIOTime asioTime_ = {};
+    ASIOTimeStamp systemTime_ = {};
+    bool timeInfoMode_ = false;
+    double samplePosition_ = 0.0;
+    int bufferIndex_ = 0;
+    bool running_ = false;
+    bool timeCodeReadEnabled_ = false;
+    const int directProcess_ = 1;
+    const int outputReadySupported_ = 1;
+    const int timeCodeSupported_ = 1;
+
+    std::unique_ptr<uint8_t[]> renderBlocks_;
+    std::unique_ptr<uint8_t[]> captureBlocks_;
+    int captureBlockSizes_[kMaxPorts] = {};
+};

@@ -1,0 +1,44 @@
+// Describes one of the driver's two settings keys under HKLM\Software\ASIO\<driver>: the key of
+// the host program that loaded the driver, or "Default Parameters". Every access opens the key,
+// does one read or write and closes it again.
+#pragma once
+
+#include <veloran/RegKey.h>
+
+#include <windows.h>
+#include <cstdint>
+#include <string>
+
+extern const wchar_t kDriverName[];
+
+class CSettingsKey {
+public:
+    // hostPath is the host executable's full path; empty describes "Default Parameters".
+    CSettingsKey(REFCLSID clsid, const std::wstring& hostPath);
+
+    // The key of the process that is running now.
+    static CSettingsKey ForThisProcess(REFCLSID clsid);
+
+    const std::wstring& classIdText() const { return classIdText_; }
+    HRESULT classIdResult() const { return classIdResult_; }
+    const std::wstring& driverName() const { return driverName_; }
+    const std::wstring& hostPath() const { return hostPath_; }
+    const std::wstring& hostName() const { return hostName_; }
+
+    // Path below HKEY_LOCAL_MACHINE.
+    std::wstring KeyPath() const;
+    RegKey OpenSettingsKey() const;
+
+    // A missing key or value, or one of another type, reads as the default.
+    uint32_t ReadDword(const wchar_t* name, uint32_t defaultValue) const;
+    bool TryReadDword(const wchar_t* name, uint32_t& value) const;
+    void WriteDword(const wchar_t* name, uint32_t value) const;
+    std::wstring ReadString(const wchar_t* name) const;
+
+private:
+    std::wstring classIdText_;
+    HRESULT classIdResult_ = S_OK;
+    std::wstring driverName_;
+    std::wstring hostPath_;
+    std::wstring hostName_;
+};

@@ -1,0 +1,63 @@
+#include <core/SettingsKey.h>
+
+#include "../support/RegistryScratch.h"
+
+#include <veloran/DriverClassId.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::wstring kDriverKey = L"Software\\ASIO\\Asio 2.0 Veloran Driver";
+
+class SettingsKeyTest : public ::testing::Test {
+protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+    static void Clean()
+    {
+        DeleteTree(HKEY_LOCAL_MACHINE, kDriverKey + L"\\Foo");
+        DeleteTree(HKEY_LOCAL_MACHINE, kDriverKey + L"\\Bar.Baz");
+    }
+};
+
+TEST_F(SettingsKeyTest, EachHostProgramHasItsOwnKey)
+{
+    const CSettingsKey foo(kVeloranDriverClsid, L"C:\\Program Files\\Foo\\Foo.exe");
+    const CSettingsKey bar(kVeloranDriverClsid, L"D:/x.y/Bar.Baz.exe");
+    const CSettingsKey defaults(kVeloranDriverClsid, L"");
+    EXPECT_EQ(foo.hostName(), L"Foo");
+    EXPECT_EQ(bar.hostName(), L"Bar.Baz");
+    EXPECT_EQ(foo.KeyPath(), kDriverKey + L"\\Foo\\Parameters");
+    EXPECT_EQ(defaults.KeyPath(), kDriverKey + L"\\Default Parameters");
+    EXPECT_EQ(foo.classIdText(), L"{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}");
+
+    foo.WriteDword(L"AsioBuffSizePreferred", 256);
+    bar.WriteDword(L"AsioBuffSizePreferred", 1024);
+    EXPECT_EQ(foo.ReadDword(L"AsioBuffSizePreferred", 512), 256u);
+    EXPECT_EQ(bar.ReadDword(L"AsioBuffSizePreferred", 512), 1024u);
+    DWORD stored = 0;
+    ASSERT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kDriverKey + L"\\Foo\\Parameters", L"AsioBuffSizePreferred", stored));
+    EXPECT_EQ(stored, 256u);
+}
+
+TEST_F(SettingsKeyTest, ValuesOfAnotherTypeReadAsTheDefault)
+{
+    const CSettingsKey foo(kVeloranDriverClsid, L"C:\\Foo.exe");
+    const std::wstring path = kDriverKey + L"\\Foo\\Parameters";
+    const wchar_t text[] = L"256";
+    WriteRawValue(HKEY_LOCAL_MACHINE, path, L"AsText", REG_SZ, text, sizeof(text));
+    const unsigned char shortData[2] = {1, 2};
+    WriteRawValue(HKEY_LOCAL_MACHINE, path, L"Short", REG_BINARY, shortData, sizeof(shortData));
+    const DWORD number = 7;
+    WriteRawValue(HKEY_LOCAL_MACHINE, path, L"Number", REG_DWORD, &number, sizeof(number));
+
+    EXPECT_EQ(foo.ReadDword(L"AsText", 512), 512u);
+    EXPECT_EQ(foo.ReadDword(L"Short", 512), 512u);
+    EXPECT_EQ(foo.ReadDword(L"Missing", 512), 512u);
+    EXPECT_EQ(foo.ReadDword(L"Number", 512), 7u);
+    EXPECT_EQ(foo.ReadString(L"AsText"), L"256");
+    EXPECT_EQ(foo.ReadString(L"Number"), L"");
+}
+
+}  // namespace

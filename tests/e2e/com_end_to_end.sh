@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The real DLL as hosts meet it: regsvr32 registers it (twice), a separate host process finds it
+# in HKLM\Software\ASIO, creates it by class id through COM and drives it, and regsvr32 /u
+# removes every entry again.
+set -uo pipefail
+dll=$1
+host=$2
+here=$(cd "$(dirname "$0")" && pwd)
+run() { "$here/../../tools/wine-run" "$@"; }
+clsid='{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}'
+asio_key='HKLM\Software\ASIO\Asio 2.0 Veloran Driver'
+class_key="HKLM\\Software\\Classes\\CLSID\\$clsid"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$dll" "$work/VeloranAsioDriver_x64.dll"
+cp "$host" "$work/probe.exe"
+cp "$host" "$work/example.exe"
+dll_win=$(run winepath -w "$work/VeloranAsioDriver_x64.dll" 2>/dev/null | tr -d '\r')
+
+passed=0 failed=0
+check() {  # description, command...
+    local what=$1; shift
+    if "$@"; then passed=$((passed + 1)); echo "ok: $what"
+    else failed=$((failed + 1)); echo "FAILED: $what"; fi
+}
+query() { local out; out=$(run reg query "$@" 2>/dev/null) || return 0; tr -d '\r' <<<"$out"; }
+has() { grep -qiF -- "$2" <<<"$1"; }
+count_of() { grep -ciF -- "$2" <<<"$1" || true; }
+
+run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; first=$?
+run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; second=$?
+check "regsvr32 succeeds twice" test "$first$second" = "00"
+
+asio=$(query 'HKLM\Software\ASIO' /s)
+check "one ASIO list entry" test "$(count_of "$asio" 'Asio 2.0 Veloran Driver')" -ge 1
+check "ASIO entry has the class id" has "$asio" "$clsid"
+check "ASIO entry is listed once" test "$(grep -ciE '^HKEY.*\\ASIO\\Asio 2.0 Veloran Driver$' <<<"$asio")" = 1
+classes=$(query "$class_key" /s)
+check "InprocServer32 names the DLL" has "$classes" "$dll_win"
+check "threading model Apartment" has "$classes" "Apartment"
+check "class key default value" has "$classes" "Asio 2.0 Veloran Driver"
+
+out=$(run "$work/probe.exe" /reply 291 2>/dev/null | tr -d '\r'); rc=$?
+echo "$out" | sed 's/^/  host: /'
+check "host ran" test $rc = 0
+check "version resource" has "$out" "product version: 1.9.0.0"
+check "init answers true" has "$out" "init: 1"
+check "private message sent once" has "$out" "private messages: 1"
+check "driver name" has "$out" "name: Asio 2.0 Veloran Driver"
+check "driver version" has "$out" "version: 1900"
+check "no channels without hardware" has "$out" "channels: 0 0"
+check "buffer size" has "$out" "buffer size: 512 512 512 0"
+check "sample rates" has "$out" "can 44100 48000 96000: 0 0 -995"
+check "hardware query" has "$out" "hardware: 0 No hardware"
+check "time info asked once" has "$out" "time info queries: 1"
+check "start without hardware" has "$out" "start: 0"
+check "last release destroys" has "$out" "release: 0"
+
+out=$(run "$work/probe.exe" /reply 292 2>/dev/null | tr -d '\r')
+check "reply 292 puts the hardware text in the error message" has "$out" "error message: No hardware"
+
+run "$work/example.exe" /setlanguage 9 >/dev/null 2>&1
+lang=$(query 'HKLM\Software\ASIO\Asio 2.0 Veloran Driver\example\Parameters' /v Language)
+check "SetLanguage writes the host's key" has "$lang" "0x9"
+
+run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; rc=$?
+check "regsvr32 /u succeeds" test $rc = 0
+check "class key removed" test -z "$(query "$class_key")"
+check "ASIO entry removed" test -z "$(query "$asio_key")"
+check "no longer creatable" bash -c "! '$here/../../tools/wine-run' '$work/probe.exe' >/dev/null 2>&1"
+
+echo "$passed passed, $failed failed"
+[ $failed = 0 ]

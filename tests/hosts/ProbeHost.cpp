@@ -1,0 +1,165 @@
+// A small ASIO host for end-to-end checks: finds a driver in HKLM\Software\ASIO as hosts do,
+// creates it through COM, drives it with a window that answers the private message, and prints
+// what the driver answers as "key: value" lines.
+//
+//   asio_probe_host [/reply N] [/driver NAME] [/setlanguage N]
+#include <asio/Asio.h>
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+LRESULT gReply = 291;
+UINT gPrivateMessage = 0;
+int gPrivateMessagesSeen = 0;
+long gTimeInfoQueries = 0;
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == gPrivateMessage && gPrivateMessage != 0) {
+        ++gPrivateMessagesSeen;
+        return gReply;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void BufferSwitch(long, ASIOBool) {}
+void SampleRateDidChange(ASIOSampleRate) {}
+long AsioMessage(long selector, long, void*, double*)
+{
+    if (selector == kAsioSupportsTimeInfo) ++gTimeInfoQueries;
+    return 0;
+}
+ASIOTime* BufferSwitchTimeInfo(ASIOTime* params, long, ASIOBool) { return params; }
+
+std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    wchar_t value[512] = {};
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) return {};
+    return value;
+}
+
+int Fail(const char* what, long code)
+{
+    std::printf("error: %s (%ld)\n", what, code);
+    return 1;
+}
+
+void PrintProductVersion(const std::wstring& path)
+{
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    std::string version = "?";
+    if (size) {
+        std::string data(size, '\0');
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        if (GetFileVersionInfoW(path.c_str(), 0, size, data.data()) &&
+            VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",
+                           reinterpret_cast<void**>(&text), &length) && text) {
+            char narrow[64] = {};
+            WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof(narrow), nullptr, nullptr);
+            version = narrow;
+        }
+    }
+    std::printf("product version: %s\n", version.c_str());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::wstring driverName = L"Asio 2.0 Veloran Driver";
+    int setLanguage = -1;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!wcscmp(argv[i], L"/reply")) gReply = _wtoi(argv[i + 1]);
+        else if (!wcscmp(argv[i], L"/driver")) driverName = argv[i + 1];
+        else if (!wcscmp(argv[i], L"/setlanguage")) setLanguage = _wtoi(argv[i + 1]);
+        else return Fail("unknown argument", i);
+    }
+    setvbuf(stdout, nullptr, _IONBF, 0);
+
+    const std::wstring asioKey = L"Software\\ASIO\\" + driverName;
+    const std::wstring clsidText = ReadString(HKEY_LOCAL_MACHINE, asioKey, L"CLSID");
+    if (clsidText.empty()) return Fail("driver not in the ASIO list", 0);
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(clsidText.c_str(), &clsid))) return Fail("bad CLSID text", 0);
+    const std::wstring serverPath = ReadString(HKEY_CLASSES_ROOT, L"CLSID\\" + clsidText + L"\\InprocServer32", nullptr);
+    PrintProductVersion(serverPath);
+
+    if (setLanguage >= 0) {
+        HMODULE module = LoadLibraryW(serverPath.c_str());
+        using SetLanguageFn = int32_t (*)(int32_t);
+        auto fn = module ? reinterpret_cast<SetLanguageFn>(reinterpret_cast<void*>(GetProcAddress(module, "SetLanguage"))) : nullptr;
+        if (!fn) return Fail("SetLanguage not exported", 0);
+        std::printf("SetLanguage: %d\n", fn(setLanguage));
+        FreeLibrary(module);
+        return 0;
+    }
+
+    CoInitialize(nullptr);
+    gPrivateMessage = RegisterWindowMessageW(L"KWTRB352");
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = HostWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VeloranProbeHost";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(windowClass.lpszClassName, L"probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                windowClass.hInstance, nullptr);
+
+    IASIO* driver = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
+    if (FAILED(hr) || !driver) return Fail("CoCreateInstance", hr);
+
+    std::printf("init: %ld\n", driver->init(window));
+    std::printf("private messages: %d\n", gPrivateMessagesSeen);
+    char name[32] = {};
+    driver->getDriverName(name);
+    std::printf("name: %s\n", name);
+    std::printf("version: %ld\n", driver->getDriverVersion());
+    char message[124] = {};
+    driver->getErrorMessage(message);
+    std::printf("error message: %s\n", message);
+
+    long inputs = -1, outputs = -1;
+    driver->getChannels(&inputs, &outputs);
+    std::printf("channels: %ld %ld\n", inputs, outputs);
+    long minSize = 0, maxSize = 0, preferred = 0, granularity = -1;
+    driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+    std::printf("buffer size: %ld %ld %ld %ld\n", minSize, maxSize, preferred, granularity);
+    ASIOSampleRate rate = 0;
+    driver->getSampleRate(&rate);
+    std::printf("sample rate: %.0f\n", rate);
+    std::printf("can 44100 48000 96000: %ld %ld %ld\n", driver->canSampleRate(44100.0), driver->canSampleRate(48000.0),
+                driver->canSampleRate(96000.0));
+    ASIOClockSource clock = {};
+    long clockCount = 1;
+    driver->getClockSources(&clock, &clockCount);
+    std::printf("clock: %ld %s\n", clockCount, clock.name);
+
+    wchar_t hardware[121] = {};
+    const ASIOError query = driver->createBuffers(reinterpret_cast<ASIOBufferInfo*>(hardware), 12345, 12345, nullptr);
+    char hardwareUtf8[400] = {};
+    WideCharToMultiByte(CP_UTF8, 0, hardware, -1, hardwareUtf8, sizeof(hardwareUtf8), nullptr, nullptr);
+    std::printf("hardware: %ld %s\n", query, hardwareUtf8);
+
+    ASIOCallbacks callbacks = {BufferSwitch, SampleRateDidChange, AsioMessage, BufferSwitchTimeInfo};
+    std::printf("createBuffers: %ld\n", driver->createBuffers(nullptr, 0, preferred, &callbacks));
+    std::printf("time info queries: %ld\n", gTimeInfoQueries);
+    std::printf("start: %ld\n", driver->start());
+    std::printf("stop: %ld\n", driver->stop());
+    std::printf("disposeBuffers: %ld\n", driver->disposeBuffers());
+    std::printf("release: %lu\n", driver->Release());
+
+    DestroyWindow(window);
+    CoUninitialize();
+    std::printf("done\n");
+    return 0;
+}

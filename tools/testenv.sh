@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The test environment: Debian packages, a private Wine prefix with a persistent wineserver,
+# Xvfb, and a PulseAudio null sink whose monitor is the default capture (an audio loopback).
+#
+#   tools/testenv.sh install          install the Debian packages (root)
+#   tools/testenv.sh start ENV_DIR    start Xvfb, PulseAudio and wineserver; create the prefix
+#   tools/testenv.sh stop ENV_DIR     stop what start started, by process id
+#   tools/testenv.sh vars ENV_DIR     print the environment for processes run inside it
+set -euo pipefail
+
+PACKAGES=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+          wine wine64 xvfb pulseaudio pulseaudio-utils x11-apps imagemagick)
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+
+vars() {
+    local env_dir=$1
+    cat <<VARS
+export WINEPREFIX='$env_dir/prefix'
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES='mscoree,mshtml='
+export DISPLAY=':$(cat "$env_dir/display" 2>/dev/null || echo 99)'
+export XDG_RUNTIME_DIR='$env_dir/run'
+export PULSE_SERVER='unix:$env_dir/run/pulse/native'
+export PULSE_RUNTIME_PATH='$env_dir/run/pulse'
+VARS
+}
+
+install_packages() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "testenv: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q >/dev/null
+    apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
+
+start_xvfb() {
+    local env_dir=$1
+    alive "$env_dir/xvfb.pid" && return 0
+    local display=99
+    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$env_dir/xvfb.log" 2>&1 &
+    echo $! >"$env_dir/xvfb.pid"
+    echo "$display" >"$env_dir/display"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && return 0; sleep 0.1; done
+    echo "testenv: Xvfb did not start" >&2; return 1
+}
+
+start_pulse() {
+    local env_dir=$1
+    alive "$env_dir/pulse.pid" && return 0
+    mkdir -p "$env_dir/run/pulse"
+    chmod 700 "$env_dir/run"
+    pulseaudio --daemonize=no -n --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+        --load="module-native-protocol-unix socket=$env_dir/run/pulse/native auth-anonymous=1" \
+        --load="module-null-sink sink_name=veloran_loop rate=48000 sink_properties=device.description=VeloranLoop" \
+        </dev/null >"$env_dir/pulse.log" 2>&1 &
+    echo $! >"$env_dir/pulse.pid"
+    for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+    pactl set-default-sink veloran_loop
+    pactl set-default-source veloran_loop.monitor
+}
+
+make_prefix() {
+    local env_dir=$1
+    [ -f "$env_dir/prefix/.veloran-ready" ] && return 0
+    rm -rf "$env_dir/prefix"
+    "$WINE" wineboot -i </dev/null >"$env_dir/wineboot.log" 2>&1
+    "$WINESERVER" -w
+    # Without a window manager Wine waits on every hidden window unless it manages none.
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    "$WINESERVER" -w
+    touch "$env_dir/prefix/.veloran-ready"
+}
+
+start() {
+    local env_dir
+    env_dir=$(mkdir -p "$1" && cd "$1" && pwd)
+    start_xvfb "$env_dir"
+    eval "$(vars "$env_dir")"
+    start_pulse "$env_dir"
+    make_prefix "$env_dir"
+    if ! alive "$env_dir/wineserver.pid"; then
+        "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
+        echo $! >"$env_dir/wineserver.pid"
+        # The first process starts Wine's services; they must not inherit a test runner's pipes.
+        "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
+    fi
+}
+
+stop() {
+    local env_dir=$1
+    [ -d "$env_dir" ] || return 0
+    eval "$(vars "$(cd "$env_dir" && pwd)")"
+    [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1 || true
+    for name in wineserver pulse xvfb; do
+        if alive "$env_dir/$name.pid"; then kill "$(cat "$env_dir/$name.pid")" 2>/dev/null || true; fi
+        rm -f "$env_dir/$name.pid"
+    done
+}
+
+case "${1:-}" in
+    install) install_packages ;;
+    start) start "${2:?ENV_DIR}" ;;
+    stop) stop "${2:?ENV_DIR}" ;;
+    vars) vars "$(cd "${2:?ENV_DIR}" && pwd)" ;;
+    *) echo "usage: $0 install | start ENV_DIR | stop ENV_DIR | vars ENV_DIR" >&2; exit 2 ;;
+esac
