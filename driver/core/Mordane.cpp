@@ -25,7 +25,7 @@ std::unique_ptr<T[]> AllocateArray(size_t count)
 }  // namespace
 
 CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey, const CSettingsKey& defaultKey)
-    : CUnknown(outer), hostKey_(hostKey), defaultKey_(defaultKey)
+    : CUnknown(outer), defaultKey_(defaultKey), settingsStore_(hostKey, defaultKey)
 {
     knownDevices_.reset(new (std::nothrow) CKnownDeviceTable());
     ports_ = AllocateArray<_sPort>(kMaxPorts);
@@ -68,19 +68,23 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
         settings_.maxSampleRate = storedRate;
     }
 
-    if (hostWindow_) {
-        // A timeout keeps a host whose window thread does not answer from hanging init.
-        const UINT message = RegisterWindowMessageW(kPrivateMessageName);
-        DWORD_PTR reply = 0;
-        if (message && SendMessageTimeoutA(hostWindow_, message, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                                           kPrivateMessageTimeoutMs, &reply))
-            ApplyPrivateMessageReply(static_cast<LRESULT>(reply));
-        else
-            ApplyPrivateMessageReply(0);
-    }
+    if (hostWindow_) ApplyPrivateMessageReply(SendPrivateMessage(hostWindow_));
+
+    settingsStore_.LoadSettings(portCount_, ports_.get(), settings_, defaultDevicesOnly_);
 
     if (defaultDevicesOnly_) SetErrorMessage(HardwareDescription());
     return ASIOTrue;
+}
+
+LRESULT CMordane::SendPrivateMessage(HWND window)
+{
+    const UINT message = RegisterWindowMessageW(kPrivateMessageName);
+    if (!message) return 0;
+    // The host's own window is called directly. A window of another thread gets a time limit,
+    // so that a thread which never answers cannot hang init.
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) return SendMessageA(window, message, 0, 0);
+    DWORD_PTR reply = 0;
+    return SendMessageTimeoutA(window, message, 0, 0, SMTO_NORMAL, kPrivateMessageTimeoutMs, &reply) ? reply : 0;
 }
 
 void CMordane::ApplyPrivateMessageReply(LRESULT reply)

@@ -1,11 +1,12 @@
 // CMordane: the driver object behind IASIO, one per load of the driver by a host.
 #pragma once
 
-#include "ChannelNumbering.h"
+#include "ChannelMap.h"
 #include "KnownDevices.h"
 #include "Port.h"
 #include "Settings.h"
 #include "SettingsKey.h"
+#include "SettingsStore.h"
 
 #include "../runtime/Unknown.h"
 
@@ -69,6 +70,7 @@ public:
 
     std::wstring HardwareDescription() const;
 
+    const CSettingsStore& settingsStore() const { return settingsStore_; }
     const CKnownDeviceTable& knownDevices() const { return *knownDevices_; }
     const _sPort* ports() const { return ports_.get(); }
     int portCount() const { return portCount_; }
@@ -85,12 +87,13 @@ public:
     const ASIOTime& asioTime() const { return asioTime_; }
 
 private:
+    static LRESULT SendPrivateMessage(HWND window);
     void ApplyPrivateMessageReply(LRESULT reply);
     void SetErrorMessage(const std::wstring& text);
     void FreeHostBuffers();
 
-    const CSettingsKey& hostKey_;
     const CSettingsKey& defaultKey_;
+    const CSettingsStore settingsStore_;
 
     UniqueHandle startedEvent_;
     bool useDefaultDevices_ = false;

@@ -23,6 +23,8 @@ struct _sSettings {
     int inputPriority = -1;
     int outputPriority = -1;
     int useEndpointBackend = 1;
+    // 0 exclusive only, 1 exclusive with a shared fallback per endpoint, 2 shared only.
+    int endpointShareMode = 1;
 };
 
 // Bytes one sample takes in a host buffer of this type.

@@ -93,3 +93,65 @@ std::wstring CSettingsKey::ReadString(const wchar_t* name) const
     text.resize(wcsnlen(text.c_str(), text.size()));
     return text;
 }
+
+DWORD CSettingsKey::ReadBinary(const std::wstring& name, void* buffer, DWORD maxBytes) const
+{
+    const RegKey key = OpenSettingsKey();
+    if (!key) return 0;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_BINARY || size == 0 || size > maxBytes)
+        return 0;
+    if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, static_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS || type != REG_BINARY)
+        return 0;
+    return size;
+}
+
+void CSettingsKey::WriteBinary(const std::wstring& name, const void* data, DWORD bytes) const
+{
+    const RegKey key = OpenSettingsKey();
+    if (key) RegSetValueExW(key.get(), name.c_str(), 0, REG_BINARY, static_cast<const BYTE*>(data), bytes);
+}
+
+bool CSettingsKey::ReadPortOrders(std::vector<std::wstring>& names) const
+{
+    names.clear();
+    const RegKey key = OpenSettingsKey();
+    if (!key) return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), L"PortOrders", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
+        return false;
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD read = size;
+    if (RegQueryValueExW(key.get(), L"PortOrders", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &read) !=
+            ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return false;
+    const size_t units = read / sizeof(wchar_t);
+    size_t start = 0;
+    for (size_t i = 0; i <= units; ++i) {
+        if (i < units && data[i] != L'\0') continue;
+        if (i == start) break;  // the empty string that ends the list
+        names.emplace_back(data.data() + start, i - start);
+        start = i + 1;
+    }
+    return true;
+}
+
+void CSettingsKey::WritePortOrders(const std::vector<std::wstring>& names) const
+{
+    std::vector<wchar_t> data;
+    for (const std::wstring& name : names) {
+        if (name.empty()) continue;
+        data.insert(data.end(), name.begin(), name.end());
+        data.push_back(L'\0');
+    }
+    data.push_back(L'\0');
+    const RegKey key = OpenSettingsKey();
+    if (key)
+        RegSetValueExW(key.get(), L"PortOrders", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+}

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 extern const wchar_t kDriverName[];
 
@@ -34,6 +35,16 @@ public:
     bool TryReadDword(const wchar_t* name, uint32_t& value) const;
     void WriteDword(const wchar_t* name, uint32_t value) const;
     std::wstring ReadString(const wchar_t* name) const;
+
+    // Reads a REG_BINARY value of 1 to maxBytes bytes and returns its size; 0 (nothing read)
+    // when it is missing, of another type, empty or larger.
+    DWORD ReadBinary(const std::wstring& name, void* buffer, DWORD maxBytes) const;
+    void WriteBinary(const std::wstring& name, const void* data, DWORD bytes) const;
+
+    // "PortOrders": port display names in the user's order. A list without its terminators is
+    // read up to the end of the stored bytes.
+    bool ReadPortOrders(std::vector<std::wstring>& names) const;
+    void WritePortOrders(const std::vector<std::wstring>& names) const;
 
 private:
     std::wstring classIdText_;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -504,6 +505,37 @@ TEST_F(PrivateMessageTest, InitWithoutAWindowSendsNothing)
     // A handle that is no longer a window counts as an ordinary host.
     EXPECT_EQ(driver_->init(window), ASIOTrue);
     EXPECT_FALSE(driver_->useDefaultDevices());
+}
+
+TEST_F(PrivateMessageTest, WindowOfAnotherThreadIsAskedWithATimeLimit)
+{
+    // One thread answers, one never pumps its queue; init must not hang on the second.
+    for (const bool answers : {true, false}) {
+        Recreate();
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HWND window = nullptr;
+        std::thread owner([&] {
+            window = MakeWindow(291);
+            SetEvent(ready);
+            if (answers) {
+                while (MsgWaitForMultipleObjects(1, &quit, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+                    MSG msg;
+                    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                }
+            } else {
+                WaitForSingleObject(quit, INFINITE);
+            }
+            DestroyWindow(window);
+        });
+        WaitForSingleObject(ready, INFINITE);
+        EXPECT_EQ(driver_->init(window), ASIOTrue);
+        EXPECT_EQ(driver_->useDefaultDevices(), answers);
+        SetEvent(quit);
+        owner.join();
+        CloseHandle(ready);
+        CloseHandle(quit);
+    }
 }
 
 }  // namespace

@@ -15,6 +15,8 @@ trap 'rm -rf "$work"' EXIT
 cp "$dll" "$work/VeloranAsioDriver_x64.dll"
 cp "$host" "$work/probe.exe"
 cp "$host" "$work/example.exe"
+cp "$host" "$work/hostA.exe"
+cp "$host" "$work/hostB.exe"
 dll_win=$(run winepath -w "$work/VeloranAsioDriver_x64.dll" 2>/dev/null | tr -d '\r')
 
 passed=0 failed=0
@@ -59,6 +61,17 @@ check "last release destroys" has "$out" "release: 0"
 
 out=$(run "$work/probe.exe" /reply 292 2>/dev/null | tr -d '\r')
 check "reply 292 puts the hardware text in the error message" has "$out" "error message: No hardware"
+
+# Each host program keeps its own settings, under the name of its executable.
+params='HKLM\Software\ASIO\Asio 2.0 Veloran Driver\%s\Parameters'
+run reg add "$(printf "$params" hostA)" /v AsioBuffSizePreferred /t REG_DWORD /d 256 /f >/dev/null 2>&1
+run reg add "$(printf "$params" hostB)" /v AsioBuffSizePreferred /t REG_DWORD /d 300 /f >/dev/null 2>&1
+out_a=$(run "$work/hostA.exe" 2>/dev/null | tr -d '\r')
+out_b=$(run "$work/hostB.exe" 2>/dev/null | tr -d '\r')
+check "host A reads its own buffer size" has "$out_a" "buffer size: 256 256 256 0"
+check "host B's invalid size loads as 512" has "$out_b" "buffer size: 512 512 512 0"
+check "and is written back" has "$(query "$(printf "$params" hostB)" /v AsioBuffSizePreferred)" "0x200"
+check "host A's value is untouched" has "$(query "$(printf "$params" hostA)" /v AsioBuffSizePreferred)" "0x100"
 
 run "$work/example.exe" /setlanguage 9 >/dev/null 2>&1
 lang=$(query 'HKLM\Software\ASIO\Asio 2.0 Veloran Driver\example\Parameters' /v Language)

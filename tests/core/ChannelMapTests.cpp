@@ -1,4 +1,4 @@
-#include <core/ChannelNumbering.h>
+#include <core/ChannelMap.h>
 
 #include "../support/TestPorts.h"
 
@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(ChannelNumbering, EnabledDirectionsNumberConsecutively)
+TEST(ChannelMap, EnabledDirectionsNumberConsecutively)
 {
     _sPort ports[3] = {MakeTestPort(L"A", 2, 2), MakeTestPort(L"B", 1, 0, true), MakeTestPort(L"C", 1, 2)};
     ports[2].output.enabled = 0;

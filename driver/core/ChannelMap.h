@@ -1,5 +1,6 @@
 // ASIO channel numbers are not stored: they follow from the port table, walking the ports in
-// order and counting the channels of every enabled direction.
+// order and counting the channels of every enabled direction. The rules that keep the channel
+// set usable live here too.
 #pragma once
 
 #include "Port.h"
@@ -20,3 +21,8 @@ int PortOutputChannels(const _sPort& port);
 
 ChannelTotals CountChannels(const _sPort* ports, int portCount);
 ChannelLocation LocateChannel(const _sPort* ports, int portCount, int channel, bool isInput);
+
+// At least one direction with channels is enabled each way, when any port has channels.
+void EnsureOneActive(_sPort* ports, int portCount);
+// Disables the last enabled directions until neither way offers more than 16 ASIO channels.
+void LimitChannels(_sPort* ports, int portCount);

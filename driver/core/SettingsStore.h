@@ -1,0 +1,32 @@
+// Loading, saving and comparing the driver's settings and per-port blocks in the registry.
+#pragma once
+
+#include "Port.h"
+#include "Settings.h"
+#include "SettingsKey.h"
+
+class CSettingsStore {
+public:
+    CSettingsStore(const CSettingsKey& hostKey, const CSettingsKey& defaultKey)
+        : hostKey_(hostKey), defaultKey_(defaultKey) {}
+
+    // Reads the settings, applies the stored port blocks and the port order, then the channel
+    // rules. Malformed stored data is ignored value by value. Returns 1.
+    int LoadSettings(int& portCount, _sPort* ports, _sSettings& settings, bool defaultDevicesOnly) const;
+    // Writes to the host's key only. Returns 1.
+    int SaveSettings(int portCount, const _sPort* ports, const _sSettings& settings) const;
+
+private:
+    // The host's value, or "Default Parameters" when the host has none (a stored -1 counts as none).
+    uint32_t ReadWithFallback(const wchar_t* name, uint32_t defaultValue) const;
+    void LoadPortBlocks(int portCount, _sPort* ports) const;
+    void OrderPorts(int portCount, _sPort* ports) const;
+
+    const CSettingsKey& hostKey_;
+    const CSettingsKey& defaultKey_;
+};
+
+// 1 when the candidate configuration differs from the running one in anything that needs the
+// host to reset; levels, links, DC removal, mono mix and monitoring do not count.
+int SettingsDiffer(int portCount, const _sPort* ports, const _sSettings& settings, int runningPortCount,
+                   const _sPort* runningPorts, const _sSettings& runningSettings);
