@@ -5,6 +5,8 @@
 
 #include "Port.h"
 
+class CLanguages;
+
 struct ChannelTotals {
     int inputs = 0;
     int outputs = 0;
@@ -26,3 +28,7 @@ ChannelLocation LocateChannel(const _sPort* ports, int portCount, int channel, b
 void EnsureOneActive(_sPort* ports, int portCount);
 // Disables the last enabled directions until neither way offers more than 16 ASIO channels.
 void LimitChannels(_sPort* ports, int portCount);
+
+// Sets the port's channel names in the current language; with writeBlocks also into its
+// direction blocks (cut to 31 characters).
+void NameChannels(_sPort& port, bool writeBlocks, const CLanguages& languages);

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr wchar_t kPrivateMessageName[] = L"KWTRB352";
-constexpr wchar_t kStartFailedText[] = L"Problem opening audio ports interface!";
 constexpr DWORD kPrivateMessageTimeoutMs = 5000;
 constexpr double kTwo32 = 4294967296.0;
 
@@ -24,8 +23,9 @@ std::unique_ptr<T[]> AllocateArray(size_t count)
 
 }  // namespace
 
-CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey, const CSettingsKey& defaultKey)
-    : CUnknown(outer), defaultKey_(defaultKey), settingsStore_(hostKey, defaultKey)
+CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey, const CSettingsKey& defaultKey,
+                   IDevicePlatform& platform)
+    : CUnknown(outer), platform_(platform), hostKey_(hostKey), defaultKey_(defaultKey), settingsStore_(hostKey, defaultKey), languages_(&hostKey, &defaultKey)
 {
     knownDevices_.reset(new (std::nothrow) CKnownDeviceTable());
     ports_ = AllocateArray<_sPort>(kMaxPorts);
@@ -67,6 +67,8 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
         settings_.minSampleRate = storedRate;
         settings_.maxSampleRate = storedRate;
     }
+
+    settings_.endpointShareMode = settingsStore_.EndpointShareMode();
 
     if (hostWindow_) ApplyPrivateMessageReply(SendPrivateMessage(hostWindow_));
 
@@ -122,7 +124,7 @@ ASIOError STDMETHODCALLTYPE CMordane::start()
         return ASE_OK;
     }
     // No stream back end can open a device yet: nothing started.
-    SetErrorMessage(kStartFailedText);
+    SetErrorMessage(languages_.Text(kStrStartFailed));
     return ASE_NotPresent;
 }
 

@@ -2,13 +2,16 @@
 #pragma once
 
 #include "ChannelMap.h"
+#include "KnownDeviceLists.h"
 #include "KnownDevices.h"
 #include "Port.h"
 #include "Settings.h"
 #include "SettingsKey.h"
 #include "SettingsStore.h"
 
+#include "../devices/DevicePlatform.h"
 #include "../runtime/Unknown.h"
+#include "../ui/Languages.h"
 
 #include <asio/Asio.h>
 #include <veloran/UniqueHandle.h>
@@ -31,7 +34,8 @@ constexpr LRESULT kReplyDefaultDevicesOnly = 292;
 class CMordane : public IASIO, public CUnknown {
 public:
     // Construction reports failure through result; the object is then to be destroyed.
-    CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey, const CSettingsKey& defaultKey);
+    CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey, const CSettingsKey& defaultKey,
+             IDevicePlatform& platform);
     ~CMordane() override;
 
     DECLARE_DELEGATING_UNKNOWN
@@ -75,6 +79,8 @@ public:
     const _sPort* ports() const { return ports_.get(); }
     int portCount() const { return portCount_; }
     const _sSettings& settings() const { return settings_; }
+    const PortInventory& inventory() const { return inventory_; }
+    bool endpointApiAvailable() const { return endpointApiAvailable_; }
     bool useDefaultDevices() const { return useDefaultDevices_; }
     bool defaultDevicesOnly() const { return defaultDevicesOnly_; }
     bool running() const { return running_; }
@@ -92,20 +98,19 @@ private:
     void SetErrorMessage(const std::wstring& text);
     void FreeHostBuffers();
 
+    IDevicePlatform& platform_;
+    const CSettingsKey& hostKey_;
     const CSettingsKey& defaultKey_;
     const CSettingsStore settingsStore_;
+    const CLanguages languages_;
 
     UniqueHandle startedEvent_;
+    bool endpointApiAvailable_ = false;
     bool useDefaultDevices_ = false;
     bool defaultDevicesOnly_ = false;
     std::unique_ptr<CKnownDeviceTable> knownDevices_;
     ASIODriverInfo driverInfo_ = {};
-    std::vector<std::wstring> interfacePaths_;
-    std::vector<uint32_t> interfaceRows_;
-    std::wstring defaultRenderPath_;
-    int defaultRenderId_ = -1;
-    std::wstring defaultCapturePath_;
-    int defaultCaptureId_ = -1;
+    PortInventory inventory_;
     std::unique_ptr<_sPort[]> ports_;
     int portCount_ = 0;
     HWND hostWindow_ = nullptr;

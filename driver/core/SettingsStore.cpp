@@ -63,6 +63,12 @@ uint32_t CSettingsStore::ReadWithFallback(const wchar_t* name, uint32_t defaultV
     return value == kNoValue ? defaultValue : value;
 }
 
+int CSettingsStore::EndpointShareMode() const
+{
+    const uint32_t mode = ReadWithFallback(L"EndpointShareMode", 1);
+    return mode <= 2 ? static_cast<int>(mode) : 1;
+}
+
 int CSettingsStore::LoadSettings(int& portCount, _sPort* ports, _sSettings& settings, bool defaultDevicesOnly) const
 {
     settings.sampleRate = 44100.0;
@@ -87,8 +93,7 @@ int CSettingsStore::LoadSettings(int& portCount, _sPort* ports, _sSettings& sett
     settings.outputPriority = readInt(L"AudioOutputPriority", -1);
     settings.inputPriority = readInt(L"AudioInputPriority", -1);
     settings.useEndpointBackend = 1;
-    const uint32_t shareMode = ReadWithFallback(L"EndpointShareMode", 1);
-    settings.endpointShareMode = shareMode <= 2 ? static_cast<int>(shareMode) : 1;
+    settings.endpointShareMode = EndpointShareMode();
 
     if (portCount <= 0) return 1;
     LoadPortBlocks(portCount, ports);

@@ -13,6 +13,9 @@ public:
     // Reads the settings, applies the stored port blocks and the port order, then the channel
     // rules. Malformed stored data is ignored value by value. Returns 1.
     int LoadSettings(int& portCount, _sPort* ports, _sSettings& settings, bool defaultDevicesOnly) const;
+    // 0 exclusive only, 1 exclusive with a shared fallback, 2 shared only; needed before ports
+    // are built, since it decides how endpoints are probed.
+    int EndpointShareMode() const;
     // Writes to the host's key only. Returns 1.
     int SaveSettings(int portCount, const _sPort* ports, const _sSettings& settings) const;
 

@@ -3,6 +3,7 @@
 #include "MordaneApp.h"
 
 #include "../core/Mordane.h"
+#include "../devices/DevicePlatform.h"
 
 #include <veloran/DriverClassId.h>
 
@@ -17,7 +18,7 @@ CUnknown* CreateDriver(IUnknown* outer, HRESULT* result)
         *result = E_UNEXPECTED;
         return nullptr;
     }
-    return new (std::nothrow) CMordane(outer, result, *app.hostKey(), *app.defaultKey());
+    return new (std::nothrow) CMordane(outer, result, *app.hostKey(), *app.defaultKey(), SystemDevicePlatform());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <core/Mordane.h>
 
 #include "../support/RegistryScratch.h"
+#include "../support/NullDevicePlatform.h"
 #include "../support/TestPorts.h"
 
 #include <veloran/DriverClassId.h>
@@ -57,7 +58,7 @@ protected:
     {
         driver_.reset();
         HRESULT result = S_OK;
-        driver_.reset(new CMordane(nullptr, &result, hostKey_, defaultKey_));
+        driver_.reset(new CMordane(nullptr, &result, hostKey_, defaultKey_, platform_));
         ASSERT_EQ(result, S_OK);
     }
     // A Lumo-like stereo port and a one-channel port offered as two inputs, without outputs.
@@ -70,6 +71,7 @@ protected:
 
     CSettingsKey hostKey_{kVeloranDriverClsid, L"C:\\hosts\\MordaneTestHost.exe"};
     CSettingsKey defaultKey_{kVeloranDriverClsid, L""};
+    CNullDevicePlatform platform_;
     std::unique_ptr<CMordane> driver_;
 };
 
@@ -417,17 +419,23 @@ TEST_F(MordaneTest, SetSampleRateRestartsARunningDriverAndTellsTheHost)
     EXPECT_FALSE(driver_->running());
 }
 
-TEST_F(MordaneTest, StartWithPortsButNoStreamReportsTheFailureText)
+TEST_F(MordaneTest, StartWithPortsButNoStreamReportsTheFailureTextInTheHostsLanguage)
 {
     InstallTwoPorts();
     ASIOCallbacks callbacks = Callbacks();
     ASIOBufferInfo info = {ASIOTrue, 0, {}};
     ASSERT_EQ(driver_->createBuffers(&info, 1, 512, &callbacks), ASE_OK);
-    EXPECT_EQ(driver_->start(), ASE_NotPresent);
-    EXPECT_FALSE(driver_->running());
-    char message[124] = {};
-    driver_->getErrorMessage(message);
-    EXPECT_STREQ(message, "Problem opening audio ports interface!");
+    for (const DWORD language : {DWORD(9), DWORD(12)}) {
+        WriteRawValue(HKEY_LOCAL_MACHINE, kDriverKey + L"\\MordaneTestHost\\Parameters", L"Language", REG_DWORD,
+                      &language, sizeof(language));
+        EXPECT_EQ(driver_->start(), ASE_NotPresent);
+        EXPECT_FALSE(driver_->running());
+        char message[124] = {};
+        driver_->getErrorMessage(message);
+        // The French text in the ANSI code page of these machines (1252).
+        EXPECT_STREQ(message, language == 9 ? "Problem opening audio ports interface!"
+                                            : "Probl\xe8me pendant l'acc\xe8s aux ports audio!");
+    }
 }
 
 TEST_F(MordaneTest, FutureSelectors)

@@ -131,6 +131,14 @@ int wmain(int argc, wchar_t** argv)
     long inputs = -1, outputs = -1;
     driver->getChannels(&inputs, &outputs);
     std::printf("channels: %ld %ld\n", inputs, outputs);
+    for (long i = 0; i < inputs + outputs; ++i) {
+        ASIOChannelInfo info = {};
+        info.isInput = i < inputs;
+        info.channel = i < inputs ? i : i - inputs;
+        const ASIOError answer = driver->getChannelInfo(&info);
+        std::printf("%s %ld: %ld %ld %s\n", info.isInput ? "input" : "output", info.channel, answer, info.type,
+                    info.name);
+    }
     long minSize = 0, maxSize = 0, preferred = 0, granularity = -1;
     driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
     std::printf("buffer size: %ld %ld %ld %ld\n", minSize, maxSize, preferred, granularity);

@@ -1,0 +1,71 @@
+// Port building: endpoints are listed, identified as known devices, paired by name into ports
+// and given channel names.
+#pragma once
+
+#include "KnownDevices.h"
+#include "Port.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CDeviceAccess;
+class CLanguages;
+class CSettingsKey;
+
+// One discovered endpoint.
+struct _sKnownDevices {
+    bool isDefaultDevice = false;
+    std::wstring path;
+    std::wstring name;
+    int nonOptimalPort = 0;
+    int row = -1;
+    int minRate = 0, maxRate = 0, minBits = 0, maxBits = 0;
+    int channels = 0;
+    bool paired = false;
+};
+
+// A capture and a render record of one device (indices into the two lists).
+struct _sKnownDevices_InOut {
+    size_t render;
+    size_t capture;
+};
+
+// What a build leaves besides the port table.
+struct PortInventory {
+    std::wstring defaultRenderPath;
+    int defaultRenderId = -1;
+    std::wstring defaultCapturePath;
+    int defaultCaptureId = -1;
+    std::vector<std::wstring> interfacePaths;  // capture path of every paired interface
+    std::vector<uint32_t> interfaceRows;
+};
+
+class CKnownDevices {
+public:
+    CKnownDevices(const CKnownDeviceTable& table, const CSettingsKey& hostKey, const CLanguages& languages)
+        : table_(table), hostKey_(hostKey), languages_(languages) {}
+
+    // Fills ports[0..portCount) (16 records) from what the device access finds. Returns 1.
+    int BuildPorts(CDeviceAccess& access, bool useDefaultDevices, bool defaultDevicesOnly, _sPort* ports,
+                   int& portCount, PortInventory& inventory);
+
+private:
+    std::vector<std::wstring> SortEndpoints(CDeviceAccess& access, const std::vector<std::wstring>& paths) const;
+    void AddIdentified(CDeviceAccess& access, const std::vector<std::wstring>& paths, bool capture);
+    bool AddDefault(CDeviceAccess& access, bool capture, int& waveId);
+    void PairEndpoints(bool useDefaultDevices, PortInventory& inventory);
+    void FillPort(_sPort& port, const _sKnownDevices& capture, const _sKnownDevices& render, bool first,
+                  bool monoToStereo) const;
+    std::wstring DefaultDeviceName() const;
+
+    const CKnownDeviceTable& table_;
+    const CSettingsKey& hostKey_;
+    const CLanguages& languages_;
+    std::vector<_sKnownDevices> capture_;
+    std::vector<_sKnownDevices> render_;
+    std::vector<_sKnownDevices_InOut> pairs_;
+};
+
+// Every record whose name another record of the list shares becomes "name (1)", "name (2)"...
+void NumberDuplicateNames(std::vector<_sKnownDevices>& list);

@@ -1,0 +1,42 @@
+// The driver's texts in French and English: French under id N, English under N + 1000.
+#pragma once
+
+#include "../core/SettingsKey.h"
+
+#include <string>
+
+constexpr int kLanguageFrench = 12;
+constexpr int kLanguageEnglish = 9;
+
+// Ids of the texts (the French id; callers always name it).
+enum StringId : int {
+    kStrStartFailed = 112,
+    kStrIn = 200,
+    kStrInLeft = 201,
+    kStrInRight = 202,
+    kStrOutLeft = 203,
+    kStrOutRight = 204,
+    kStrInNumbered = 205,
+    kStrOutNumbered = 206,
+};
+
+class CLanguages {
+public:
+    // Without descriptors the system's language is used and nothing is stored.
+    CLanguages(const CSettingsKey* hostKey, const CSettingsKey* defaultKey) : hostKey_(hostKey), defaultKey_(defaultKey) {}
+
+    // The host's choice, else "Default Parameters", else the system's; stores it for the host.
+    int ResolveLanguage() const;
+    bool LoadLocalisedString(int id, std::wstring& text) const;
+    std::wstring Text(int id) const;
+
+private:
+    const CSettingsKey* hostKey_;
+    const CSettingsKey* defaultKey_;
+};
+
+// The lookup with its fallbacks: French falls back to English then French, any other language
+// behaves as English with a French fallback. False (and an empty text) when neither exists.
+bool LoadStringForLanguage(int id, std::wstring& text, int language);
+
+int SystemLanguage();

@@ -1,0 +1,23 @@
+// A platform without any device: no USB bus, no endpoint API.
+#pragma once
+
+#include <devices/DevicePlatform.h>
+
+class CNullDevicePlatform final : public IDevicePlatform {
+public:
+    bool ListInterfaces(const GUID&, std::vector<DeviceInterface>& interfaces) override
+    {
+        interfaces.clear();
+        return true;
+    }
+    HANDLE OpenDevice(const std::wstring&, DWORD) override { return INVALID_HANDLE_VALUE; }
+    void CloseDevice(HANDLE) override {}
+    BOOL IoControl(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD*, OVERLAPPED*) override { return FALSE; }
+    DWORD CreatePin(HANDLE, KSPIN_CONNECT*, ACCESS_MASK, HANDLE*) override { return ERROR_NOT_SUPPORTED; }
+    bool ReadDeviceRegistryString(const std::wstring&, const wchar_t*, DWORD, std::wstring&) override { return false; }
+    HRESULT CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator) override
+    {
+        *enumerator = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
+};
