@@ -438,6 +438,29 @@ TEST_F(MordaneTest, StartWithPortsButNoStreamReportsTheFailureTextInTheHostsLang
     }
 }
 
+TEST_F(MordaneTest, InitLoadsTheHostsBufferSizeAndSampleFormat)
+{
+    const std::wstring params = kDriverKey + L"\\MordaneTestHost\\Parameters";
+    const DWORD frames = 256, resolution = 24;
+    WriteRawValue(HKEY_LOCAL_MACHINE, params, L"AsioBuffSizePreferred", REG_DWORD, &frames, sizeof(frames));
+    WriteRawValue(HKEY_LOCAL_MACHINE, params, L"Resolution", REG_DWORD, &resolution, sizeof(resolution));
+    ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
+    long minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+    driver_->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+    EXPECT_EQ(preferred, 256);
+
+    InstallTwoPorts();
+    ASIOChannelInfo info = {};
+    info.isInput = ASIOTrue;
+    ASSERT_EQ(driver_->getChannelInfo(&info), ASE_OK);
+    EXPECT_EQ(info.type, ASIOSTInt24LSB);
+    // 24-bit samples are packed in three bytes.
+    ASIOBufferInfo buffer = {ASIOTrue, 0, {}};
+    ASIOCallbacks callbacks = Callbacks();
+    ASSERT_EQ(driver_->createBuffers(&buffer, 1, 256, &callbacks), ASE_OK);
+    EXPECT_EQ(static_cast<uint8_t*>(buffer.buffers[1]) - static_cast<uint8_t*>(buffer.buffers[0]), 256 * 3);
+}
+
 TEST_F(MordaneTest, FutureSelectors)
 {
     EXPECT_EQ(driver_->future(kAsioEnableTimeCodeRead, nullptr), ASE_SUCCESS);
