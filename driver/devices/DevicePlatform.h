@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <ks.h>
 #include <mmdeviceapi.h>
 
 #include <string>
@@ -13,8 +14,6 @@ struct DeviceInterface {
     std::wstring path;        // the interface's device path, for OpenDevice
     std::wstring instanceId;  // the device instance id, for ReadDeviceRegistryString
 };
-
-struct KSPIN_CONNECT;
 
 class IDevicePlatform {
 public:
