@@ -1,74 +1,247 @@
 #include "KnownDevices.h"
 
+#include "ChannelMap.h"
+#include "SettingsKey.h"
+#include "Text.h"
+
+#include "../devices/DeviceAccess.h"
+#include "../ui/Languages.h"
+
+#include <algorithm>
 #include <cwchar>
+#include <cwctype>
 
 namespace {
 
-struct RowSpec {
-    const wchar_t* name;
-    int32_t vendorId, productId;
-    int32_t imageActive, imageInactive, imageAlt0, imageAlt1;
-    int32_t nodes[kMixerNodeCount];
-    int32_t hubVendor, hubProduct, companionVendor, companionProduct;
-    int32_t hubPort, inputOnly, instrumentInput;
-};
+std::wstring Upper(std::wstring text)
+{
+    for (wchar_t& c : text) c = static_cast<wchar_t>(towupper(c));
+    return text;
+}
 
-constexpr int32_t N = -1;  // no such mixer node
+std::wstring IdText(const wchar_t* format, int id)
+{
+    wchar_t text[16];
+    swprintf(text, 16, format, static_cast<unsigned long>(id));
+    return text;
+}
 
-// One row per model, or per codec of a product with an internal hub.
-constexpr RowSpec kRows[] = {
-    {L"Lumo A1", 0x5A17, 0x0001, 3000, 3001, 0, 0, {10, 5, 6, N, 9, 8, 7}, 0, 0, 0, 0, -1, 0, 0},
-    {L"Lumo A2X", 0x08BB, 0x2900, 3015, 3016, 0, 0, {N, 2, 3, N, N, N, N}, 0x0409, 0x005A, 0x5A17, 0x0020, -1, 0, 0},
-    {L"Lumo A2", 0x08BB, 0x2900, 3013, 3014, 0, 0, {N, 2, 3, N, N, N, N}, 0, 0, 0, 0, -1, 0, 0},
-    {L"Octa X 1-2", 0x08BB, 0x2902, 3090, 3091, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0022, 1, 0, 0},
-    {L"Octa X 3-4", 0x08BB, 0x2900, 3092, 3093, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0022, 2, 0, 0},
-    {L"Octa X 5-6", 0x08BB, 0x2900, 3094, 3095, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0022, 3, 0, 0},
-    {L"Octa X 7-8", 0x08BB, 0x2900, 3096, 3097, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0022, 4, 0, 0},
-    {L"Octa X 1-2", 0x08BB, 0x2902, 3090, 3091, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0020, 1, 0, 0},
-    {L"Octa X 3-4", 0x08BB, 0x2900, 3092, 3093, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0020, 2, 0, 0},
-    {L"Octa X 5-6", 0x08BB, 0x2900, 3094, 3095, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0020, 3, 0, 0},
-    {L"Octa X 7-8", 0x08BB, 0x2900, 3096, 3097, 0, 0, {N, 2, 3, N, N, N, N}, 0x1A40, 0x0201, 0x5A17, 0x0020, 4, 0, 0},
-    {L"Strym", 0x0D8C, 0x0134, 3098, 3099, 0, 0, {N, N, N, N, N, 4, 3}, 0, 0, 0, 0, -1, 1, 0},
-    {L"Veloran Guitar", 0x1376, 0x0007, 2998, 2999, 0, 0, {N, N, N, N, 11, 10, 9}, 0, 0, 0, 0, -1, 1, 1},
-    {L"Strym v3", 0x0D8C, 0x0034, 3098, 3099, 0, 0, {N, N, N, N, N, 4, 3}, 0, 0, 0, 0, -1, 1, 0},
-    {L"Lumo A4+", 0x0418, 0x1418, 3120, 3121, 0, 0, {N, 1, 2, N, N, 6, 5}, 0, 0, 0, 0, -1, 0, 0},
-    {L"Strym v4", 0x0D8C, 0x0005, 3098, 3099, 0, 0, {N, N, N, N, N, 4, 3}, 0, 0, 0, 0, -1, 1, 0},
-    // The system's default sound device: always the last row, recognised by its index.
-    {L"Default Audio Out", 0, 0, 3100, 3101, 3102, 3103, {N, N, N, N, N, N, N}, 0, 0, 0, 0, -1, 0, 0},
-};
+bool PathHasIds(const std::wstring& upperPath, const _sKnownDeviceRow& row)
+{
+    return upperPath.find(IdText(L"VID_%04lX", row.vendorId)) != std::wstring::npos &&
+           upperPath.find(IdText(L"PID_%04lX", row.productId)) != std::wstring::npos;
+}
+
+bool Contains(const std::vector<_sKnownDevices>& list, const std::wstring& path)
+{
+    return std::any_of(list.begin(), list.end(), [&](const _sKnownDevices& r) { return r.path == path; });
+}
 
 }  // namespace
 
-CKnownDeviceTable::CKnownDeviceTable()
+void NumberDuplicateNames(std::vector<_sKnownDevices>& list)
 {
-    for (const RowSpec& spec : kRows) {
-        _sKnownDeviceRow& row = rows_[count_++];
-        row.vendorId = spec.vendorId;
-        row.productId = spec.productId;
-        wcsncpy(row.modelName, spec.name, 259);
-        row.imageActiveId = spec.imageActive;
-        row.imageInactiveId = spec.imageInactive;
-        row.imageAltIds[0] = spec.imageAlt0;
-        row.imageAltIds[1] = spec.imageAlt1;
-        for (int i = 0; i < kMixerNodeCount; ++i) row.mixerNodeIds[i] = spec.nodes[i];
-        row.hubVendorId = spec.hubVendor;
-        row.hubProductId = spec.hubProduct;
-        row.companionVendorId = spec.companionVendor;
-        row.companionProductId = spec.companionProduct;
-        row.hubPort = spec.hubPort;
-        row.inputOnly = spec.inputOnly;
-        row.instrumentInput = spec.instrumentInput;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::wstring name = list[i].name;
+        const auto sameName = [&](const _sKnownDevices& r) { return r.name == name; };
+        if (std::count_if(list.begin(), list.end(), sameName) < 2) continue;
+        int counter = 1;
+        for (_sKnownDevices& r : list)
+            if (r.name == name) r.name = name + L" (" + std::to_wstring(counter++) + L")";
     }
 }
 
-int CKnownDeviceTable::ChannelsFor(int row, Direction direction, int endpointChannels) const
+std::vector<std::wstring> CKnownDevices::SortEndpoints(CDeviceAccess& access,
+                                                       const std::vector<std::wstring>& paths) const
 {
-    const _sKnownDeviceRow& r = rows_[row];
-    int channels = endpointChannels;
-    if (r.instrumentInput) channels = 1;
-    if (direction == Direction::Render) {
-        if (r.inputOnly) channels = 0;
-        if (channels > 2) channels = 2;
+    // Groups the codecs behind one hub, then by model, then by discovery order.
+    struct Keyed {
+        std::wstring key;
+        size_t index;
+    };
+    std::vector<Keyed> keyed;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::wstring model, hub;
+        int row = -1, nonOptimal = 0;
+        if (!access.IdentifyDevice(paths[i], table_, model, row, nonOptimal, hub)) continue;
+        wchar_t position[16];
+        swprintf(position, 16, L"%02d", static_cast<int>(i));
+        keyed.push_back({hub + L"_" + model + L"_" + position, i});
     }
-    return channels;
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const Keyed& a, const Keyed& b) { return _wcsicmp(a.key.c_str(), b.key.c_str()) < 0; });
+    std::vector<std::wstring> sorted;
+    for (const Keyed& k : keyed) sorted.push_back(paths[k.index]);
+    return sorted;
+}
+
+void CKnownDevices::AddIdentified(CDeviceAccess& access, const std::vector<std::wstring>& paths, bool capture)
+{
+    std::vector<_sKnownDevices>& list = capture ? capture_ : render_;
+    for (const std::wstring& path : paths) {
+        _sKnownDevices record;
+        std::wstring hub;
+        if (!access.IdentifyDevice(path, table_, record.name, record.row, record.nonOptimalPort, hub)) continue;
+        if (Contains(list, path)) continue;
+        EndpointFormat format;
+        if (!access.QueryFormat(capture, path, format)) continue;
+        record.path = path;
+        record.minRate = format.minRate;
+        record.maxRate = format.maxRate;
+        record.minBits = format.minBits;
+        record.maxBits = format.maxBits;
+        record.channels = table_.ChannelsFor(record.row, capture ? Direction::Capture : Direction::Render,
+                                             format.channels);
+        list.push_back(std::move(record));
+    }
+}
+
+std::wstring CKnownDevices::DefaultDeviceName() const
+{
+    uint32_t language = 0;
+    const bool stored = hostKey_.TryReadDword(L"Language", language);
+    return !stored || language == kLanguageFrench ? L"Périph. par défaut" : L"Def. Sound Device";
+}
+
+bool CKnownDevices::AddDefault(CDeviceAccess& access, bool capture, int& waveId)
+{
+    std::vector<_sKnownDevices>& list = capture ? capture_ : render_;
+    std::wstring path, friendlyName;
+    const bool found = capture ? access.GetDefaultCaptureDevice(path, friendlyName, &waveId)
+                               : access.GetDefaultRenderDevice(path, friendlyName, &waveId);
+    if (!found || path.empty() || Contains(list, path)) return false;
+    EndpointFormat format;
+    if (!access.QueryFormat(capture, path, format)) return false;
+    _sKnownDevices record;
+    record.isDefaultDevice = true;
+    record.path = path;
+    record.name = DefaultDeviceName();
+    record.row = table_.DefaultRow();
+    record.minRate = format.minRate;
+    record.maxRate = format.maxRate;
+    record.minBits = format.minBits;
+    record.maxBits = format.maxBits;
+    record.channels = std::min(format.channels, 2);
+    list.push_back(std::move(record));
+    return true;
+}
+
+void CKnownDevices::PairEndpoints(bool useDefaultDevices, PortInventory& inventory)
+{
+    inventory.interfacePaths.clear();
+    inventory.interfaceRows.clear();
+    pairs_.clear();
+    NumberDuplicateNames(capture_);
+    NumberDuplicateNames(render_);
+
+    // Every name gets one record in each list; the missing direction has no channels.
+    const auto named = [](std::vector<_sKnownDevices>& list, const std::wstring& name) {
+        return std::find_if(list.begin(), list.end(), [&](const _sKnownDevices& r) { return r.name == name; });
+    };
+    for (size_t i = 0, n = capture_.size(); i < n; ++i) {
+        if (named(render_, capture_[i].name) != render_.end()) continue;
+        _sKnownDevices copy = capture_[i];
+        copy.channels = 0;
+        render_.push_back(std::move(copy));
+    }
+    for (size_t i = 0, n = render_.size(); i < n; ++i) {
+        if (named(capture_, render_[i].name) != capture_.end()) continue;
+        _sKnownDevices copy = render_[i];
+        copy.channels = 0;
+        capture_.push_back(std::move(copy));
+    }
+
+    for (size_t r = 0; r < render_.size(); ++r) {
+        const auto c = named(capture_, render_[r].name);
+        if (c == capture_.end()) continue;
+        if (!useDefaultDevices && (c->isDefaultDevice || render_[r].isDefaultDevice)) continue;
+        pairs_.push_back({r, static_cast<size_t>(c - capture_.begin())});
+        inventory.interfacePaths.push_back(c->path);
+        inventory.interfaceRows.push_back(static_cast<uint32_t>(c->row));
+        c->paired = true;
+        render_[r].paired = true;
+    }
+}
+
+void CKnownDevices::FillPort(_sPort& port, const _sKnownDevices& capture, const _sKnownDevices& render, bool first,
+                             bool monoToStereo) const
+{
+    // A fresh record: nothing of a previous build's port may stick to a new device.
+    port = _sPort();
+    port.nonOptimalPort = capture.nonOptimalPort || render.nonOptimalPort;
+    port.capturePath = capture.path;
+    port.name = capture.name;
+    port.renderPath = render.path;
+    port.input.instrumentPort = capture.row >= 0 && table_.Row(capture.row).instrumentInput ? 1 : 0;
+
+    port.inputFormat = {capture.path, capture.channels, double(capture.minRate), double(capture.maxRate),
+                        capture.minBits, capture.maxBits};
+    if (capture.channels == 1 && monoToStereo) port.input.monoToStereo = 1;
+    port.outputFormat = {render.path, render.channels, double(render.minRate), double(render.maxRate),
+                         render.minBits, render.maxBits};
+
+    // Levels are set in hardware only where the device has volume nodes.
+    port.hasInputVolume = port.hasOutputVolume = 0;
+    const std::wstring upper = Upper(port.capturePath);
+    for (int i = 0; i < table_.count(); ++i) {
+        const _sKnownDeviceRow& row = table_.Row(i);
+        if (!PathHasIds(upper, row)) continue;
+        port.hasInputVolume = row.mixerNodeIds[kNodeInputVolume] != -1;
+        port.hasOutputVolume = row.mixerNodeIds[kNodeOutputVolume] != -1;
+        break;
+    }
+
+    port.input.enabled = first ? 1 : 0;
+    port.output.enabled = first && render.channels > 0 ? 1 : 0;
+    NameChannels(port, true, languages_);
+}
+
+int CKnownDevices::BuildPorts(CDeviceAccess& access, bool useDefaultDevices, bool defaultDevicesOnly, _sPort* ports,
+                              int& portCount, PortInventory& inventory)
+{
+    inventory = PortInventory();
+    portCount = 0;
+    for (int i = 0; i < kMaxPorts; ++i) ports[i] = _sPort();
+    capture_.clear();
+    render_.clear();
+    pairs_.clear();
+
+    std::vector<std::wstring> renderPaths, capturePaths;
+    if (!defaultDevicesOnly && !access.ListEndpoints(renderPaths, capturePaths)) {
+        if (!useDefaultDevices) return 1;
+        renderPaths.clear();
+        capturePaths.clear();
+    }
+    AddIdentified(access, SortEndpoints(access, renderPaths), false);
+    AddIdentified(access, SortEndpoints(access, capturePaths), true);
+
+    int renderWaveId = -1, captureWaveId = -1;
+    AddDefault(access, false, renderWaveId);
+    AddDefault(access, true, captureWaveId);
+    PairEndpoints(useDefaultDevices, inventory);
+
+    const uint32_t monoToStereo = hostKey_.ReadDword(L"Auto_MonoInput_ToStereo", 1);
+    hostKey_.WriteDword(L"Auto_MonoInput_ToStereo", monoToStereo);
+
+    for (const _sKnownDevices_InOut& pair : pairs_) {
+        if (portCount >= kMaxPorts) break;
+        const _sKnownDevices& capture = capture_[pair.capture];
+        const _sKnownDevices& render = render_[pair.render];
+        if (capture.isDefaultDevice) {
+            inventory.defaultCapturePath = capture.path;
+            inventory.defaultCaptureId = captureWaveId;
+        }
+        if (render.isDefaultDevice) {
+            inventory.defaultRenderPath = render.path;
+            inventory.defaultRenderId = renderWaveId;
+        }
+        FillPort(ports[portCount], capture, render, portCount == 0, monoToStereo != 0);
+        ++portCount;
+    }
+    EnsureOneActive(ports, portCount);
+    LimitChannels(ports, portCount);
+    capture_.clear();
+    render_.clear();
+    pairs_.clear();
+    return 1;
 }

@@ -1,55 +1,71 @@
-// The fixed table of supported interfaces. The row index is a device's identity inside the driver.
+// Port building: endpoints are listed, identified as known devices, paired by name into ports
+// and given channel names.
 #pragma once
 
+#include "KnownDeviceTable.h"
+#include "Port.h"
+
 #include <cstdint>
+#include <string>
+#include <vector>
 
-// Indices into _sKnownDeviceRow::mixerNodeIds.
-enum MixerNode : int {
-    kNodeOutputMuteSet = 0,    // output node to be muted
-    kNodeOutputMuteClear,      // output mute node to be cleared
-    kNodeOutputVolume,
-    kNodeOutputAgcOff,
-    kNodeInputAgcOff,
-    kNodeInputVolume,
-    kNodeInputMuteClear,
-    kMixerNodeCount
+class CDeviceAccess;
+class CLanguages;
+class CSettingsKey;
+
+// One discovered endpoint.
+struct _sKnownDevices {
+    bool isDefaultDevice = false;
+    std::wstring path;
+    std::wstring name;
+    int nonOptimalPort = 0;
+    int row = -1;
+    int minRate = 0, maxRate = 0, minBits = 0, maxBits = 0;
+    int channels = 0;
+    bool paired = false;
 };
 
-struct _sKnownDeviceRow {
-    int32_t vendorId = 0;
-    int32_t productId = 0;
-    wchar_t modelName[260] = {};
-    int32_t imageActiveId = 0;
-    int32_t imageInactiveId = 0;
-    int32_t imageAltIds[2] = {};
-    int32_t mixerNodeIds[kMixerNodeCount] = {-1, -1, -1, -1, -1, -1, -1};
-    int32_t hubVendorId = 0;
-    int32_t hubProductId = 0;
-    int32_t companionVendorId = 0;
-    int32_t companionProductId = 0;
-    int32_t hubPort = -1;
-    int32_t inputOnly = 0;
-    int32_t instrumentInput = 0;
-    int32_t reservedZero = 0;
+// A capture and a render record of one device (indices into the two lists).
+struct _sKnownDevices_InOut {
+    size_t render;
+    size_t capture;
 };
 
-enum class Direction { Capture, Render };
+// What a build leaves besides the port table.
+struct PortInventory {
+    std::wstring defaultRenderPath;
+    int defaultRenderId = -1;
+    std::wstring defaultCapturePath;
+    int defaultCaptureId = -1;
+    std::vector<std::wstring> interfacePaths;  // capture path of every paired interface
+    std::vector<uint32_t> interfaceRows;
+};
 
-class CKnownDeviceTable {
+class CKnownDevices {
 public:
-    static constexpr int kCapacity = 256;
+    CKnownDevices(const CKnownDeviceTable& table, const CSettingsKey& hostKey, const CLanguages& languages)
+        : table_(table), hostKey_(hostKey), languages_(languages) {}
 
-    CKnownDeviceTable();
-
-    int count() const { return count_; }
-    const _sKnownDeviceRow& Row(int index) const { return rows_[index]; }
-    bool IsDefaultRow(int index) const { return index == count_ - 1; }
-    int DefaultRow() const { return count_ - 1; }
-
-    // Channel count a device of this row offers in one direction, given what the endpoint reports.
-    int ChannelsFor(int row, Direction direction, int endpointChannels) const;
+    // Fills ports[0..portCount) (16 records) from what the device access finds. Returns 1.
+    int BuildPorts(CDeviceAccess& access, bool useDefaultDevices, bool defaultDevicesOnly, _sPort* ports,
+                   int& portCount, PortInventory& inventory);
 
 private:
-    _sKnownDeviceRow rows_[kCapacity];
-    int count_ = 0;
+    std::vector<std::wstring> SortEndpoints(CDeviceAccess& access, const std::vector<std::wstring>& paths) const;
+    void AddIdentified(CDeviceAccess& access, const std::vector<std::wstring>& paths, bool capture);
+    bool AddDefault(CDeviceAccess& access, bool capture, int& waveId);
+    void PairEndpoints(bool useDefaultDevices, PortInventory& inventory);
+    void FillPort(_sPort& port, const _sKnownDevices& capture, const _sKnownDevices& render, bool first,
+                  bool monoToStereo) const;
+    std::wstring DefaultDeviceName() const;
+
+    const CKnownDeviceTable& table_;
+    const CSettingsKey& hostKey_;
+    const CLanguages& languages_;
+    std::vector<_sKnownDevices> capture_;
+    std::vector<_sKnownDevices> render_;
+    std::vector<_sKnownDevices_InOut> pairs_;
 };
+
+// Every record whose name another record of the list shares becomes "name (1)", "name (2)"...
+void NumberDuplicateNames(std::vector<_sKnownDevices>& list);

@@ -1,6 +1,7 @@
 #include "Mordane.h"
 
 #include "HardwareDescription.h"
+#include "../devices/DeviceAccess.h"
 #include "Text.h"
 
 #include <veloran/DriverClassId.h>
@@ -69,9 +70,16 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
     }
 
     settings_.endpointShareMode = settingsStore_.EndpointShareMode();
+    // Probing the endpoint API also initialises COM for this thread.
+    endpointApiAvailable_ = CDeviceAccess(platform_, settings_.endpointShareMode).endpointBackendAvailable();
 
     if (hostWindow_) ApplyPrivateMessageReply(SendPrivateMessage(hostWindow_));
 
+    {
+        CDeviceAccess access(platform_, settings_.endpointShareMode);
+        CKnownDevices(*knownDevices_, hostKey_, languages_)
+            .BuildPorts(access, useDefaultDevices_, defaultDevicesOnly_, ports_.get(), portCount_, inventory_);
+    }
     settingsStore_.LoadSettings(portCount_, ports_.get(), settings_, defaultDevicesOnly_);
 
     if (defaultDevicesOnly_) SetErrorMessage(HardwareDescription());

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "ChannelMap.h"
-#include "KnownDeviceLists.h"
 #include "KnownDevices.h"
+#include "KnownDeviceTable.h"
 #include "Port.h"
 #include "Settings.h"
 #include "SettingsKey.h"

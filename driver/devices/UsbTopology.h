@@ -4,7 +4,7 @@
 
 #include "DevicePlatform.h"
 
-#include <core/KnownDevices.h>
+#include <core/KnownDeviceTable.h>
 
 #include <cstdint>
 #include <memory>

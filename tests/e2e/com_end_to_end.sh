@@ -26,8 +26,8 @@ check() {  # description, command...
     else failed=$((failed + 1)); echo "FAILED: $what"; fi
 }
 query() { local out; out=$(run reg query "$@" 2>/dev/null) || return 0; tr -d '\r' <<<"$out"; }
-has() { grep -qiF -- "$2" <<<"$1"; }
-count_of() { grep -ciF -- "$2" <<<"$1" || true; }
+has() { grep -qaiF -- "$2" <<<"$1"; }
+count_of() { grep -caiF -- "$2" <<<"$1" || true; }
 
 run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; first=$?
@@ -43,7 +43,8 @@ check "InprocServer32 names the DLL" has "$classes" "$dll_win"
 check "threading model Apartment" has "$classes" "Apartment"
 check "class key default value" has "$classes" "Asio 2.0 Veloran Driver"
 
-out=$(run "$work/probe.exe" /reply 291 2>/dev/null | tr -d '\r'); rc=$?
+# An ordinary host: the default devices are not offered, and there is no USB interface here.
+out=$(run "$work/probe.exe" /reply 0 2>/dev/null | tr -d '\r'); rc=$?
 echo "$out" | sed 's/^/  host: /'
 check "host ran" test $rc = 0
 check "version resource" has "$out" "product version: 1.9.0.0"
@@ -59,8 +60,20 @@ check "time info asked once" has "$out" "time info queries: 1"
 check "start without hardware" has "$out" "start: 0"
 check "last release destroys" has "$out" "release: 0"
 
+# A host that answers 291 gets the system's default devices (Wine's PulseAudio loopback) as one
+# port, named in the language stored for it.
+run reg add 'HKLM\Software\ASIO\Asio 2.0 Veloran Driver\probe\Parameters' /v Language /t REG_DWORD /d 9 /f \
+    >/dev/null 2>&1
+out=$(run "$work/probe.exe" /reply 291 2>/dev/null | tr -d '\r')
+echo "$out" | sed 's/^/  host: /'
+check "default devices give two inputs and two outputs" has "$out" "channels: 2 2"
+check "first input named" has "$out" "input 0: 0 18 Def. Sound Device - In L"
+check "second input named" has "$out" "input 1: 0 18 Def. Sound Device - In R"
+check "outputs named" has "$out" "output 1: 0 18 Def. Sound Device - Out R"
+check "hardware text names the device" has "$out" "hardware: 0 Def. Sound Device"
+
 out=$(run "$work/probe.exe" /reply 292 2>/dev/null | tr -d '\r')
-check "reply 292 puts the hardware text in the error message" has "$out" "error message: No hardware"
+check "reply 292 puts the hardware text in the error message" has "$out" "error message: Def. Sound Device"
 
 # Each host program keeps its own settings, under the name of its executable.
 params='HKLM\Software\ASIO\Asio 2.0 Veloran Driver\%s\Parameters'

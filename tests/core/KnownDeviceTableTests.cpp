@@ -1,4 +1,4 @@
-#include <core/KnownDevices.h>
+#include <core/KnownDeviceTable.h>
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,95 @@
+#include "DeviceAccess.h"
+
+#include "DirectSoundDefaults.h"
+#include "EndpointBackend.h"
+
+#include <objbase.h>
+
+int WindowsGeneration()
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version)) return 0;
+#pragma GCC diagnostic pop
+    if (version.dwMajorVersion == 5) return 1;
+    if (version.dwMajorVersion == 6 && version.dwMinorVersion == 0) return 2;
+    if (version.dwMajorVersion == 6 && version.dwMinorVersion == 1) return 3;
+    return 0;
+}
+
+bool WindowsTenOrLater()
+{
+    // GetVersionExW lies to programs without a manifest; ntdll tells the truth.
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto get =
+        ntdll ? reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+              : nullptr;
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return get && get(&version) == 0 && version.dwMajorVersion >= 10;
+}
+
+CDeviceAccess::CDeviceAccess(IDevicePlatform& platform, int endpointShareMode)
+    : CDeviceAccess(platform, endpointShareMode, WindowsGeneration(), WindowsTenOrLater())
+{
+}
+
+CDeviceAccess::CDeviceAccess(IDevicePlatform& platform, int endpointShareMode, int osGeneration, bool tenOrLater)
+    : platform_(platform), osGeneration_(osGeneration), topology_(platform)
+{
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    endpointBackend_ = CEndpointBackend::Create(platform, osGeneration == 2, tenOrLater, endpointShareMode);
+}
+
+CDeviceAccess::~CDeviceAccess() = default;
+
+bool CDeviceAccess::ListEndpoints(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths)
+{
+    renderPaths.clear();
+    capturePaths.clear();
+    // The kernel-streaming route lists filters; it serves systems without the endpoint API.
+    if (!backendSelected()) return false;
+    endpointBackend_->ListEndpoints(renderPaths, capturePaths);
+    return true;
+}
+
+bool CDeviceAccess::GetDefaultDevice(bool capture, std::wstring& path, std::wstring& friendlyName, int* waveDeviceId)
+{
+    path.clear();
+    friendlyName.clear();
+    if (waveDeviceId) *waveDeviceId = -1;
+    if (backendSelected())
+        return endpointBackend_->GetDefaultEndpoint(capture ? eCapture : eRender, path, friendlyName) != 0;
+    return GetDirectSoundDefaultDevice(capture, path, friendlyName, waveDeviceId);
+}
+
+bool CDeviceAccess::GetDefaultRenderDevice(std::wstring& path, std::wstring& friendlyName, int* waveDeviceId)
+{
+    return GetDefaultDevice(false, path, friendlyName, waveDeviceId);
+}
+
+bool CDeviceAccess::GetDefaultCaptureDevice(std::wstring& path, std::wstring& friendlyName, int* waveDeviceId)
+{
+    return GetDefaultDevice(true, path, friendlyName, waveDeviceId);
+}
+
+bool CDeviceAccess::IdentifyDevice(const std::wstring& path, const CKnownDeviceTable& table, std::wstring& modelName,
+                                   int& row, int& nonOptimalPort, std::wstring& hubDeviceName)
+{
+    return topology_.IdentifyDevice(path, table, modelName, row, nonOptimalPort, hubDeviceName);
+}
+
+bool CDeviceAccess::QueryFormat(bool capture, const std::wstring& path, EndpointFormat& format)
+{
+    if (!backendSelected()) return false;
+    return endpointBackend_->ProbeFormats(capture ? eCapture : eRender, path, format) != 0;
+}
+
+std::wstring CDeviceAccess::StripPathPrefix(const std::wstring& path)
+{
+    const size_t slash = path.find(L'\\', 1);
+    return slash == std::wstring::npos ? path : path.substr(slash);
+}

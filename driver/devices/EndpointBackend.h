@@ -1,0 +1,183 @@
+// CEndpointBackend: the interfaces as the system's audio endpoint API (MMDevice, WASAPI) shows
+// them. It lists endpoints by device path, finds the default ones, probes formats and runs one
+// event-driven stream per direction, each on its own thread registered as "Pro Audio".
+//
+// Streams run in exclusive mode. With endpointShareMode 1 an endpoint that refuses exclusive use
+// streams in shared mode instead, with the audio engine converting to and from the driver's 16-bit
+// format; with 2 every stream is shared; with 0 a refusal fails the stream.
+#pragma once
+
+#include "DevicePlatform.h"
+#include "EndpointFormat.h"
+
+#include <core/CriticalSection.h>
+#include <core/StreamParams.h>
+#include <veloran/ComPtr.h>
+#include <veloran/UniqueHandle.h>
+
+#include <windows.h>
+#include <audioclient.h>
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CPacketFifo;
+
+enum class EndpointStreamMode { None, Exclusive, Shared };
+
+// What one direction of the last opened stream runs with, for the driver's latency report. Valid
+// once OpenAndStart has returned; kept after the stream stops, until the next open.
+struct EndpointStreamInfo {
+    EndpointStreamMode mode = EndpointStreamMode::None;
+    int bufferFrames = 0;         // device buffer
+    int periodFrames = 0;         // between two audio events
+    int streamLatencyFrames = 0;  // IAudioClient::GetStreamLatency
+    int adapterFrames = 0;        // how long a sample can wait in the adapter: one device period
+    // The most a sample spends in the stream beyond the host buffer: stream latency and adapter,
+    // and for render also the device buffer written ahead of the one playing.
+    int latencyFrames = 0;
+    int64_t frames = 0;           // moved between the device and the driver since the start
+};
+
+class CEndpointBackend {
+public:
+    static constexpr int kExclusiveOnly = 0;
+    static constexpr int kExclusiveOrShared = 1;  // the default
+    static constexpr int kSharedOnly = 2;
+
+    static constexpr DWORD kReadyWaitMs = 5000;
+    static constexpr DWORD kStartWaitMs = 5000;
+    static constexpr DWORD kStopWaitMs = 10000;
+    static constexpr int kCaptureBlockBytes = 16384;  // largest nominal capture packet
+
+    // Null when the endpoint enumerator cannot be created. ntSixMode is set on Windows NT 6.0;
+    // tenOrLater when the system reports version 10 or later. A share mode other than 0 or 2
+    // counts as 1. Initialises COM (multithreaded) for the calling thread, which keeps it.
+    static std::unique_ptr<CEndpointBackend> Create(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater,
+                                                    int endpointShareMode);
+    ~CEndpointBackend();
+    CEndpointBackend(const CEndpointBackend&) = delete;
+    CEndpointBackend& operator=(const CEndpointBackend&) = delete;
+
+    // Appends the device path of every active endpoint that carries a USB interface path to the
+    // list of its flow; true when one was listed.
+    bool ListEndpoints(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths);
+    // The default multimedia endpoint of eRender or eCapture; true when it carries a "\\?\" path.
+    bool GetDefaultEndpoint(EDataFlow flow, std::wstring& path, std::wstring& friendlyName);
+    // The first active endpoint of the flow with a string property equal to path (case-sensitive).
+    bool FindEndpoint(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
+                      std::wstring* friendlyName = nullptr);
+    // What the endpoint accepts in the mode its streams would use; false when nothing.
+    bool ProbeFormats(EDataFlow flow, const std::wstring& path, EndpointFormat& format);
+
+    // Opens and starts the directions whose path is not empty. Each stream thread reports ready
+    // and then waits for startEvent (the engine's manual-reset start event; null starts at once).
+    // True when every direction asked for started; otherwise nothing is left open.
+    bool OpenAndStart(const std::wstring& capturePath, const _sStreamParams& captureParams,
+                      const std::wstring& renderPath, const _sStreamParams& renderParams, HANDLE startEvent);
+    void StopCapture();
+    void StopRender();
+    // Stops what still runs, then releases every interface and frees the adapters.
+    void ReleaseAll();
+
+    // The engine's render hand-over: queues one block for the render stream and wakes it when the
+    // queue overflowed. Returns 1 when the block was taken, 0 without an active render stream.
+    int DeliverRender(const void* block, int bytes);
+
+    // Endpoint levels in percent, left then right; false without an open endpoint of the
+    // direction or when a level could not be set. A one-channel input is muted at 0.
+    bool SetInputVolume(int left, int right);
+    bool SetOutputVolume(int left, int right);
+
+    bool captureActive() const { return capture_.running.load() != 0; }
+    bool renderActive() const { return render_.running.load() != 0; }
+    EndpointStreamInfo captureInfo() const { return Info(capture_); }
+    EndpointStreamInfo renderInfo() const { return Info(render_); }
+    std::wstring captureName() const;
+    std::wstring renderName() const;
+    int shareMode() const { return shareMode_; }
+    bool ntSixMode() const { return ntSixMode_; }
+    bool tenOrLater() const { return tenOrLater_; }
+
+private:
+    struct Stream {
+        EDataFlow flow = eCapture;
+        CEndpointBackend* owner = nullptr;
+        std::wstring devicePath;
+        _sStreamParams params;
+        HANDLE startEvent = nullptr;
+        UniqueHandle audioEvent;
+        std::atomic<int> stopRequested{0};
+        std::atomic<int> started{0};
+        std::atomic<int> running{0};
+        UniqueHandle stopEvent;
+        UniqueHandle endedEvent;
+        UniqueHandle readyEvent;
+        UniqueHandle thread;
+        DWORD threadId = 0;
+
+        ComPtr<IMMDevice> device;  // guarded by volumeLock_ with name and volume
+        std::wstring name;
+        ComPtr<IAudioClient> client;
+        ComPtr<IAudioCaptureClient> captureService;
+        ComPtr<IAudioRenderClient> renderService;
+        ComPtr<IAudioEndpointVolume> volume;
+        std::unique_ptr<CPacketFifo> adapter;
+        bool adapted = false;  // an adapter was made at the last open; outlives it
+        WAVEFORMATEXTENSIBLE format = {};
+        REFERENCE_TIME periods[2] = {};  // default and minimum device period
+
+        EndpointStreamMode mode = EndpointStreamMode::None;
+        int blockAlign = 0;
+        int nominalBytes = 0;
+        UINT32 bufferFrames = 0;
+        int periodFrames = 0;
+        int streamLatencyFrames = 0;
+        std::unique_ptr<uint8_t[]> block;  // capture: popped packets; shared render: the chunk being written
+        std::unique_ptr<uint8_t[]> zeros;  // capture: stands in for a packet flagged silent
+        std::atomic<int64_t> frames{0};
+    };
+
+    CEndpointBackend(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater, int endpointShareMode);
+    bool CreateEvents();
+    HRESULT NewEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator);
+
+    bool StartThread(Stream& stream);
+    void StopStream(Stream& stream);
+    static DWORD WINAPI StreamThread(void* context);
+    void RunStream(Stream& stream);
+    bool PrepareStream(Stream& stream);
+    bool ChooseMode(Stream& stream, ComPtr<IAudioClient>& client, bool& reinitialised);
+    HRESULT InitializeExclusive(Stream& stream, ComPtr<IAudioClient>& client, bool& reinitialised);
+    HRESULT InitializeShared(Stream& stream, ComPtr<IAudioClient>& client);
+    bool MakeAdapter(Stream& stream, bool reinitialised);
+    void PrimeRender(Stream& stream);
+    bool WaitForStart(Stream& stream);
+    void CaptureLoop(Stream& stream);
+    void RenderLoopExclusive(Stream& stream);
+    void RenderLoopShared(Stream& stream);
+    void DeliverCapture(Stream& stream, const uint8_t* data, int bytes);
+
+    bool ProbeExclusive(IAudioClient* client, EndpointFormat& format);
+    bool ProbeShared(IAudioClient* client, EndpointFormat& format);
+    bool SetLevels(Stream& stream, int left, int right, bool muteMono);
+    EndpointStreamInfo Info(const Stream& stream) const;
+
+    IDevicePlatform& platform_;
+    const bool ntSixMode_;
+    const bool tenOrLater_;
+    const int shareMode_;
+    std::atomic<HANDLE> mmcssTask_{nullptr};  // last registration of a stream thread
+    Stream capture_;
+    Stream render_;
+    // DeliverRender runs on other interfaces' capture threads; this keeps it off a render stream
+    // that is being stopped or released.
+    mutable CCriticalSection handOverLock_;
+    bool renderHandOver_ = false;
+    mutable CCriticalSection volumeLock_;
+};

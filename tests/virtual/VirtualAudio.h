@@ -1,0 +1,152 @@
+// Virtual audio endpoints behind IMMDeviceEnumerator: devices with property stores (interface
+// path, friendly name, stored formats), audio clients in exclusive and shared event-driven mode
+// with Windows' error codes, capture and render services, and endpoint volumes.
+//
+// Each endpoint has its own clock, a rate error in ppm against the system's reference clock.
+// Tests step the reference clock with Advance; a running stream reaches the end of a device period
+// when its own clock says so, and then its capture buffer is filled from the endpoint's signal
+// generator (or its render buffer is played into the endpoint's record) and its event signalled.
+// In lockstep (the default) Advance waits after each period until the client has served it, so
+// that what streams is decided by the clocks alone, never by thread timing.
+//
+// Knows nothing of USB: tests put it behind a device platform of their own.
+#pragma once
+
+#include <windows.h>
+#include <mmreg.h>
+#include <mmdeviceapi.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace VirtualAudio {
+struct State;
+}
+
+struct VirtualFormat {
+    int rate;
+    int bits;  // container and valid bits
+    int channels;
+};
+
+// What a capture endpoint's generator produces on one channel, in the stream's sample size.
+struct VirtualSignal {
+    enum class Kind { Silence, Ramp, Sine };
+    Kind kind = Kind::Ramp;
+    int64_t start = 1;  // ramp: sample n is start + step × n, wrapped to the sample size
+    int64_t step = 1;
+    double frequency = 1000.0;  // sine, Hz at the stream's rate
+    double amplitude = 0.5;     // sine, of full scale
+
+    static VirtualSignal Ramp(int64_t start, int64_t step = 1);
+    static VirtualSignal Sine(double frequency, double amplitude);
+    static VirtualSignal Silence();
+    // Sample n of this signal at rate with bits per sample.
+    int32_t Sample(int64_t n, int rate, int bits) const;
+};
+
+struct VirtualInitializeCall {
+    bool exclusive;
+    DWORD flags;
+    LONGLONG duration;
+    LONGLONG periodicity;
+    int rate;
+    int bits;
+    int channels;
+    HRESULT result;
+    uint32_t bufferFrames;  // what GetBufferSize answers afterwards, 0 when nothing
+};
+
+struct VirtualFormatQuery {  // one IsFormatSupported call
+    bool exclusive;
+    int rate;
+    int bits;
+    int channels;
+};
+
+struct VirtualStreamStats {
+    int64_t periods = 0;         // device periods of running streams
+    int64_t frames = 0;          // captured into, or played from, the client's buffer
+    int64_t underruns = 0;       // render periods with less than a period written in time
+    int64_t overruns = 0;        // capture packets lost because the client had not read them
+    int64_t refused = 0;         // buffer calls of the services answered with an error
+    int starts = 0;
+    int clients = 0;             // audio clients activated
+};
+
+struct VirtualVolume {
+    int channels = 0;
+    float levels[8] = {};
+    bool muted = false;
+    int levelChanges = 0;
+    int muteChanges = 0;
+};
+
+class CVirtualAudioSystem {
+public:
+    using EndpointId = int;
+
+    explicit CVirtualAudioSystem(int referenceRate = 48000);
+    ~CVirtualAudioSystem();
+    CVirtualAudioSystem(const CVirtualAudioSystem&) = delete;
+    CVirtualAudioSystem& operator=(const CVirtualAudioSystem&) = delete;
+
+    // An active endpoint. The path, when not empty, is a string property as Windows stores the
+    // interface path; exclusiveFormats empty means 44100 and 48000 Hz at 16 and 24 bits with
+    // `channels` channels. The mix format is 48000 Hz float with `channels` channels.
+    EndpointId AddEndpoint(EDataFlow flow, const std::wstring& path, const std::wstring& friendlyName, int channels,
+                           std::vector<VirtualFormat> exclusiveFormats = {});
+    void SetDefault(EDataFlow flow, EndpointId endpoint);
+    void SetState(EndpointId endpoint, DWORD state);
+
+    // Properties, appended in store order (an existing key is replaced in place).
+    void SetStringProperty(EndpointId endpoint, const PROPERTYKEY& key, const std::wstring& value);
+    void SetBlobProperty(EndpointId endpoint, const PROPERTYKEY& key, const std::vector<uint8_t>& value);
+    std::vector<uint8_t> BlobProperty(EndpointId endpoint, const PROPERTYKEY& key) const;
+    // Opening the store for writing fails with E_ACCESSDENIED, as for a user without rights.
+    void SetStoreReadOnly(EndpointId endpoint, bool readOnly);
+    int Commits(EndpointId endpoint) const;
+
+    // Audio client behaviour.
+    void SetAlignment(EndpointId endpoint, int bytes);  // exclusive buffers in multiples of it; 0 = any; 128 by default
+    void SetPeriods(EndpointId endpoint, LONGLONG defaultPeriod, LONGLONG minimumPeriod, LONGLONG maximumPeriod);
+    void SetMixFormat(EndpointId endpoint, int rate, int channels);
+    // IsFormatSupported and Initialize in exclusive mode answer these (S_OK = decided by format).
+    void RefuseExclusive(EndpointId endpoint, HRESULT isFormatSupported, HRESULT initialize);
+    // The next `times` Initialize calls, in either mode, fail with result.
+    void FailInitialize(EndpointId endpoint, HRESULT result, int times = 1);
+    void SetExtraLatency(EndpointId endpoint, LONGLONG latency);  // added to GetStreamLatency
+    void SetRateError(EndpointId endpoint, double ppm);
+    void SetSignal(EndpointId endpoint, int channel, const VirtualSignal& signal);
+    void ReserveRecord(EndpointId endpoint, size_t bytes);  // so that playing does not allocate
+
+    // The reference clock.
+    void SetLockstep(bool lockstep);
+    void Advance(int64_t referenceFrames);
+    int64_t Now() const;
+    // Until every running stream has served its last period; false after timeoutMs.
+    bool WaitUntilServed(DWORD timeoutMs = 5000) const;
+    int Stalls() const;  // lockstep waits that ran out
+
+    // What happened.
+    bool IsStreaming(EndpointId endpoint) const;
+    bool WaitUntilStreaming(EndpointId endpoint, DWORD timeoutMs = 5000) const;
+    std::vector<VirtualInitializeCall> InitializeCalls(EndpointId endpoint) const;
+    std::vector<VirtualFormatQuery> FormatQueries(EndpointId endpoint) const;
+    std::vector<uint8_t> Rendered(EndpointId endpoint) const;
+    VirtualStreamStats Stats(EndpointId endpoint) const;
+    VirtualVolume Volume(EndpointId endpoint) const;
+    void SetVolume(EndpointId endpoint, float level, bool muted);
+    std::wstring DeviceId(EndpointId endpoint) const;
+
+    // Every COM object the system made, and those still alive.
+    long CreatedObjects() const;
+    long LiveObjects() const;
+
+    HRESULT CreateEnumerator(IMMDeviceEnumerator** enumerator);
+
+private:
+    std::shared_ptr<VirtualAudio::State> state_;
+};

@@ -1,0 +1,519 @@
+// The virtual audio client: Initialize with Windows' checks and error codes, the capture and
+// render services, and what happens at the end of each device period.
+#include "VirtualAudioState.h"
+
+#include <devices/DeviceIds.h>
+#include <veloran/ComPtr.h>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+namespace VirtualAudio {
+namespace {
+
+constexpr DWORD kKnownFlags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST |
+                              AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
+
+bool IsPcm(const WAVEFORMATEX* format)
+{
+    if (format->wFormatTag == WAVE_FORMAT_PCM) return true;
+    if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE || format->cbSize < 22) return false;
+    const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format);
+    return std::memcmp(&extensible->SubFormat, &kSubtypePcm, sizeof(GUID)) == 0 &&
+           extensible->Samples.wValidBitsPerSample == format->wBitsPerSample;
+}
+
+// A PCM format whose sizes agree with each other.
+bool IsConsistentPcm(const WAVEFORMATEX* format)
+{
+    return IsPcm(format) && format->nChannels >= 1 && format->nChannels <= 8 && format->wBitsPerSample % 8 == 0 &&
+           format->wBitsPerSample >= 8 && format->wBitsPerSample <= 32 &&
+           format->nBlockAlign == format->nChannels * format->wBitsPerSample / 8 &&
+           format->nAvgBytesPerSec == format->nSamplesPerSec * format->nBlockAlign &&
+           format->nSamplesPerSec >= 8000 && format->nSamplesPerSec <= 384000;
+}
+
+UINT32 FramesOf(REFERENCE_TIME duration, int rate) { return UINT32((duration * rate + 5000000) / 10000000); }
+
+void WriteSample(uint8_t* at, int32_t value, int bits)
+{
+    for (int b = 0; b < bits / 8; ++b) at[b] = uint8_t(uint32_t(value) >> (8 * b));
+}
+
+WAVEFORMATEX* MixFormat(const Endpoint& endpoint)
+{
+    auto* mix = static_cast<WAVEFORMATEXTENSIBLE*>(CoTaskMemAlloc(sizeof(WAVEFORMATEXTENSIBLE)));
+    if (!mix) return nullptr;
+    *mix = {};
+    mix->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    mix->Format.nChannels = WORD(endpoint.mixChannels);
+    mix->Format.nSamplesPerSec = DWORD(endpoint.mixRate);
+    mix->Format.wBitsPerSample = 32;
+    mix->Format.nBlockAlign = WORD(4 * endpoint.mixChannels);
+    mix->Format.nAvgBytesPerSec = mix->Format.nSamplesPerSec * mix->Format.nBlockAlign;
+    mix->Format.cbSize = 22;
+    mix->Samples.wValidBitsPerSample = 32;
+    mix->dwChannelMask = endpoint.mixChannels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    mix->SubFormat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};  // float
+    return &mix->Format;
+}
+
+class CCaptureService final : public CObject<IAudioCaptureClient> {
+public:
+    CCaptureService(std::shared_ptr<State> state, CAudioClient* client)
+        : CObject(std::move(state)), client_(ComPtr<IAudioClient>::Attach(client))
+    {
+        client->AddRef();
+    }
+    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* position,
+                                        UINT64* counter) override
+    {
+        if (position) *position = 0;
+        if (counter) *counter = 0;
+        return Client()->CaptureGetBuffer(data, frames, flags);
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override { return Client()->CaptureReleaseBuffer(frames); }
+    HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override { return Client()->CaptureNextPacketSize(frames); }
+
+private:
+    CAudioClient* Client() const { return static_cast<CAudioClient*>(client_.Get()); }
+    ComPtr<IAudioClient> client_;  // a service keeps its client alive, as Windows' do
+};
+
+class CRenderService final : public CObject<IAudioRenderClient> {
+public:
+    CRenderService(std::shared_ptr<State> state, CAudioClient* client)
+        : CObject(std::move(state)), client_(ComPtr<IAudioClient>::Attach(client))
+    {
+        client->AddRef();
+    }
+    HRESULT STDMETHODCALLTYPE GetBuffer(UINT32 frames, BYTE** data) override { return Client()->RenderGetBuffer(frames, data); }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames, DWORD flags) override
+    {
+        return Client()->RenderReleaseBuffer(frames, flags);
+    }
+
+private:
+    CAudioClient* Client() const { return static_cast<CAudioClient*>(client_.Get()); }
+    ComPtr<IAudioClient> client_;
+};
+
+}  // namespace
+
+CAudioClient::CAudioClient(std::shared_ptr<State> state, Endpoint& endpoint)
+    : CObject(std::move(state)), endpoint_(endpoint), capture_(endpoint.flow == eCapture)
+{
+    Lock hold(state_->mutex);
+    state_->clients.push_back(this);
+}
+
+CAudioClient::~CAudioClient()
+{
+    Lock hold(state_->mutex);
+    auto& clients = state_->clients;
+    clients.erase(std::remove(clients.begin(), clients.end(), this), clients.end());
+}
+
+HRESULT CAudioClient::Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
+                                 REFERENCE_TIME periodicity, const WAVEFORMATEX* format, LPCGUID)
+{
+    Lock hold(state_->mutex);
+    VirtualInitializeCall call{mode == AUDCLNT_SHAREMODE_EXCLUSIVE, flags, duration, periodicity, 0, 0, 0, S_OK, 0};
+    if (format) {
+        call.rate = int(format->nSamplesPerSec);
+        call.bits = format->wBitsPerSample;
+        call.channels = format->nChannels;
+    }
+    HRESULT hr = S_OK;
+    if (initialized_)
+        hr = AUDCLNT_E_ALREADY_INITIALIZED;
+    else if (!format)
+        hr = E_POINTER;
+    else if (endpoint_.state != DEVICE_STATE_ACTIVE)
+        hr = AUDCLNT_E_DEVICE_INVALIDATED;
+    else if ((flags & ~kKnownFlags) != 0 || (mode != AUDCLNT_SHAREMODE_EXCLUSIVE && mode != AUDCLNT_SHAREMODE_SHARED))
+        hr = E_INVALIDARG;
+    else if (endpoint_.failTimes > 0) {
+        --endpoint_.failTimes;
+        hr = endpoint_.failResult;
+    } else {
+        std::memset(&format_, 0, sizeof(format_));
+        std::memcpy(&format_, format, format->wFormatTag == WAVE_FORMAT_EXTENSIBLE ? sizeof(format_) : sizeof(WAVEFORMATEX));
+        rate_ = int(format->nSamplesPerSec);
+        bits_ = format->wBitsPerSample;
+        channels_ = format->nChannels;
+        blockAlign_ = format->nBlockAlign;
+        hr = mode == AUDCLNT_SHAREMODE_EXCLUSIVE ? InitializeExclusive(flags, duration, periodicity)
+                                                 : InitializeShared(flags, duration, periodicity);
+    }
+    if (SUCCEEDED(hr)) {
+        initialized_ = true;
+        exclusive_ = mode == AUDCLNT_SHAREMODE_EXCLUSIVE;
+        Allocate();
+    }
+    call.result = hr;
+    call.bufferFrames = initialized_ ? bufferFrames_ : alignedFrames_;
+    endpoint_.calls.push_back(call);
+    return hr;
+}
+
+HRESULT CAudioClient::InitializeExclusive(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity)
+{
+    if (endpoint_.refuseInitialize != S_OK) return endpoint_.refuseInitialize;
+    if (!ExclusiveAccepts(&format_.Format)) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    if ((flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) && duration != periodicity)
+        return AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL;
+    const REFERENCE_TIME period = periodicity ? periodicity : duration;
+    if (period < endpoint_.minimumPeriod || period > endpoint_.maximumPeriod) return AUDCLNT_E_INVALID_DEVICE_PERIOD;
+    const UINT32 frames = FramesOf(duration, rate_);
+    if (frames == 0) return AUDCLNT_E_BUFFER_SIZE_ERROR;
+    if (endpoint_.alignment > 0 && (uint64_t(frames) * blockAlign_) % endpoint_.alignment != 0) {
+        // GetBufferSize then tells the next size whose bytes are a whole number of alignment units.
+        const int64_t unit = std::lcm<int64_t>(endpoint_.alignment, blockAlign_) / blockAlign_;
+        alignedFrames_ = UINT32((frames + unit - 1) / unit * unit);
+        return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
+    }
+    bufferFrames_ = periodFrames_ = frames;
+    latency_ = duration + endpoint_.extraLatency;
+    return S_OK;
+}
+
+HRESULT CAudioClient::InitializeShared(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity)
+{
+    if (periodicity != 0) return E_INVALIDARG;
+    const WAVEFORMATEX& format = format_.Format;
+    if (flags & AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM) {
+        if (!IsConsistentPcm(&format)) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    } else if (int(format.nSamplesPerSec) != endpoint_.mixRate || format.nChannels != endpoint_.mixChannels ||
+               format.wBitsPerSample != 32 || IsPcm(&format)) {
+        return AUDCLNT_E_UNSUPPORTED_FORMAT;  // without conversion only the float mix format
+    }
+    periodFrames_ = std::max<UINT32>(1, FramesOf(endpoint_.defaultPeriod, rate_));
+    bufferFrames_ = std::max(FramesOf(duration, rate_), 2 * periodFrames_);
+    latency_ = endpoint_.defaultPeriod + endpoint_.extraLatency;
+    return S_OK;
+}
+
+bool CAudioClient::ExclusiveAccepts(const WAVEFORMATEX* format) const
+{
+    if (!IsConsistentPcm(format)) return false;
+    for (const VirtualFormat& accepted : endpoint_.formats)
+        if (accepted.rate == int(format->nSamplesPerSec) && accepted.bits == format->wBitsPerSample &&
+            accepted.channels == format->nChannels)
+            return true;
+    return false;
+}
+
+void CAudioClient::Allocate()
+{
+    const size_t period = size_t(periodFrames_) * blockAlign_;
+    if (capture_) {
+        slots_ = std::max<int>(1, int(bufferFrames_ / periodFrames_));
+        packets_.assign(period * slots_, 0);
+    } else if (exclusive_) {
+        buffers_[0].assign(period, 0);
+        buffers_[1].assign(period, 0);
+    } else {
+        ring_.assign(size_t(bufferFrames_) * blockAlign_, 0);
+        scratch_.assign(size_t(bufferFrames_) * blockAlign_, 0);
+    }
+}
+
+HRESULT CAudioClient::GetBufferSize(UINT32* frames)
+{
+    if (!frames) return E_POINTER;
+    Lock hold(state_->mutex);
+    if (initialized_) {
+        *frames = bufferFrames_;
+        return S_OK;
+    }
+    if (alignedFrames_) {
+        *frames = alignedFrames_;
+        return S_OK;
+    }
+    return AUDCLNT_E_NOT_INITIALIZED;
+}
+
+HRESULT CAudioClient::GetStreamLatency(REFERENCE_TIME* latency)
+{
+    if (!latency) return E_POINTER;
+    Lock hold(state_->mutex);
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    *latency = latency_;
+    return S_OK;
+}
+
+HRESULT CAudioClient::GetCurrentPadding(UINT32* frames)
+{
+    if (!frames) return E_POINTER;
+    Lock hold(state_->mutex);
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (capture_)
+        *frames = UINT32(queued_) * periodFrames_;
+    else if (exclusive_)
+        *frames = filled_ ? bufferFrames_ : 0;
+    else {
+        *frames = ringFrames_;
+        answered_ = true;
+    }
+    return S_OK;
+}
+
+HRESULT CAudioClient::IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format, WAVEFORMATEX** closest)
+{
+    if (closest) *closest = nullptr;
+    if (!format) return E_POINTER;
+    Lock hold(state_->mutex);
+    endpoint_.queries.push_back({mode == AUDCLNT_SHAREMODE_EXCLUSIVE, int(format->nSamplesPerSec),
+                                 format->wBitsPerSample, format->nChannels});
+    if (mode == AUDCLNT_SHAREMODE_EXCLUSIVE) {
+        if (endpoint_.refuseFormat != S_OK) return endpoint_.refuseFormat;
+        return ExclusiveAccepts(format) ? S_OK : AUDCLNT_E_UNSUPPORTED_FORMAT;
+    }
+    if (mode != AUDCLNT_SHAREMODE_SHARED) return E_INVALIDARG;
+    if (!IsPcm(format) && format->wBitsPerSample == 32 && int(format->nSamplesPerSec) == endpoint_.mixRate &&
+        format->nChannels == endpoint_.mixChannels)
+        return S_OK;
+    if (!closest) return AUDCLNT_E_UNSUPPORTED_FORMAT;
+    *closest = MixFormat(endpoint_);
+    return *closest ? S_FALSE : E_OUTOFMEMORY;
+}
+
+HRESULT CAudioClient::GetMixFormat(WAVEFORMATEX** format)
+{
+    if (!format) return E_POINTER;
+    Lock hold(state_->mutex);
+    *format = MixFormat(endpoint_);
+    return *format ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CAudioClient::GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod)
+{
+    if (!defaultPeriod && !minimumPeriod) return E_POINTER;
+    Lock hold(state_->mutex);
+    if (defaultPeriod) *defaultPeriod = endpoint_.defaultPeriod;
+    if (minimumPeriod) *minimumPeriod = endpoint_.minimumPeriod;
+    return S_OK;
+}
+
+HRESULT CAudioClient::Start()
+{
+    Lock hold(state_->mutex);
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (running_) return AUDCLNT_E_NOT_STOPPED;
+    if (!event_) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
+    running_ = true;
+    startedAt_ = state_->now;
+    periods_ = 0;
+    answered_ = true;
+    ++endpoint_.stats.starts;
+    return S_OK;
+}
+
+HRESULT CAudioClient::Stop()
+{
+    Lock hold(state_->mutex);
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (!running_) return S_FALSE;
+    running_ = false;
+    return S_OK;
+}
+
+HRESULT CAudioClient::Reset()
+{
+    Lock hold(state_->mutex);
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (running_) return AUDCLNT_E_NOT_STOPPED;
+    queued_ = 0;
+    ringFrames_ = 0;
+    filled_ = false;
+    return S_OK;
+}
+
+HRESULT CAudioClient::SetEventHandle(HANDLE event)
+{
+    Lock hold(state_->mutex);
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (!event || event == INVALID_HANDLE_VALUE) return E_INVALIDARG;
+    event_ = event;  // borrowed: the client must keep it open, as on Windows
+    return S_OK;
+}
+
+HRESULT CAudioClient::GetService(REFIID iid, void** service)
+{
+    if (!service) return E_POINTER;
+    *service = nullptr;
+    Lock hold(state_->mutex);
+    if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (capture_ && iid == __uuidof(IAudioCaptureClient)) {
+        *service = static_cast<IAudioCaptureClient*>(new CCaptureService(state_, this));
+        return S_OK;
+    }
+    if (!capture_ && iid == __uuidof(IAudioRenderClient)) {
+        *service = static_cast<IAudioRenderClient*>(new CRenderService(state_, this));
+        return S_OK;
+    }
+    return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
+}
+
+HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags)
+{
+    if (!data || !frames || !flags) return E_POINTER;
+    Lock hold(state_->mutex);
+    *data = nullptr;
+    *frames = 0;
+    *flags = 0;
+    if (captureHeld_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
+    if (queued_ == 0) return AUDCLNT_S_BUFFER_EMPTY;
+    *data = packets_.data() + size_t(head_) * periodFrames_ * blockAlign_;
+    *frames = periodFrames_;
+    *flags = discontinuity_ ? AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY : 0;
+    discontinuity_ = false;
+    captureHeld_ = periodFrames_;
+    return S_OK;
+}
+
+HRESULT CAudioClient::CaptureReleaseBuffer(UINT32 frames)
+{
+    Lock hold(state_->mutex);
+    if (!captureHeld_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
+    if (frames != 0 && frames != captureHeld_) return Refuse(AUDCLNT_E_INVALID_SIZE);
+    captureHeld_ = 0;
+    if (frames == 0) return S_OK;  // the packet stays for the next GetBuffer
+    head_ = (head_ + 1) % slots_;
+    --queued_;
+    return S_OK;
+}
+
+HRESULT CAudioClient::CaptureNextPacketSize(UINT32* frames)
+{
+    if (!frames) return E_POINTER;
+    Lock hold(state_->mutex);
+    *frames = queued_ ? periodFrames_ : 0;
+    return S_OK;
+}
+
+HRESULT CAudioClient::RenderGetBuffer(UINT32 frames, BYTE** data)
+{
+    if (!data) return E_POINTER;
+    Lock hold(state_->mutex);
+    *data = nullptr;
+    if (renderHolding_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
+    if (exclusive_) {
+        if (frames != bufferFrames_) return Refuse(AUDCLNT_E_INVALID_SIZE);
+        *data = buffers_[fill_].data();
+    } else {
+        if (frames > bufferFrames_ - ringFrames_) return Refuse(AUDCLNT_E_BUFFER_TOO_LARGE);
+        *data = scratch_.data();
+    }
+    renderHeld_ = frames;
+    renderHolding_ = true;
+    return S_OK;
+}
+
+HRESULT CAudioClient::RenderReleaseBuffer(UINT32 frames, DWORD flags)
+{
+    Lock hold(state_->mutex);
+    if (!renderHolding_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
+    if (frames > renderHeld_) return Refuse(AUDCLNT_E_INVALID_SIZE);
+    renderHolding_ = false;
+    const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+    if (exclusive_) {
+        if (frames != 0) {
+            filled_ = true;
+            filledSilent_ = silent;
+        }
+        answered_ = true;
+        return S_OK;
+    }
+    const size_t capacity = bufferFrames_;
+    for (UINT32 i = 0; i < frames; ++i) {
+        const size_t slot = (ringHead_ + ringFrames_ + i) % capacity;
+        uint8_t* to = ring_.data() + slot * blockAlign_;
+        if (silent)
+            std::memset(to, 0, blockAlign_);
+        else
+            std::memcpy(to, scratch_.data() + size_t(i) * blockAlign_, blockAlign_);
+    }
+    ringFrames_ += frames;
+    return S_OK;
+}
+
+int64_t CAudioClient::NextBoundary() const
+{
+    // Period k ends when the device clock, running at rate × (1 + error), has produced k periods.
+    const __int128 frames = __int128(periods_ + 1) * periodFrames_;
+    const __int128 numerator = frames * state_->referenceRate * 1000000000;
+    const __int128 denominator = __int128(rate_) * (1000000000 + endpoint_.rateErrorPpb);
+    return startedAt_ + int64_t((numerator + denominator - 1) / denominator);
+}
+
+void CAudioClient::FillPacket(uint8_t* packet)
+{
+    const int bytes = bits_ / 8;
+    for (UINT32 f = 0; f < periodFrames_; ++f) {
+        const int64_t n = endpoint_.generated + f;
+        for (int c = 0; c < channels_; ++c)
+            WriteSample(packet + (size_t(f) * channels_ + c) * bytes, endpoint_.signals[c].Sample(n, rate_, bits_), bits_);
+    }
+    endpoint_.generated += periodFrames_;
+}
+
+void CAudioClient::EndPeriod()
+{
+    ++periods_;
+    ++endpoint_.stats.periods;
+    const size_t periodBytes = size_t(periodFrames_) * blockAlign_;
+    if (capture_) {
+        if (queued_ == slots_) {
+            // The device overwrites the oldest unread packet, as a full buffer does.
+            ++endpoint_.stats.overruns;
+            discontinuity_ = true;
+            if (captureHeld_ == 0) {
+                head_ = (head_ + 1) % slots_;
+                --queued_;
+            }
+        }
+        if (queued_ < slots_) {
+            FillPacket(packets_.data() + size_t((head_ + queued_) % slots_) * periodBytes);
+            ++queued_;
+            endpoint_.stats.frames += periodFrames_;
+        }
+    } else if (exclusive_) {
+        // The buffer filled for this period plays; the client fills the other one next.
+        if (filled_ && !filledSilent_) {
+            endpoint_.rendered.insert(endpoint_.rendered.end(), buffers_[fill_].begin(), buffers_[fill_].end());
+        } else {
+            endpoint_.rendered.insert(endpoint_.rendered.end(), periodBytes, 0);
+            if (!filled_) ++endpoint_.stats.underruns;
+        }
+        endpoint_.stats.frames += periodFrames_;
+        filled_ = false;
+        fill_ ^= 1;
+        answered_ = false;
+    } else {
+        const UINT32 played = std::min(ringFrames_, periodFrames_);
+        for (UINT32 i = 0; i < played; ++i) {
+            const uint8_t* from = ring_.data() + size_t((ringHead_ + i) % bufferFrames_) * blockAlign_;
+            endpoint_.rendered.insert(endpoint_.rendered.end(), from, from + blockAlign_);
+        }
+        if (played < periodFrames_) {
+            endpoint_.rendered.insert(endpoint_.rendered.end(), size_t(periodFrames_ - played) * blockAlign_, 0);
+            ++endpoint_.stats.underruns;
+        }
+        ringHead_ = (ringHead_ + played) % bufferFrames_;
+        ringFrames_ -= played;
+        endpoint_.stats.frames += periodFrames_;
+        answered_ = false;
+    }
+    SetEvent(event_);
+}
+
+bool CAudioClient::Served() const
+{
+    if (capture_) return queued_ == 0 && captureHeld_ == 0;
+    return answered_ && !renderHolding_;
+}
+
+}  // namespace VirtualAudio

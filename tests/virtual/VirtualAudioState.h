@@ -1,0 +1,204 @@
+// What the virtual audio objects share: the endpoints' state, the reference clock and the COM
+// object base. One recursive mutex guards all of it; every COM method takes it.
+#pragma once
+
+#include "VirtualAudio.h"
+
+#include <audioclient.h>
+#include <endpointvolume.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace VirtualAudio {
+
+struct Property {
+    PROPERTYKEY key;
+    VARTYPE type;  // VT_LPWSTR or VT_BLOB
+    std::wstring text;
+    std::vector<uint8_t> blob;
+};
+
+class CAudioClient;
+
+struct Endpoint {
+    int id = 0;
+    EDataFlow flow = eRender;
+    std::wstring deviceId;
+    int channels = 2;
+    std::vector<VirtualFormat> formats;
+    DWORD state = DEVICE_STATE_ACTIVE;
+    std::vector<Property> properties;
+    bool readOnlyStore = false;
+    int commits = 0;
+
+    int alignment = 128;
+    LONGLONG defaultPeriod = 100000;
+    LONGLONG minimumPeriod = 30000;
+    LONGLONG maximumPeriod = 5000000;
+    int mixRate = 48000;
+    int mixChannels = 2;
+    HRESULT refuseFormat = S_OK;
+    HRESULT refuseInitialize = S_OK;
+    HRESULT failResult = S_OK;
+    int failTimes = 0;
+    LONGLONG extraLatency = 0;
+    int64_t rateErrorPpb = 0;
+
+    VirtualSignal signals[8];
+    int64_t generated = 0;  // frames the generator has produced
+    std::vector<VirtualInitializeCall> calls;
+    std::vector<VirtualFormatQuery> queries;
+    std::vector<uint8_t> rendered;
+    VirtualStreamStats stats;
+    VirtualVolume volume;
+};
+
+struct State {
+    explicit State(int rate) : referenceRate(rate) {}
+
+    mutable std::recursive_mutex mutex;
+    const int referenceRate;
+    int64_t now = 0;
+    std::vector<std::unique_ptr<Endpoint>> endpoints;
+    int defaults[2] = {-1, -1};  // by EDataFlow
+    std::vector<CAudioClient*> clients;  // alive, in creation order
+    bool lockstep = true;
+    int stalls = 0;
+    std::atomic<long> live{0};
+    std::atomic<long> created{0};
+
+    Endpoint& At(int id) const { return *endpoints.at(size_t(id)); }
+};
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+// Reference counting, QueryInterface over the listed interfaces, and the system's object count.
+template <class First, class... Rest>
+class CObject : public First, public Rest... {
+public:
+    explicit CObject(std::shared_ptr<State> state) : state_(std::move(state))
+    {
+        ++state_->live;
+        ++state_->created;
+    }
+    virtual ~CObject() { --state_->live; }
+    CObject(const CObject&) = delete;
+    CObject& operator=(const CObject&) = delete;
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(First)) *out = static_cast<First*>(this);
+        ((!*out && iid == __uuidof(Rest) ? void(*out = static_cast<Rest*>(this)) : void()), ...);
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+
+protected:
+    std::shared_ptr<State> state_;
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
+// An audio client, with the clock state of its stream.
+class CAudioClient final : public CObject<IAudioClient> {
+public:
+    CAudioClient(std::shared_ptr<State> state, Endpoint& endpoint);
+    ~CAudioClient() override;
+
+    HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
+                                         REFERENCE_TIME periodicity, const WAVEFORMATEX* format,
+                                         LPCGUID session) override;
+    HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32* frames) override;
+    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME* latency) override;
+    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override;
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMATEX* format,
+                                                WAVEFORMATEX** closest) override;
+    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override;
+    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_TIME* minimumPeriod) override;
+    HRESULT STDMETHODCALLTYPE Start() override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Reset() override;
+    HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override;
+    HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** service) override;
+
+    // Capture service.
+    HRESULT CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags);
+    HRESULT CaptureReleaseBuffer(UINT32 frames);
+    HRESULT CaptureNextPacketSize(UINT32* frames);
+    // Render service.
+    HRESULT RenderGetBuffer(UINT32 frames, BYTE** data);
+    HRESULT RenderReleaseBuffer(UINT32 frames, DWORD flags);
+
+    // The clock, under the state's lock.
+    bool running() const { return running_; }
+    int endpointId() const { return endpoint_.id; }
+    int64_t NextBoundary() const;  // reference frame at which the current period ends
+    void EndPeriod();
+    bool Served() const;
+
+private:
+    HRESULT InitializeExclusive(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity);
+    HRESULT InitializeShared(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity);
+    bool ExclusiveAccepts(const WAVEFORMATEX* format) const;
+    void Allocate();
+    void FillPacket(uint8_t* packet);
+    HRESULT Refuse(HRESULT hr)
+    {
+        ++endpoint_.stats.refused;
+        return hr;
+    }
+
+    Endpoint& endpoint_;
+    bool capture_;
+    bool initialized_ = false;
+    bool exclusive_ = false;
+    WAVEFORMATEXTENSIBLE format_ = {};
+    int rate_ = 0;
+    int bits_ = 0;
+    int channels_ = 0;
+    int blockAlign_ = 0;
+    UINT32 bufferFrames_ = 0;
+    UINT32 periodFrames_ = 0;
+    UINT32 alignedFrames_ = 0;  // answered by GetBufferSize after AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED
+    REFERENCE_TIME latency_ = 0;
+    HANDLE event_ = nullptr;
+    bool running_ = false;
+    int64_t startedAt_ = 0;  // reference frame of Start
+    int64_t periods_ = 0;    // periods ended since Start
+
+    // Capture: packets of one period each, oldest at head.
+    std::vector<uint8_t> packets_;
+    int slots_ = 0;
+    int head_ = 0;
+    int queued_ = 0;
+    bool discontinuity_ = false;
+    UINT32 captureHeld_ = 0;  // frames handed out by GetBuffer and not released
+
+    // Render, exclusive: two buffers, the one filled next and whether it holds a release.
+    std::vector<uint8_t> buffers_[2];
+    int fill_ = 0;
+    bool filled_ = false;
+    bool filledSilent_ = false;
+    // Render, shared: the frames waiting to be played, and the area GetBuffer hands out.
+    std::vector<uint8_t> ring_;
+    UINT32 ringHead_ = 0;
+    UINT32 ringFrames_ = 0;
+    std::vector<uint8_t> scratch_;
+    UINT32 renderHeld_ = 0;  // frames asked for by GetBuffer, 0 when none
+    bool renderHolding_ = false;
+    bool answered_ = true;   // render: released (exclusive) or asked for padding (shared) since the last period
+};
+
+}  // namespace VirtualAudio

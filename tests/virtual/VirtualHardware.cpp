@@ -1,0 +1,69 @@
+#include "VirtualHardware.h"
+
+VirtualInterface CVirtualHardware::AddEndpoints(CVirtualUsbBus::NodeId device, int captureChannels,
+                                                int renderChannels, const std::wstring& friendlyName)
+{
+    VirtualInterface result;
+    result.device = device;
+    if (captureChannels > 0)
+        result.capture = audio.AddEndpoint(eCapture, usb.AudioEndpointPath(device, true), friendlyName, captureChannels);
+    if (renderChannels > 0)
+        result.render = audio.AddEndpoint(eRender, usb.AudioEndpointPath(device, false), friendlyName, renderChannels);
+    return result;
+}
+
+VirtualInterface CVirtualHardware::AddInterface(UsbIds ids, int captureChannels, int renderChannels)
+{
+    // Root hubs have eight ports; a new controller is added when one is full.
+    if (freeRoot_ < 0 || nextRootPort_ > 8) {
+        freeRoot_ = usb.AddHostController();
+        nextRootPort_ = 1;
+    }
+    return AddEndpoints(usb.AddDevice(freeRoot_, nextRootPort_++, ids), captureChannels, renderChannels);
+}
+
+void CVirtualHardware::AddDefaultDevices(int captureChannels, int renderChannels)
+{
+    const auto render = audio.AddEndpoint(
+        eRender, L"\\\\?\\SWD#MMDEVAPI#{0.0.0.00000000}.{fd47d9cc-4218-4135-9ce2-0c195c87405b}", L"Speakers",
+        renderChannels);
+    const auto capture = audio.AddEndpoint(
+        eCapture, L"\\\\?\\SWD#MMDEVAPI#{0.0.1.00000000}.{25da76d0-033c-4235-9002-19f48894ac6f}", L"Microphone",
+        captureChannels);
+    audio.SetDefault(eRender, render);
+    audio.SetDefault(eCapture, capture);
+}
+
+bool CVirtualHardware::ListInterfaces(const GUID& interfaceClass, std::vector<DeviceInterface>& interfaces)
+{
+    return usb.ListInterfaces(interfaceClass, interfaces);
+}
+
+HANDLE CVirtualHardware::OpenDevice(const std::wstring& path, DWORD flagsAndAttributes)
+{
+    return usb.OpenDevice(path, flagsAndAttributes);
+}
+
+void CVirtualHardware::CloseDevice(HANDLE device) { usb.CloseDevice(device); }
+
+BOOL CVirtualHardware::IoControl(HANDLE device, DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes,
+                                 DWORD* returned, OVERLAPPED* overlapped)
+{
+    return usb.IoControl(device, code, in, inBytes, out, outBytes, returned, overlapped);
+}
+
+DWORD CVirtualHardware::CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin)
+{
+    return usb.CreatePin(filter, connect, access, pin);
+}
+
+bool CVirtualHardware::ReadDeviceRegistryString(const std::wstring& instanceId, const wchar_t* name, DWORD maxBytes,
+                                                std::wstring& value)
+{
+    return usb.ReadDeviceRegistryString(instanceId, name, maxBytes, value);
+}
+
+HRESULT CVirtualHardware::CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator)
+{
+    return audio.CreateEnumerator(enumerator);
+}
