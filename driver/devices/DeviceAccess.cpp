@@ -90,6 +90,7 @@ bool CDeviceAccess::QueryFormat(bool capture, const std::wstring& path, Endpoint
 
 std::wstring CDeviceAccess::StripPathPrefix(const std::wstring& path)
 {
-    const size_t slash = path.find(L'\\', 1);
-    return slash == std::wstring::npos ? path : path.substr(slash);
+    // A path that already begins with a backslash has nothing before it to drop.
+    const size_t slash = path.find(L'\\');
+    return slash == std::wstring::npos || slash == 0 ? path : path.substr(slash);
 }

@@ -40,7 +40,7 @@ public:
     // The endpoint's formats; false when it accepts none of the driver's.
     bool QueryFormat(bool capture, const std::wstring& path, EndpointFormat& format);
 
-    // Drops what precedes the first backslash that is not the path's first character.
+    // Drops the text before the first backslash; a path that starts with one is kept whole.
     static std::wstring StripPathPrefix(const std::wstring& path);
 
     int useEndpointBackend = 1;
