@@ -57,6 +57,29 @@ bool CCaptureAggregator::DeliverSource(const void* stream, const void* data, int
     return true;
 }
 
+int CCaptureAggregator::UnregisterSource(const void* stream)
+{
+    std::unique_ptr<SourceRecord> removed;
+    std::lock_guard<CCriticalSection> hold(lock_);
+    int i = 0;
+    while (i < sourceCount_ && sources_[i] != stream) ++i;
+    if (i == sourceCount_) return 0;
+    removed = std::move(sourceFifos_[i]);
+    for (int k = i; k + 1 < sourceCount_; ++k) {
+        sources_[k] = sources_[k + 1];
+        sourceFifos_[k] = std::move(sourceFifos_[k + 1]);
+        sourceFifos_[k]->index = k;
+    }
+    --sourceCount_;
+    sources_[sourceCount_] = nullptr;
+    // Source i and port-list entry i stay paired.
+    if (i < portCount_) {
+        for (int k = i; k + 1 < portCount_; ++k) portList_[k] = portList_[k + 1];
+        portList_[--portCount_] = -1;
+    }
+    return 1;
+}
+
 int CCaptureAggregator::AddPort(int port)
 {
     std::lock_guard<CCriticalSection> hold(lock_);

@@ -41,6 +41,9 @@ public:
     // Appends count captured bytes to the stream's backlog and completes a batch when every source
     // holds data. False, with nothing changed, for an unregistered stream or bad arguments.
     bool DeliverSource(const void* stream, const void* data, int count);
+    // Forgets a stream that stopped, so that the others can complete sets again; its port-list
+    // entry goes with it. Returns 1, or 0 for a stream that is not registered.
+    int UnregisterSource(const void* stream);
     // Returns 1, or 0 when the port list is full.
     int AddPort(int port);
 

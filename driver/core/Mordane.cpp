@@ -1,10 +1,14 @@
 #include "Mordane.h"
 
+#include "EngineSlot.h"
 #include "HardwareDescription.h"
+#include "HostSamples.h"
 #include "../devices/DeviceAccess.h"
 #include "Text.h"
 
 #include <veloran/DriverClassId.h>
+
+#include <mmsystem.h>
 
 #include <cmath>
 #include <cstring>
@@ -30,6 +34,7 @@ CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey
 {
     knownDevices_.reset(new (std::nothrow) CKnownDeviceTable());
     ports_ = AllocateArray<_sPort>(kMaxPorts);
+    engineSlots_ = AllocateArray<CEngineSlot>(kMaxPorts);
     renderBlocks_ = AllocateArray<uint8_t>(size_t(kMaxPorts) * kBlockBytes);
     captureBlocks_ = AllocateArray<uint8_t>(size_t(kMaxPorts) * kBlockBytes);
     startedEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -38,7 +43,7 @@ CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey
     driverInfo_.driverVersion = kDriverVersion;
     CopyToAnsiField(kDriverName, driverInfo_.name, sizeof(driverInfo_.name));
 
-    const bool complete = knownDevices_ && ports_ && renderBlocks_ && captureBlocks_ && startedEvent_.valid();
+    const bool complete = knownDevices_ && ports_ && engineSlots_ && renderBlocks_ && captureBlocks_ && startedEvent_.valid();
     if (result && !complete) *result = E_OUTOFMEMORY;
 }
 
@@ -124,22 +129,101 @@ ASIOError STDMETHODCALLTYPE CMordane::start()
 {
     running_ = false;
     if (!hasCallbacks_) return ASE_NotPresent;
-    samplePosition_ = 0.0;
-    systemTime_ = {};
-    bufferIndex_ = 0;
     if (portCount_ == 0) {
         running_ = true;
         return ASE_OK;
     }
-    // No stream back end can open a device yet: nothing started.
-    SetErrorMessage(languages_.Text(kStrStartFailed));
-    return ASE_NotPresent;
+    StopSlots();
+    aggregator_.reset();
+    aggregator_ = std::make_unique<CCaptureAggregator>(BatchDelivery, this, captureBlocks_.get(), captureBlockSizes_);
+
+    for (int j = 0; j < activeInputCount_; ++j) {
+        const _sActiveChannel& entry = activeInputs_[j];
+        if (entry.port < 0) continue;
+        engineSlots_[entry.port].port = entry.port;
+        engineSlots_[entry.port].hostInput[entry.channelInPort] = hostInputBuffers_[j].get();
+    }
+    for (int j = 0; j < activeOutputCount_; ++j) {
+        const _sActiveChannel& entry = activeOutputs_[j];
+        if (entry.port < 0) continue;
+        engineSlots_[entry.port].port = entry.port;
+        engineSlots_[entry.port].hostOutput[entry.channelInPort] = hostOutputBuffers_[j].get();
+    }
+    // Without any input the capture streams still run, to pace the buffer switch.
+    if (activeInputCount_ == 0) {
+        for (int i = 0; i < portCount_; ++i) {
+            if (PortInputChannels(ports_[i]) == 0) continue;
+            engineSlots_[i].port = i;
+            engineSlots_[i].discardCapture = true;
+        }
+    }
+
+    samplePosition_ = 0.0;
+    systemTime_ = {};
+    bufferIndex_ = 0;
+    ResetEvent(startedEvent_.get());
+    int started = 0;
+    for (int i = 0; i < portCount_; ++i)
+        started += engineSlots_[i].Start(platform_, ports_[i], settings_, aggregator_.get(), startedEvent_.get()) != 0 &&
+                   engineSlots_[i].port >= 0;
+    if (started == 0) {
+        StopSlots();
+        SetErrorMessage(languages_.Text(kStrStartFailed));
+        return ASE_NotPresent;
+    }
+    for (int i = 0; i < portCount_; ++i)
+        if (engineSlots_[i].capturing) aggregator_->AddPort(i);
+    running_ = true;
+    SetEvent(startedEvent_.get());
+    return ASE_OK;
+}
+
+void CMordane::StopSlots()
+{
+    for (int i = 0; i < kMaxPorts; ++i) engineSlots_[i].Stop();
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::stop()
 {
     running_ = false;
+    StopSlots();
     return ASE_OK;
+}
+
+void CMordane::BatchDelivery(const uint8_t* blocks, const int* sizes, int sourceCount, const int* portList,
+                             CMordane* owner)
+{
+    for (int i = 0; i < sourceCount; ++i) {
+        const int port = portList[i];
+        if (port < 0 || port >= kMaxPorts) continue;
+        owner->engineSlots_[port].DeliverCapture(blocks + size_t(i) * kCaptureBlockBytes, sizes[i],
+                                                 owner->settings_.sampleType, owner->settings_.captureFrames);
+    }
+    owner->RunBufferSwitch();
+}
+
+void CMordane::RunBufferSwitch()
+{
+    if (!hasCallbacks_) return;
+    const double ns = double(timeGetTime()) * 1e6;
+    systemTime_.hi = static_cast<unsigned long>(ns / kTwo32);
+    systemTime_.lo = static_cast<unsigned long>(ns - systemTime_.hi * kTwo32);
+    if (timeInfoMode_ && callbacks_.bufferSwitchTimeInfo) {
+        AsioTimeInfo& info = asioTime_.timeInfo;
+        getSamplePosition(&info.samplePosition, &info.systemTime);
+        if (timeCodeReadEnabled_) {
+            // Time code runs ten minutes ahead of the sample position.
+            asioTime_.timeCode.timeCodeSamples.hi = 0;
+            asioTime_.timeCode.timeCodeSamples.lo =
+                static_cast<unsigned long>(info.samplePosition.lo + 600.0 * settings_.sampleRate);
+        }
+        callbacks_.bufferSwitchTimeInfo(&asioTime_, bufferIndex_, directProcess_);
+        info.flags &= ~(kSampleRateChanged | kClockSourceChanged);
+    } else if (callbacks_.bufferSwitch) {
+        callbacks_.bufferSwitch(bufferIndex_, directProcess_);
+    }
+    bufferIndex_ ^= 1;
+    samplePosition_ += settings_.captureFrames;
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* numOutputChannels)
@@ -369,8 +453,47 @@ ASIOError STDMETHODCALLTYPE CMordane::future(long selector, void*)
 ASIOError STDMETHODCALLTYPE CMordane::outputReady()
 {
     if (!outputReadySupported_) return ASE_NotPresent;
+    if (!running_) return ASE_OK;
+    const int frames = settings_.captureFrames;
+    const int type = settings_.sampleType;
+    const size_t half = size_t(bufferIndex_) * frames * HostBytesPerSample(type);
+    const size_t blockBytes = size_t(frames) * 4;
+    for (int i = 0; i < portCount_; ++i) memset(RenderBlock(i), 0, blockBytes);
+
+    const auto writeOutput = [&](int j) {
+        const _sActiveChannel& entry = activeOutputs_[j];
+        if (entry.port < 0 || !hostOutputBuffers_[j]) return;
+        ReadHostSamples(type, hostOutputBuffers_[j].get() + half, frames,
+                        reinterpret_cast<int16_t*>(RenderBlock(entry.port)) + entry.channelInPort, 2);
+    };
+    for (int j = 0; j < activeOutputCount_; ++j) writeOutput(j);
+
+    // Direct monitoring: each monitored input goes to the next active output in turn.
+    if (activeOutputCount_ > 0) {
+        int j = 0;
+        for (int k = 0; k < activeInputCount_; ++k) {
+            const _sActiveChannel& in = activeInputs_[k];
+            if (in.port < 0 || !ports_[in.port].input.monitor[in.channelInPort] || !hostOutputBuffers_[j]) continue;
+            MixHostSamples(type, hostInputBuffers_[k].get() + half, hostOutputBuffers_[j].get() + half, frames);
+            writeOutput(j);
+            j = (j + 1) % activeOutputCount_;
+        }
+    }
+
+    for (int i = 0; i < portCount_; ++i) {
+        int16_t* block = reinterpret_cast<int16_t*>(RenderBlock(i));
+        if (ports_[i].outputFormat.channels == 1) {
+            // A one-channel output takes the left channel only.
+            for (int f = 0; f < frames; ++f) block[f] = block[2 * f];
+            engineSlots_[i].DeliverRender(block, frames * 2);
+        } else {
+            engineSlots_[i].DeliverRender(block, static_cast<int>(blockBytes));
+        }
+    }
     return ASE_OK;
 }
+
+uint8_t* CMordane::RenderBlock(int port) const { return renderBlocks_.get() + size_t(port) * kBlockBytes; }
 
 bool CMordane::ChannelInUse(bool isInput, const std::wstring& path, int channelInPort) const
 {

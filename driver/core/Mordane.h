@@ -1,6 +1,7 @@
 // CMordane: the driver object behind IASIO, one per load of the driver by a host.
 #pragma once
 
+#include "CaptureAggregator.h"
 #include "ChannelMap.h"
 #include "KnownDevices.h"
 #include "KnownDeviceTable.h"
@@ -30,6 +31,8 @@ constexpr UINT kShowControlPanelMessage = 1037;
 // Replies to the private message that let the default sound device take part.
 constexpr LRESULT kReplyUseDefaultDevices = 291;
 constexpr LRESULT kReplyDefaultDevicesOnly = 292;
+
+class CEngineSlot;
 
 class CMordane : public IASIO, public CUnknown {
 public:
@@ -94,6 +97,11 @@ public:
 
 private:
     static LRESULT SendPrivateMessage(HWND window);
+    static void BatchDelivery(const uint8_t* blocks, const int* sizes, int sourceCount, const int* portList,
+                              CMordane* owner);
+    void RunBufferSwitch();
+    void StopSlots();
+    uint8_t* RenderBlock(int port) const;
     void ApplyPrivateMessageReply(LRESULT reply);
     void SetErrorMessage(const std::wstring& text);
     void FreeHostBuffers();
@@ -104,6 +112,7 @@ private:
     const CSettingsStore settingsStore_;
     const CLanguages languages_;
 
+    std::unique_ptr<CEngineSlot[]> engineSlots_;
     UniqueHandle startedEvent_;
     bool endpointApiAvailable_ = false;
     bool useDefaultDevices_ = false;
@@ -138,6 +147,7 @@ private:
     const int outputReadySupported_ = 1;
     const int timeCodeSupported_ = 1;
 
+    std::unique_ptr<CCaptureAggregator> aggregator_;
     std::unique_ptr<uint8_t[]> renderBlocks_;
     std::unique_ptr<uint8_t[]> captureBlocks_;
     int captureBlockSizes_[kMaxPorts] = {};

@@ -452,6 +452,8 @@ void CEndpointBackend::StopStream(Stream& stream)
     stream.thread.Reset();
     stream.audioEvent.Reset();
     stream.running = 0;
+    // A stopped capture stream must not hold back the sets of the others.
+    if (stream.flow == eCapture && stream.params.captureSink) stream.params.captureSink->UnregisterSource(&stream);
 }
 
 void CEndpointBackend::ReleaseAll()

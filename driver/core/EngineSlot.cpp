@@ -1,0 +1,151 @@
+#include "EngineSlot.h"
+
+#include "HostSamples.h"
+#include "Settings.h"
+
+#include "../devices/DeviceAccess.h"
+#include "../devices/EndpointBackend.h"
+
+#include <algorithm>
+#include <cstring>
+
+CEngineSlot::CEngineSlot() = default;
+CEngineSlot::~CEngineSlot() { Stop(); }
+
+void CEngineSlot::Reset()
+{
+    port = -1;
+    monoMix = instrument = monoToStereo = stereoCapture = false;
+    capturing = rendering = false;
+    discardCapture = false;
+    hostInput[0] = hostInput[1] = nullptr;
+    hostOutput[0] = hostOutput[1] = nullptr;
+    activeInputs = activeOutputs = 0;
+    captureHalf_ = 0;
+    std::fill(std::begin(workLeft_), std::end(workLeft_), int16_t(0));
+    std::fill(std::begin(workRight_), std::end(workRight_), int16_t(0));
+}
+
+int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSettings& settings,
+                       CCaptureAggregator* aggregator, HANDLE startEvent)
+{
+    captureHalf_ = 0;
+    if (port < 0) return 0;
+    if (!discardCapture) {
+        for (int c = 0; c < 2; ++c) filters[c].EnableDc(p.input.dcRemoval[c] != 0);
+    }
+    if (!p.hasInputVolume) {
+        for (int c = 0; c < 2; ++c) filters[c].SetGain(p.input.level[c]);
+    }
+    monoMix = p.input.monoMix != 0;
+    instrument = p.input.instrumentPort != 0;
+    monoToStereo = p.inputFormat.channels == 1 && p.input.monoToStereo;
+    stereoCapture = p.inputFormat.channels == 2 || instrument;
+
+    activeInputs = discardCapture ? 1 : (hostInput[0] != nullptr) + (hostInput[1] != nullptr);
+    activeOutputs = (hostOutput[0] != nullptr) + (hostOutput[1] != nullptr);
+    if (activeInputs == 0 && activeOutputs == 0) {
+        capturing = rendering = false;
+        return 1;
+    }
+
+    _sStreamParams capture;
+    capture.sampleRate = static_cast<int32_t>(settings.sampleRate);
+    capture.channels = stereoCapture ? 2 : p.inputFormat.channels;
+    capture.bitsPerSample = 16;
+    capture.framesPerPacket = settings.captureFrames;
+    capture.packetCount = std::min(settings.capturePacketCount, 64);
+    capture.captureSink = aggregator;
+    capture.threadPriority = settings.threadPriority;
+    capture.pinPriorityClass = settings.inputPriority;
+
+    _sStreamParams render;
+    render.sampleRate = capture.sampleRate;
+    render.channels = p.outputFormat.channels;
+    render.bitsPerSample = 16;
+    render.framesPerPacket = settings.renderFrames;
+    render.packetCount = std::min(settings.renderPacketCount, 64);
+    render.captureSink = aggregator;
+    render.threadPriority = settings.threadPriority;
+    render.pinPriorityClass = settings.outputPriority;
+    render.volumeLeft = p.output.level[0];
+    render.volumeRight = p.output.level[1];
+
+    if (!deviceAccess_ || deviceShareMode_ != settings.endpointShareMode) {
+        deviceAccess_.reset();
+        deviceAccess_ = std::make_unique<CDeviceAccess>(platform, settings.endpointShareMode);
+        deviceShareMode_ = settings.endpointShareMode;
+    }
+    deviceAccess_->useEndpointBackend = settings.useEndpointBackend;
+    CEndpointBackend* backend = deviceAccess_->backendSelected() ? deviceAccess_->endpointBackend() : nullptr;
+    if (!backend) return 0;
+
+    const bool inputs = activeInputs > 0;
+    const bool outputs = activeOutputs > 0 && render.channels > 0;
+    capturing = rendering = false;
+    if (!backend->OpenAndStart(inputs ? p.capturePath : std::wstring(), capture,
+                               outputs ? p.renderPath : std::wstring(), render, startEvent))
+        return 0;
+    capturing = inputs;
+    rendering = outputs;
+    if (inputs && !p.hasInputVolume) return 1;
+    if (inputs) backend->SetInputVolume(p.input.level[0], p.input.level[1]);
+    return 1;
+}
+
+int CEngineSlot::Stop()
+{
+    if ((capturing || rendering) && port >= 0 && deviceAccess_ && deviceAccess_->endpointBackend()) {
+        CEndpointBackend* backend = deviceAccess_->endpointBackend();
+        backend->StopCapture();
+        backend->StopRender();
+        backend->ReleaseAll();
+    }
+    Reset();
+    return 1;
+}
+
+void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames)
+{
+    if (activeInputs == 0 && activeOutputs == 0) return;
+    frames = std::min(frames, kWorkSamples);
+    if (discardCapture) {
+        std::fill_n(workLeft_, frames, int16_t(0));
+        std::fill_n(workRight_, frames, int16_t(0));
+    } else if (bytes > 0 && stereoCapture) {
+        const int n = std::min(bytes / 4, kWorkSamples);
+        const auto* samples = reinterpret_cast<const int16_t*>(packet);
+        for (int i = 0; i < n; ++i) {
+            workLeft_[i] = samples[2 * i];
+            workRight_[i] = samples[2 * i + 1];
+        }
+        filters[0].Process(workLeft_, n);
+        filters[1].Process(workRight_, n);
+        if (monoMix) {
+            for (int i = 0; i < n; ++i) {
+                double sum = double(workLeft_[i]) + workRight_[i];
+                sum = std::clamp(sum, -32760.0, 32760.0);
+                workLeft_[i] = workRight_[i] = static_cast<int16_t>(sum);
+            }
+        }
+    } else if (bytes > 0) {
+        const int n = std::min(bytes / 2, kWorkSamples);
+        memcpy(workLeft_, packet, size_t(n) * 2);
+        filters[0].Process(workLeft_, n);
+        memcpy(workRight_, workLeft_, size_t(n) * 2);
+    }
+
+    const int bytesPerSample = HostBytesPerSample(sampleType);
+    const int16_t* work[2] = {workLeft_, workRight_};
+    for (int c = 0; c < 2; ++c) {
+        if (!hostInput[c]) continue;
+        WriteHostSamples(sampleType, work[c], frames, hostInput[c] + size_t(captureHalf_) * frames * bytesPerSample);
+    }
+    captureHalf_ ^= 1;
+}
+
+void CEngineSlot::DeliverRender(const void* block, int bytes)
+{
+    if (!rendering || !deviceAccess_ || !deviceAccess_->endpointBackend()) return;
+    deviceAccess_->endpointBackend()->DeliverRender(block, bytes);
+}
