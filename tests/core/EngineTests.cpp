@@ -1,0 +1,296 @@
+#include <core/Mordane.h>
+
+#include "../support/AllocationCounter.h"
+#include "../support/RegistryScratch.h"
+#include "../virtual/VirtualHardware.h"
+
+#include <veloran/DriverClassId.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace VirtualUsb;
+
+const std::wstring kHostKeyPath = L"Software\\ASIO\\Asio 2.0 Veloran Driver\\EngineTestHost";
+constexpr int kFrames = 512;
+
+// A host as ASIO hosts are written: free callbacks reaching the test through one pointer.
+struct Host {
+    std::atomic<int> switches{0};
+    bool callOutputReady = true;
+    int sampleType = ASIOSTInt16LSB;
+    std::vector<ASIOBufferInfo> buffers;
+    std::vector<std::vector<uint8_t>> recorded;  // per input buffer, every half the host saw
+    CMordane* driver = nullptr;
+    int outputCounter = 0;
+    std::vector<uint32_t> timeCodeAhead;
+
+    int bytes() const { return HostBytesPerSample(sampleType); }
+    void OnSwitch(long index)
+    {
+        for (size_t b = 0; b < buffers.size(); ++b) {
+            auto* half = static_cast<uint8_t*>(buffers[b].buffers[index]);
+            if (buffers[b].isInput) {
+                recorded[b].insert(recorded[b].end(), half, half + size_t(kFrames) * bytes());
+                continue;
+            }
+            // Outputs carry a counter in the upper 16 bits of every sample format.
+            for (int f = 0; f < kFrames; ++f) {
+                const uint16_t value = uint16_t(outputCounter + f + 7000 * (buffers[b].channelNum + 1));
+                uint8_t* sample = half + size_t(f) * bytes();
+                memset(sample, 0x5A, bytes());
+                sample[bytes() - 2] = uint8_t(value);
+                sample[bytes() - 1] = uint8_t(value >> 8);
+            }
+        }
+        outputCounter += kFrames;
+        ++switches;
+        if (callOutputReady) driver->outputReady();
+    }
+};
+Host* gHost = nullptr;
+
+void BufferSwitch(long index, ASIOBool) { gHost->OnSwitch(index); }
+void RateChanged(ASIOSampleRate) {}
+long Message(long selector, long, void*, double*) { return selector == kAsioSupportsTimeInfo ? 1 : 0; }
+ASIOTime* SwitchTimeInfo(ASIOTime* time, long index, ASIOBool)
+{
+    gHost->timeCodeAhead.push_back(time->timeCode.timeCodeSamples.lo - time->timeInfo.samplePosition.lo);
+    gHost->OnSwitch(index);
+    return time;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteTree(HKEY_LOCAL_MACHINE, kHostKeyPath);
+        hostKey_.WriteDword(L"Language", 9);
+        gHost = &host_;
+    }
+    void TearDown() override
+    {
+        if (driver_) {
+            driver_->stop();
+            driver_->disposeBuffers();
+            driver_.reset();
+        }
+        gHost = nullptr;
+        DeleteTree(HKEY_LOCAL_MACHINE, kHostKeyPath);
+    }
+    // Loads the ports and creates buffers for the channels asked for.
+    void Open(int sampleType, std::vector<std::pair<bool, long>> channels, bool timeInfo = false)
+    {
+        hostKey_.WriteDword(L"Resolution", sampleType == ASIOSTInt16LSB ? 16 : sampleType == ASIOSTInt24LSB ? 24 : 32);
+        HRESULT result = S_OK;
+        driver_ = std::make_unique<CMordane>(nullptr, &result, hostKey_, defaultKey_, hardware_);
+        ASSERT_EQ(result, S_OK);
+        host_.driver = driver_.get();
+        host_.sampleType = sampleType;
+        driver_->init(nullptr);
+        ASSERT_EQ(driver_->setSampleRate(48000.0), ASE_OK);
+        for (auto [isInput, channel] : channels) host_.buffers.push_back({isInput ? ASIOTrue : ASIOFalse, channel, {}});
+        host_.recorded.resize(host_.buffers.size());
+        callbacks_ = {BufferSwitch, RateChanged, timeInfo ? Message : nullptr, SwitchTimeInfo};
+        ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), long(host_.buffers.size()), kFrames, &callbacks_),
+                  ASE_OK);
+    }
+    // The clocks only count for streams that run: wait until the streams expected have started.
+    void Run(int periods)
+    {
+        ASSERT_EQ(driver_->start(), ASE_OK);
+        for (const int endpoint : streaming_) ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(endpoint)) << endpoint;
+        hardware_.audio.Advance(int64_t(periods) * kFrames);
+        ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    }
+    VirtualInterface AddRamped(UsbIds ids, int captureChannels = 2, int renderChannels = 2)
+    {
+        const VirtualInterface device = hardware_.AddInterface(ids, captureChannels, renderChannels);
+        if (device.capture >= 0) streaming_.push_back(device.capture);
+        if (device.capture >= 0) {
+            hardware_.audio.SetSignal(device.capture, 0, VirtualSignal::Ramp(1));
+            if (captureChannels > 1) hardware_.audio.SetSignal(device.capture, 1, VirtualSignal::Ramp(-30000, 3));
+        }
+        return device;
+    }
+
+    CVirtualHardware hardware_;
+    const CSettingsKey hostKey_{kVeloranDriverClsid, L"C:\\EngineTestHost.exe"};
+    const CSettingsKey defaultKey_{kVeloranDriverClsid, L""};
+    Host host_;
+    ASIOCallbacks callbacks_ = {};
+    std::unique_ptr<CMordane> driver_;
+    std::vector<int> streaming_;  // endpoints whose streams a test needs running
+};
+
+// The device's 16-bit sample as the host format stores it.
+std::vector<uint8_t> HostSample(int sampleType, int16_t value)
+{
+    const auto u = uint16_t(value);
+    switch (sampleType) {
+    case ASIOSTInt16LSB: return {uint8_t(u), uint8_t(u >> 8)};
+    case ASIOSTInt24LSB: return {0, uint8_t(u), uint8_t(u >> 8)};
+    default: return {0, 0, uint8_t(u), uint8_t(u >> 8)};
+    }
+}
+
+class EngineFormatTest : public EngineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EngineFormatTest, InputsAndOutputsAreBitExact)
+{
+    {
+        const int type = GetParam();
+        const VirtualInterface lumo = AddRamped(kLumoA2);
+        streaming_.push_back(lumo.render);
+        Open(type, {{true, 0}, {true, 1}, {false, 0}, {false, 1}});
+        Run(12);
+        ASSERT_EQ(host_.switches.load(), 12);
+
+        // Inputs: the device's ramps, in the host's format.
+        for (int c = 0; c < 2; ++c) {
+            std::vector<uint8_t> expected;
+            for (int n = 0; n < 12 * kFrames; ++n) {
+                const int16_t sample = c == 0 ? int16_t(1 + n) : int16_t(-30000 + 3 * n);
+                const auto bytes = HostSample(type, sample);
+                expected.insert(expected.end(), bytes.begin(), bytes.end());
+            }
+            EXPECT_EQ(host_.recorded[c], expected) << "input " << c;
+        }
+
+        // Outputs: the upper 16 bits of what the host wrote, interleaved, after the primed silence.
+        const std::vector<uint8_t> rendered = hardware_.audio.Rendered(lumo.render);
+        const auto* samples = reinterpret_cast<const int16_t*>(rendered.data());
+        const size_t frames = rendered.size() / 4;
+        size_t first = 0;
+        while (first < frames && samples[2 * first] == 0) ++first;
+        ASSERT_LT(first, frames);
+        EXPECT_EQ(first % kFrames, 0u);
+        for (size_t f = first; f < frames; ++f) {
+            const int n = int(f - first);
+            ASSERT_EQ(uint16_t(samples[2 * f]), uint16_t(n + 7000)) << f;
+            ASSERT_EQ(uint16_t(samples[2 * f + 1]), uint16_t(n + 14000)) << f;
+        }
+        EXPECT_GE(frames - first, size_t(10 * kFrames));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HostFormats, EngineFormatTest,
+                         ::testing::Values(ASIOSTInt16LSB, ASIOSTInt24LSB, ASIOSTInt32LSB));
+
+TEST_F(EngineTest, HostWithOnlyOutputsIsPacedByDiscardedCapture)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    Open(ASIOSTInt16LSB, {{false, 0}, {false, 1}});
+    Run(8);
+    EXPECT_EQ(host_.switches.load(), 8);
+    EXPECT_TRUE(hardware_.audio.IsStreaming(lumo.capture));
+}
+
+TEST_F(EngineTest, ConfigurationWithoutInputsNeverSwitches)
+{
+    const auto root = hardware_.usb.AddHostController();
+    streaming_.push_back(hardware_.AddEndpoints(hardware_.usb.AddDevice(root, 1, kLumoA2), 0, 2).render);
+    Open(ASIOSTInt16LSB, {{false, 0}, {false, 1}});
+    Run(8);
+    EXPECT_EQ(host_.switches.load(), 0);
+}
+
+TEST_F(EngineTest, HostThatNeverCallsOutputReadyGetsInputButNoOutput)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    host_.callOutputReady = false;
+    streaming_.push_back(lumo.render);
+    Open(ASIOSTInt32LSB, {{true, 0}, {false, 0}});
+    Run(6);
+    EXPECT_EQ(host_.switches.load(), 6);
+    EXPECT_EQ(host_.recorded[0].size(), size_t(6 * kFrames * 4));
+    const std::vector<uint8_t> rendered = hardware_.audio.Rendered(lumo.render);
+    EXPECT_FALSE(rendered.empty());
+    EXPECT_EQ(std::count(rendered.begin(), rendered.end(), uint8_t(0)), std::ptrdiff_t(rendered.size()));
+}
+
+TEST_F(EngineTest, SlowerInterfacePacesTheSwitch)
+{
+    const VirtualInterface fast = AddRamped(kLumoA1);
+    const VirtualInterface slow = AddRamped(kLumoA4Plus);
+    hardware_.audio.SetRateError(fast.capture, 2000);
+    hardware_.audio.SetRateError(slow.capture, -2000);
+    Open(ASIOSTInt16LSB, {{true, 0}, {true, 2}});
+    Run(1000);
+    ASSERT_EQ(host_.recorded.size(), 2u);
+    ASSERT_TRUE(hardware_.audio.IsStreaming(fast.capture) && hardware_.audio.IsStreaming(slow.capture));
+    const int64_t slowPeriods = hardware_.audio.Stats(slow.capture).periods;
+    EXPECT_LT(slowPeriods, hardware_.audio.Stats(fast.capture).periods);
+    EXPECT_EQ(host_.switches.load(), slowPeriods);
+    // The faster device's surplus stays bounded and its samples stay in order: the last
+    // switch still shows a contiguous stretch of its ramp.
+    const std::vector<uint8_t>& fastInput =
+        host_.recorded[driver_->activeInput(0).port == 0 ? 0 : 1];
+    const auto* samples = reinterpret_cast<const int16_t*>(fastInput.data());
+    const size_t last = fastInput.size() / 2 - kFrames;
+    for (int f = 1; f < kFrames; ++f) ASSERT_EQ(int16_t(samples[last + f] - samples[last + f - 1]), 1);
+}
+
+TEST_F(EngineTest, MonitoredInputsGoToTheActiveOutputsInTurn)
+{
+    AddRamped(kLumoA2);
+    Open(ASIOSTInt16LSB, {});
+    driver_->disposeBuffers();
+    // Monitoring both inputs of the port; two active outputs.
+    _sPort port = driver_->ports()[0];
+    port.input.monitor[0] = port.input.monitor[1] = 1;
+    ASSERT_TRUE(driver_->InstallPorts(&port, 1));
+    host_.buffers = {{ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}};
+    host_.recorded.assign(4, {});
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), 4, kFrames, &callbacks_), ASE_OK);
+    Run(3);
+    ASSERT_EQ(host_.switches.load(), 3);
+    // Output 0 holds counter + input 0, output 1 counter + input 1 (clamped), in the host buffers.
+    const auto* out0 = static_cast<const int16_t*>(host_.buffers[2].buffers[0]);
+    const auto* out1 = static_cast<const int16_t*>(host_.buffers[3].buffers[0]);
+    const auto* in0 = static_cast<const int16_t*>(host_.buffers[0].buffers[0]);
+    const auto* in1 = static_cast<const int16_t*>(host_.buffers[1].buffers[0]);
+    const int counterBase = 2 * kFrames;  // the third switch used half 0
+    for (int f = 0; f < 16; ++f) {
+        EXPECT_EQ(out0[f], int16_t(std::clamp(double(int16_t(counterBase + f + 7000)) + in0[f], -32765.0, 32765.0)));
+        EXPECT_EQ(out1[f], int16_t(std::clamp(double(int16_t(counterBase + f + 14000)) + in1[f], -32765.0, 32765.0)));
+    }
+}
+
+TEST_F(EngineTest, TimeCodeRunsTenMinutesAhead)
+{
+    AddRamped(kLumoA2);
+    Open(ASIOSTInt16LSB, {{true, 0}}, true);
+    ASSERT_TRUE(driver_->timeInfoMode());
+    ASSERT_EQ(driver_->future(kAsioEnableTimeCodeRead, nullptr), ASE_SUCCESS);
+    Run(4);
+    ASSERT_EQ(host_.timeCodeAhead.size(), 4u);
+    for (uint32_t ahead : host_.timeCodeAhead) EXPECT_EQ(ahead, 600u * 48000u);
+    ASIOSamples position = {};
+    ASIOTimeStamp stamp = {};
+    driver_->getSamplePosition(&position, &stamp);
+    EXPECT_EQ(position.lo, 4u * kFrames);
+}
+
+TEST_F(EngineTest, StreamingAllocatesNothing)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    hardware_.audio.ReserveRecord(lumo.render, 1 << 20);
+    streaming_.push_back(lumo.render);
+    Open(ASIOSTInt32LSB, {{true, 0}, {true, 1}, {false, 0}, {false, 1}});
+    for (auto& r : host_.recorded) r.reserve(size_t(64) * kFrames * 4);
+    Run(4);
+    const AllocationCounter allocations;
+    hardware_.audio.Advance(int64_t(40) * kFrames);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_EQ(allocations.count(), 0u);
+    EXPECT_EQ(host_.switches.load(), 44);
+}
+
+}  // namespace
