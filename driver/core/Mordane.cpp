@@ -4,12 +4,14 @@
 #include "HardwareDescription.h"
 #include "HostSamples.h"
 #include "../devices/DeviceAccess.h"
+#include "../devices/EndpointBackend.h"
 #include "Text.h"
 
 #include <veloran/DriverClassId.h>
 
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -236,8 +238,23 @@ ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* 
 
 ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* outputLatency)
 {
-    if (inputLatency) *inputLatency = 44;
-    if (outputLatency) *outputLatency = 88;
+    // The host buffer plus what the streams add; the slowest port counts. Before the streams
+    // run, the host buffer alone (input) and the buffer being played (output) are all we know.
+    int captureExtra = 0, renderExtra = settings_.renderFrames;
+    bool measured = false;
+    for (int i = 0; i < portCount_; ++i) {
+        const CDeviceAccess* access = engineSlots_[i].deviceAccess();
+        const CEndpointBackend* backend = access ? access->endpointBackend() : nullptr;
+        if (!backend) continue;
+        if (engineSlots_[i].capturing) captureExtra = std::max(captureExtra, backend->captureInfo().latencyFrames);
+        if (engineSlots_[i].rendering) {
+            renderExtra = measured ? std::max(renderExtra, backend->renderInfo().latencyFrames)
+                                   : backend->renderInfo().latencyFrames;
+            measured = true;
+        }
+    }
+    if (inputLatency) *inputLatency = settings_.captureFrames + captureExtra;
+    if (outputLatency) *outputLatency = settings_.renderFrames + renderExtra;
     return ASE_OK;
 }
 

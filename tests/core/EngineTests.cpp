@@ -294,3 +294,33 @@ TEST_F(EngineTest, StreamingAllocatesNothing)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineTest, LatenciesFollowTheBufferSizeAndTheStreams)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    streaming_.push_back(lumo.render);
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    long input = 0, output = 0;
+    driver_->getLatencies(&input, &output);
+    EXPECT_EQ(input, kFrames);
+    EXPECT_EQ(output, 2 * kFrames);
+
+    Run(2);
+    long baseInput = 0, baseOutput = 0;
+    driver_->getLatencies(&baseInput, &baseOutput);
+    EXPECT_GE(baseInput, kFrames);
+    EXPECT_GE(baseOutput, kFrames);
+    driver_->stop();
+
+    // 2 ms more in each stream: 96 frames at 48000 Hz, reported on both sides.
+    hardware_.audio.SetExtraLatency(lumo.capture, 20000);
+    hardware_.audio.SetExtraLatency(lumo.render, 20000);
+    Run(2);
+    driver_->getLatencies(&input, &output);
+    EXPECT_EQ(input - baseInput, 96);
+    EXPECT_EQ(output - baseOutput, 96);
+}
+
+}  // namespace
