@@ -2,16 +2,19 @@
 // creates it through COM, drives it with a window that answers the private message, and prints
 // what the driver answers as "key: value" lines.
 //
-//   asio_probe_host [/reply N] [/driver NAME] [/setlanguage N]
+//   asio_probe_host [/reply N] [/driver NAME] [/setlanguage N] [/stream SECONDS]
 #include <asio/Asio.h>
 
 #include <objbase.h>
 #include <windows.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -46,6 +49,112 @@ std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name
     return value;
 }
 
+int Fail(const char* what, long code);
+
+// Streaming check: the outputs play a noise sequence, the inputs are recorded, and the delay of
+// the loopback is found by cross-correlation.
+struct StreamCheck {
+    IASIO* driver = nullptr;
+    ASIOBufferInfo buffers[4] = {};
+    long frames = 0;
+    long sampleType = ASIOSTInt16LSB;
+    volatile long switches = 0;
+    std::vector<float> played, recorded;
+    uint32_t noise = 12345;
+} gStream;
+
+float SampleAt(const void* buffer, long i, long type)
+{
+    if (type == ASIOSTInt16LSB) return static_cast<const int16_t*>(buffer)[i] / 32768.0f;
+    return static_cast<const int32_t*>(buffer)[i] / 2147483648.0f;
+}
+
+void StreamSwitch(long index, ASIOBool)
+{
+    StreamCheck& s = gStream;
+    for (long f = 0; f < s.frames; ++f) {
+        s.noise = s.noise * 1664525u + 1013904223u;
+        const int16_t value = static_cast<int16_t>((s.noise >> 16) & 0x3fff) - 0x2000;
+        for (int b = 2; b < 4; ++b) {
+            if (s.sampleType == ASIOSTInt16LSB)
+                static_cast<int16_t*>(s.buffers[b].buffers[index])[f] = value;
+            else
+                static_cast<int32_t*>(s.buffers[b].buffers[index])[f] = int32_t(value) << 16;
+        }
+        if (s.played.size() < s.played.capacity()) s.played.push_back(value / 32768.0f);
+        if (s.recorded.size() < s.recorded.capacity())
+            s.recorded.push_back(SampleAt(s.buffers[0].buffers[index], f, s.sampleType));
+    }
+    s.driver->outputReady();
+    s.switches = s.switches + 1;
+}
+
+ASIOTime* StreamSwitchTimeInfo(ASIOTime* time, long index, ASIOBool direct)
+{
+    StreamSwitch(index, direct);
+    return time;
+}
+
+int RunStreamCheck(IASIO* driver, double seconds)
+{
+    StreamCheck& s = gStream;
+    s.driver = driver;
+    driver->setSampleRate(48000.0);
+    long minSize = 0, maxSize = 0, granularity = 0;
+    driver->getBufferSize(&minSize, &maxSize, &s.frames, &granularity);
+    ASIOChannelInfo info = {};
+    info.isInput = ASIOTrue;
+    driver->getChannelInfo(&info);
+    s.sampleType = info.type;
+    for (int b = 0; b < 4; ++b) {
+        s.buffers[b].isInput = b < 2 ? ASIOTrue : ASIOFalse;
+        s.buffers[b].channelNum = b % 2;
+    }
+    const size_t capacity = static_cast<size_t>(48000 * seconds) + 48000;
+    s.played.reserve(capacity);
+    s.recorded.reserve(capacity);
+    ASIOCallbacks callbacks = {StreamSwitch, SampleRateDidChange, AsioMessage, StreamSwitchTimeInfo};
+    if (driver->createBuffers(s.buffers, 4, s.frames, &callbacks) != ASE_OK) return Fail("createBuffers", 0);
+    long inLatency = 0, outLatency = 0;
+    if (driver->start() != ASE_OK) return Fail("start", 0);
+    // The rate is measured after the first second, once the streams have settled.
+    Sleep(1000);
+    const long settled = s.switches;
+    const DWORD begin = GetTickCount();
+    Sleep(static_cast<DWORD>(seconds * 1000));
+    driver->getLatencies(&inLatency, &outLatency);
+    const long switches = s.switches - settled;
+    const DWORD elapsed = GetTickCount() - begin;
+    driver->stop();
+    driver->disposeBuffers();
+
+    // Correlate a window of what was played against everything recorded after it.
+    const size_t window = 4096, start = 48000 / 2, maxLag = 48000 / 2;
+    double best = 0;
+    size_t bestLag = 0;
+    double playedEnergy = 0;
+    for (size_t i = 0; i < window && start + i < s.played.size(); ++i)
+        playedEnergy += double(s.played[start + i]) * s.played[start + i];
+    for (size_t lag = 0; lag < maxLag && start + lag + window < s.recorded.size(); ++lag) {
+        double sum = 0, energy = 0;
+        for (size_t i = 0; i < window; ++i) {
+            const double r = s.recorded[start + lag + i];
+            sum += double(s.played[start + i]) * r;
+            energy += r * r;
+        }
+        const double score = energy > 0 ? sum / std::sqrt(energy * playedEnergy) : 0;
+        if (score > best) {
+            best = score;
+            bestLag = lag;
+        }
+    }
+    std::printf("stream frames: %ld\n", s.frames);
+    std::printf("stream switches: %ld expected: %.0f\n", switches, elapsed / 1000.0 * 48000 / s.frames);
+    std::printf("stream latencies: %ld %ld\n", inLatency, outLatency);
+    std::printf("stream correlation: %.3f delay: %zu\n", best, bestLag);
+    return 0;
+}
+
 int Fail(const char* what, long code)
 {
     std::printf("error: %s (%ld)\n", what, code);
@@ -78,10 +187,12 @@ int wmain(int argc, wchar_t** argv)
 {
     std::wstring driverName = L"Asio 2.0 Veloran Driver";
     int setLanguage = -1;
+    double streamSeconds = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!wcscmp(argv[i], L"/reply")) gReply = _wtoi(argv[i + 1]);
         else if (!wcscmp(argv[i], L"/driver")) driverName = argv[i + 1];
         else if (!wcscmp(argv[i], L"/setlanguage")) setLanguage = _wtoi(argv[i + 1]);
+        else if (!wcscmp(argv[i], L"/stream")) streamSeconds = _wtof(argv[i + 1]);
         else return Fail("unknown argument", i);
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -157,6 +268,14 @@ int wmain(int argc, wchar_t** argv)
     char hardwareUtf8[400] = {};
     WideCharToMultiByte(CP_UTF8, 0, hardware, -1, hardwareUtf8, sizeof(hardwareUtf8), nullptr, nullptr);
     std::printf("hardware: %ld %s\n", query, hardwareUtf8);
+
+    if (streamSeconds > 0) {
+        const int result = RunStreamCheck(driver, streamSeconds);
+        driver->Release();
+        DestroyWindow(window);
+        CoUninitialize();
+        return result;
+    }
 
     ASIOCallbacks callbacks = {BufferSwitch, SampleRateDidChange, AsioMessage, BufferSwitchTimeInfo};
     std::printf("createBuffers: %ld\n", driver->createBuffers(nullptr, 0, preferred, &callbacks));
