@@ -324,3 +324,40 @@ TEST_F(EngineTest, LatenciesFollowTheBufferSizeAndTheStreams)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineTest, MonoMixAndMonoInputFeedBothChannels)
+{
+    const VirtualInterface lumo = hardware_.AddInterface(kLumoA2);
+    hardware_.audio.SetSignal(lumo.capture, 0, VirtualSignal::Ramp(20000, 0));
+    hardware_.audio.SetSignal(lumo.capture, 1, VirtualSignal::Ramp(20000, 0));
+    const VirtualInterface strym = hardware_.AddInterface(kStrym, 1, 2);
+    hardware_.audio.SetSignal(strym.capture, 0, VirtualSignal::Ramp(5, 2));
+    streaming_ = {lumo.capture, strym.capture};
+    Open(ASIOSTInt16LSB, {});
+    driver_->disposeBuffers();
+    ASSERT_EQ(driver_->portCount(), 2);
+    _sPort ports[2] = {driver_->ports()[0], driver_->ports()[1]};
+    const int lumoPort = ports[0].name == L"Lumo A2" ? 0 : 1;
+    ports[lumoPort].input.monoMix = 1;
+    ASSERT_TRUE(driver_->InstallPorts(ports, 2));
+    // Inputs 0 and 1 belong to the first port, 2 and 3 to the second.
+    host_.buffers = {{ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOTrue, 2, {}}, {ASIOTrue, 3, {}}};
+    host_.recorded.assign(4, {});
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), 4, kFrames, &callbacks_), ASE_OK);
+    Run(2);
+    ASSERT_EQ(host_.switches.load(), 2);
+    const int mixed = lumoPort * 2, mono = (1 - lumoPort) * 2;
+    for (int c = 0; c < 2; ++c) {
+        const auto* sums = reinterpret_cast<const int16_t*>(host_.recorded[mixed + c].data());
+        EXPECT_EQ(sums[0], 32760);
+        EXPECT_EQ(sums[kFrames + 7], 32760);
+    }
+    // The one channel of the Strym reaches both of its ASIO inputs.
+    EXPECT_EQ(host_.recorded[mono], host_.recorded[mono + 1]);
+    const auto* ramp = reinterpret_cast<const int16_t*>(host_.recorded[mono].data());
+    EXPECT_EQ(ramp[3], 5 + 2 * 3);
+}
+
+}  // namespace
