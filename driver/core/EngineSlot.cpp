@@ -149,3 +149,23 @@ void CEngineSlot::DeliverRender(const void* block, int bytes)
     if (!rendering || !deviceAccess_ || !deviceAccess_->endpointBackend()) return;
     deviceAccess_->endpointBackend()->DeliverRender(block, bytes);
 }
+
+int CEngineSlot::ApplyInputLevels(const _sPort& p, int left, int right)
+{
+    if (port < 0 || discardCapture || !capturing) return 0;
+    // Without a hardware input volume the level is a software gain.
+    if (!p.hasInputVolume) {
+        filters[0].SetGain(left);
+        filters[1].SetGain(right);
+        return 1;
+    }
+    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    return backend && backend->SetInputVolume(left, right) ? 1 : 0;
+}
+
+int CEngineSlot::ApplyOutputLevels(int left, int right)
+{
+    if (port < 0 || !rendering || !deviceAccess_) return 0;
+    CEndpointBackend* backend = deviceAccess_->endpointBackend();
+    return backend && backend->SetOutputVolume(left, right) ? 1 : 0;
+}

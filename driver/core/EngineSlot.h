@@ -35,6 +35,10 @@ public:
     void DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames);
     void DeliverRender(const void* block, int bytes);
 
+    // Level changes while streaming, in percent; 1 when applied.
+    int ApplyInputLevels(const _sPort& port, int left, int right);
+    int ApplyOutputLevels(int left, int right);
+
     int port = -1;
     bool discardCapture = false;
     uint8_t* hostInput[2] = {};

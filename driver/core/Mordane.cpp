@@ -527,6 +527,18 @@ bool CMordane::ChannelInUse(bool isInput, const std::wstring& path, int channelI
     return false;
 }
 
+int CMordane::ApplyInputLevels(int port, int left, int right)
+{
+    if (port < 0 || port >= portCount_) return 0;
+    return engineSlots_[port].ApplyInputLevels(ports_[port], left, right);
+}
+
+int CMordane::ApplyOutputLevels(int port, int left, int right)
+{
+    if (port < 0 || port >= portCount_) return 0;
+    return engineSlots_[port].ApplyOutputLevels(left, right);
+}
+
 bool CMordane::InstallPorts(const _sPort* ports, int portCount)
 {
     if (running_ || portCount < 0 || portCount > kMaxPorts) return false;

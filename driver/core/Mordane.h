@@ -72,6 +72,10 @@ public:
     // direction has this path (the control panel's query).
     bool ChannelInUse(bool isInput, const std::wstring& path, int channelInPort) const;
 
+    // The control panel's level changes on the running engine; 1 when applied.
+    int ApplyInputLevels(int port, int left, int right);
+    int ApplyOutputLevels(int port, int left, int right);
+
     // Replaces the port table; only while stopped.
     bool InstallPorts(const _sPort* ports, int portCount);
 

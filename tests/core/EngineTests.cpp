@@ -361,3 +361,28 @@ TEST_F(EngineTest, MonoMixAndMonoInputFeedBothChannels)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineTest, LiveLevelsReachTheEndpointOrTheSoftwareGain)
+{
+    const VirtualInterface lumo = hardware_.AddInterface(kLumoA2);  // no hardware input volume
+    hardware_.audio.SetSignal(lumo.capture, 0, VirtualSignal::Ramp(1000, 0));
+    streaming_ = {lumo.capture, lumo.render};
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    EXPECT_EQ(driver_->ApplyInputLevels(0, 50, 50), 0);  // not streaming yet
+    Run(1);
+    EXPECT_EQ(driver_->ApplyInputLevels(0, 50, 50), 1);
+    EXPECT_EQ(driver_->ApplyOutputLevels(0, 30, 60), 1);
+    EXPECT_EQ(driver_->ApplyOutputLevels(5, 30, 60), 0);
+    const VirtualVolume volume = hardware_.audio.Volume(lumo.render);
+    EXPECT_FLOAT_EQ(volume.levels[0], 0.30f);
+    EXPECT_FLOAT_EQ(volume.levels[1], 0.60f);
+    hardware_.audio.Advance(kFrames);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    const auto* samples = reinterpret_cast<const int16_t*>(host_.recorded[0].data());
+    EXPECT_EQ(samples[0], 1000);
+    EXPECT_EQ(samples[kFrames], 500);  // half the level in software
+}
+
+}  // namespace
