@@ -386,3 +386,28 @@ TEST_F(EngineTest, LiveLevelsReachTheEndpointOrTheSoftwareGain)
 }
 
 }  // namespace
+
+namespace {
+
+std::atomic<int> gRateChanges{0};
+void CountRateChange(ASIOSampleRate) { ++gRateChanges; }
+
+TEST_F(EngineTest, RateChangeWhileRunningReopensTheStreamsAndTellsTheHost)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    Open(ASIOSTInt16LSB, {{true, 0}});
+    callbacks_.sampleRateDidChange = CountRateChange;
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), 1, kFrames, &callbacks_), ASE_OK);
+    gRateChanges = 0;
+    Run(2);
+    ASSERT_EQ(driver_->setSampleRate(44100.0), ASE_OK);
+    EXPECT_EQ(gRateChanges.load(), 1);
+    EXPECT_TRUE(driver_->running());
+    const auto calls = hardware_.audio.InitializeCalls(lumo.capture);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.front().rate, 48000);
+    EXPECT_EQ(calls.back().rate, 44100);
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(lumo.capture));
+}
+
+}  // namespace
