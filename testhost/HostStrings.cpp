@@ -1,17 +1,11 @@
 #include "HostStrings.h"
 
-#include <algorithm>
-#include <iterator>
+#include <veloran/LocalizedStrings.h>
 
 namespace {
 
-struct HostString {
-    int id;
-    const wchar_t* text;
-};
-
 // Sorted by id: French texts under N, English under N + 1000.
-constexpr HostString kHostStrings[] = {
+constexpr LocalizedString kHostStrings[] = {
     {100, L"Pilote ASIO Veloran : Test de fonctionnalité"},
     {101, L"Cet outil vous permet de vérifier et valider le bon fonctionnement du pilote ASIO Veloran ainsi que vos matériels audio Veloran."},
     {102, L"Matériel(s) détecté(s):"},
@@ -110,21 +104,11 @@ constexpr HostString kHostStrings[] = {
 
 }  // namespace
 
-const wchar_t* FindHostString(int id)
-{
-    const auto it = std::lower_bound(std::begin(kHostStrings), std::end(kHostStrings), id,
-                                     [](const HostString& e, int key) { return e.id < key; });
-    return it != std::end(kHostStrings) && it->id == id ? it->text : nullptr;
-}
+const wchar_t* FindHostString(int id) { return FindLocalized(kHostStrings, id); }
 
 bool LoadHostString(int id, int language, std::wstring& text)
 {
-    const int first = language == kHostLanguageFrench ? id : id + 1000;
-    const int second = language == kHostLanguageFrench ? id + 1000 : id;
-    const wchar_t* found = FindHostString(first);
-    if (!found || !*found) found = FindHostString(second);
-    text = found ? found : L"";
-    return found && *found;
+    return LoadLocalized(kHostStrings, id, language, text);
 }
 
 std::wstring HostText(int id, int language)

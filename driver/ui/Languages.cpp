@@ -21,19 +21,7 @@ int CLanguages::ResolveLanguage() const
     return resolved;
 }
 
-bool LoadStringForLanguage(int id, std::wstring& text, int language)
-{
-    const auto found = [&text](int which) {
-        const wchar_t* stored = FindString(which);
-        if (!stored || !*stored) return false;
-        text = stored;
-        return true;
-    };
-    text.clear();
-    if (found(language == kLanguageFrench ? id : id + 1000)) return true;
-    if (language != kLanguageEnglish && found(id + 1000)) return true;
-    return found(id);
-}
+bool LoadStringForLanguage(int id, std::wstring& text, int language) { return LoadDriverString(id, language, text); }
 
 bool CLanguages::LoadLocalisedString(int id, std::wstring& text) const
 {

@@ -1,17 +1,11 @@
 #include "StringTable.h"
 
-#include <algorithm>
-#include <iterator>
+#include <veloran/LocalizedStrings.h>
 
 namespace {
 
-struct StringEntry {
-    int id;
-    const wchar_t* text;
-};
-
 // Sorted by id: French texts under N, English under N + 1000.
-constexpr StringEntry kStrings[] = {
+constexpr LocalizedString kStrings[] = {
     {101, L"Configuration du pilote ASIO Veloran"},
     {103, L"Format"},
     {105, L"Annuler"},
@@ -120,9 +114,6 @@ constexpr StringEntry kStrings[] = {
 
 }  // namespace
 
-const wchar_t* FindString(int id)
-{
-    const auto it = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
-                                     [](const StringEntry& e, int key) { return e.id < key; });
-    return it != std::end(kStrings) && it->id == id ? it->text : nullptr;
-}
+const wchar_t* FindString(int id) { return FindLocalized(kStrings, id); }
+
+bool LoadDriverString(int id, int language, std::wstring& text) { return LoadLocalized(kStrings, id, language, text); }
