@@ -11,3 +11,4 @@ trap '"$root/tools/testenv.sh" stop "$VELORAN_ENV"' EXIT
 "$root/tools/wine-run" regsvr32 /s "$build/VeloranAsioDriver_x64.dll"
 echo "driver registered in $VELORAN_ENV/prefix"
 "$root/tools/wine-run" "$build/tests/asio_probe_host.exe" /reply 291
+"$root/tools/wine-run" "$build/tests/asio_probe_host.exe" /reply 291 /stream 3
