@@ -1,4 +1,5 @@
 #include "../support/AllocationCounter.h"
+#include "../support/NullDevicePlatform.h"
 #include "../virtual/VirtualAudio.h"
 
 #include <core/CaptureAggregator.h>
@@ -18,20 +19,10 @@ namespace {
 using Mode = EndpointStreamMode;
 
 // The virtual audio system as the only device service there is.
-class CVirtualAudioPlatform final : public IDevicePlatform {
+class CVirtualAudioPlatform final : public CNullDevicePlatform {
 public:
     explicit CVirtualAudioPlatform(CVirtualAudioSystem& audio) : audio_(audio) {}
 
-    bool ListInterfaces(const GUID&, std::vector<DeviceInterface>& interfaces) override
-    {
-        interfaces.clear();
-        return false;
-    }
-    HANDLE OpenDevice(const std::wstring&, DWORD) override { return INVALID_HANDLE_VALUE; }
-    void CloseDevice(HANDLE) override {}
-    BOOL IoControl(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD*, OVERLAPPED*) override { return FALSE; }
-    DWORD CreatePin(HANDLE, KSPIN_CONNECT*, ACCESS_MASK, HANDLE*) override { return ERROR_NOT_SUPPORTED; }
-    bool ReadDeviceRegistryString(const std::wstring&, const wchar_t*, DWORD, std::wstring&) override { return false; }
     HRESULT CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator) override
     {
         if (!endpointApi) {

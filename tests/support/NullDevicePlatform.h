@@ -1,9 +1,10 @@
-// A platform without any device: no USB bus, no endpoint API.
+// A platform without any device: no USB bus, no endpoint API. Tests that need one service
+// derive from it and answer only that.
 #pragma once
 
 #include <devices/DevicePlatform.h>
 
-class CNullDevicePlatform final : public IDevicePlatform {
+class CNullDevicePlatform : public IDevicePlatform {
 public:
     bool ListInterfaces(const GUID&, std::vector<DeviceInterface>& interfaces) override
     {
