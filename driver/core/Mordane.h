@@ -99,10 +99,12 @@ public:
     bool timeCodeReadEnabled() const { return timeCodeReadEnabled_; }
     const ASIOTime& asioTime() const { return asioTime_; }
 
-private:
-    static LRESULT SendPrivateMessage(HWND window);
+    // The capture aggregator's batch callback: one packet per capturing port, then the buffer switch.
     static void BatchDelivery(const uint8_t* blocks, const int* sizes, int sourceCount, const int* portList,
                               CMordane* owner);
+
+private:
+    static LRESULT SendPrivateMessage(HWND window);
     void RunBufferSwitch();
     void StopSlots();
     uint8_t* RenderBlock(int port) const;
