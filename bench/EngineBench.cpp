@@ -12,6 +12,7 @@
 #include <core/Mordane.h>
 
 #include "../tests/virtual/VirtualHardware.h"
+#include "BenchTiming.h"
 
 #include <veloran/DriverClassId.h>
 #include <veloran/UniqueHandle.h>
@@ -38,62 +39,8 @@ constexpr int kGroups = 16;
 constexpr int kRuns = 9;
 constexpr double kRunSeconds = 0.01;
 
-// Keeps the compiler from dropping or merging the work done on p.
-inline void Touch(const void* p) { asm volatile("" : : "r"(p) : "memory"); }
-
-double Now()
-{
-    static const double ticksPerSecond = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return double(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / ticksPerSecond;
-}
-
-double Median(std::vector<double> values)
-{
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
-
-// body(n) performs n operations. Sizes the runs to about kRunSeconds each and returns the median
-// microseconds per operation.
-template <class Body>
-double MedianUs(Body body)
-{
-    int iterations = 16;
-    for (;;) {
-        const double start = Now();
-        body(iterations);
-        const double elapsed = Now() - start;
-        if (elapsed > kRunSeconds / 10 || iterations > (1 << 24)) {
-            iterations = std::max(1, int(iterations * kRunSeconds / std::max(elapsed, 1e-9)));
-            break;
-        }
-        iterations *= 4;
-    }
-    std::vector<double> us;
-    for (int r = 0; r < kRuns; ++r) {
-        const double start = Now();
-        body(iterations);
-        us.push_back((Now() - start) * 1e6 / iterations);
-    }
-    return Median(us);
-}
-
-double MemcpyUs(int bytes)
-{
-    std::vector<uint8_t> from(bytes, 1), to(bytes);
-    return MedianUs([&](int n) {
-        for (int i = 0; i < n; ++i) {
-            std::memcpy(to.data(), from.data(), bytes);
-            Touch(to.data());
-        }
-    });
-}
+double MedianUs(auto body) { return MedianSeconds(body, kRunSeconds, kRuns) * 1e6; }
+double MemcpyUs(int bytes) { return MemcpySeconds(bytes, kRunSeconds, kRuns) * 1e6; }
 
 // What a render queue's guard costs by itself: one wait on a signalled auto-reset event and one signal.
 double GuardEventUs()

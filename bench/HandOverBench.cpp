@@ -3,6 +3,8 @@
 #include <core/CaptureAggregator.h>
 #include <core/PacketFifo.h>
 
+#include "BenchTiming.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -16,57 +18,8 @@ namespace {
 constexpr int kRuns = 9;
 constexpr double kRunSeconds = 0.1;
 
-// Keeps the compiler from dropping or merging the work done on p.
-inline void Touch(const void* p) { asm volatile("" : : "r"(p) : "memory"); }
-
-double Now()
-{
-    static const double ticksPerSecond = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return double(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / ticksPerSecond;
-}
-
-// body(n) performs n operations. Sizes the runs to about kRunSeconds each and returns the median
-// nanoseconds per operation.
-template <class Body>
-double MedianNs(Body body)
-{
-    int iterations = 64;
-    for (;;) {
-        const double start = Now();
-        body(iterations);
-        const double elapsed = Now() - start;
-        if (elapsed > kRunSeconds / 10 || iterations > (1 << 26)) {
-            iterations = std::max(1, int(iterations * kRunSeconds / std::max(elapsed, 1e-9)));
-            break;
-        }
-        iterations *= 4;
-    }
-    std::vector<double> ns;
-    for (int r = 0; r < kRuns; ++r) {
-        const double start = Now();
-        body(iterations);
-        ns.push_back((Now() - start) * 1e9 / iterations);
-    }
-    std::nth_element(ns.begin(), ns.begin() + kRuns / 2, ns.end());
-    return ns[kRuns / 2];
-}
-
-double MemcpyNs(int bytes)
-{
-    std::vector<uint8_t> from(bytes, 1), to(bytes);
-    return MedianNs([&](int n) {
-        for (int i = 0; i < n; ++i) {
-            std::memcpy(to.data(), from.data(), bytes);
-            Touch(to.data());
-        }
-    });
-}
+double MedianNs(auto body) { return MedianSeconds(body, kRunSeconds, kRuns) * 1e9; }
+double MemcpyNs(int bytes) { return MemcpySeconds(bytes, kRunSeconds, kRuns) * 1e9; }
 
 void Report(const char* what, int bytes, double ns)
 {
