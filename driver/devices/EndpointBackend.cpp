@@ -257,15 +257,20 @@ HRESULT CEndpointBackend::NewEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator)
     return SUCCEEDED(hr) && !enumerator ? E_POINTER : hr;
 }
 
-bool CEndpointBackend::ListEndpoints(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths)
+bool CEndpointBackend::ActiveEndpoints(ComPtr<IMMDeviceCollection>& endpoints, UINT& count)
 {
     ComPtr<IMMDeviceEnumerator> enumerator;
+    count = 0;
+    return SUCCEEDED(NewEnumerator(enumerator)) &&
+           SUCCEEDED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, endpoints.Put())) && endpoints &&
+           SUCCEEDED(endpoints->GetCount(&count));
+}
+
+bool CEndpointBackend::ListEndpoints(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths)
+{
     ComPtr<IMMDeviceCollection> endpoints;
     UINT count = 0;
-    if (FAILED(NewEnumerator(enumerator)) ||
-        FAILED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, endpoints.Put())) || !endpoints ||
-        FAILED(endpoints->GetCount(&count)))
-        return false;
+    if (!ActiveEndpoints(endpoints, count)) return false;
 
     bool listed = false;
     for (UINT i = 0; i < count; ++i) {
@@ -312,13 +317,9 @@ bool CEndpointBackend::FindEndpoint(EDataFlow flow, const std::wstring& path, Co
 {
     device.Reset();
     if (path.empty()) return false;
-    ComPtr<IMMDeviceEnumerator> enumerator;
     ComPtr<IMMDeviceCollection> endpoints;
     UINT count = 0;
-    if (FAILED(NewEnumerator(enumerator)) ||
-        FAILED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, endpoints.Put())) || !endpoints ||
-        FAILED(endpoints->GetCount(&count)))
-        return false;
+    if (!ActiveEndpoints(endpoints, count)) return false;
 
     for (UINT i = 0; i < count; ++i) {
         ComPtr<IMMDevice> candidate;

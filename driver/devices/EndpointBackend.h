@@ -146,6 +146,8 @@ private:
     CEndpointBackend(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater, int endpointShareMode);
     bool CreateEvents();
     HRESULT NewEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator);
+    // The active endpoints of both flows.
+    bool ActiveEndpoints(ComPtr<IMMDeviceCollection>& endpoints, UINT& count);
 
     bool StartThread(Stream& stream);
     void StopStream(Stream& stream);
