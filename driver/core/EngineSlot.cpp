@@ -105,7 +105,7 @@ int CEngineSlot::Stop()
     return 1;
 }
 
-void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames)
+void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames, int meterIndex)
 {
     if (activeInputs == 0 && activeOutputs == 0) return;
     frames = std::min(frames, kWorkSamples);
@@ -135,6 +135,11 @@ void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleTyp
         memcpy(workRight_, workLeft_, size_t(n) * 2);
     }
 
+    if (meterIndex >= 0) {
+        meterLeft.Copy(meterIndex, workLeft_, frames * 2);
+        if (stereoCapture || monoToStereo) meterRight.Copy(meterIndex, workRight_, frames * 2);
+    }
+
     const int bytesPerSample = HostBytesPerSample(sampleType);
     const int16_t* work[2] = {workLeft_, workRight_};
     for (int c = 0; c < 2; ++c) {
@@ -144,9 +149,10 @@ void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleTyp
     captureHalf_ ^= 1;
 }
 
-void CEngineSlot::DeliverRender(const void* block, int bytes)
+void CEngineSlot::DeliverRender(const void* block, int bytes, int meterIndex)
 {
     if (!rendering || !deviceAccess_ || !deviceAccess_->endpointBackend()) return;
+    if (meterIndex >= 0) meterRender.Copy(meterIndex, block, bytes);
     deviceAccess_->endpointBackend()->DeliverRender(block, bytes);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ChannelFilter.h"
+#include "MeterTap.h"
 #include "Port.h"
 #include "StreamParams.h"
 
@@ -32,8 +33,9 @@ public:
     int Stop();
 
     // One capture packet (bytes 0: the source had none; the previous samples are repeated).
-    void DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames);
-    void DeliverRender(const void* block, int bytes);
+    // meterIndex is the buffer half whose meter copies to fill, -1 while no level display is open.
+    void DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames, int meterIndex);
+    void DeliverRender(const void* block, int bytes, int meterIndex);
 
     // Level changes while streaming, in percent; 1 when applied.
     int ApplyInputLevels(const _sPort& port, int left, int right);
@@ -52,6 +54,7 @@ public:
     int activeInputs = 0;
     int activeOutputs = 0;
     CChannelFilter filters[2];
+    CMeterTap meterLeft, meterRight, meterRender;
     CDeviceAccess* deviceAccess() const { return deviceAccess_.get(); }
 
 private:

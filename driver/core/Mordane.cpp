@@ -199,7 +199,8 @@ void CMordane::BatchDelivery(const uint8_t* blocks, const int* sizes, int source
         const int port = portList[i];
         if (port < 0 || port >= kMaxPorts) continue;
         owner->engineSlots_[port].DeliverCapture(blocks + size_t(i) * kCaptureBlockBytes, sizes[i],
-                                                 owner->settings_.sampleType, owner->settings_.captureFrames);
+                                                 owner->settings_.sampleType, owner->settings_.captureFrames,
+                                                 owner->MeterIndex());
     }
     owner->RunBufferSwitch();
 }
@@ -502,9 +503,9 @@ ASIOError STDMETHODCALLTYPE CMordane::outputReady()
         if (ports_[i].outputFormat.channels == 1) {
             // A one-channel output takes the left channel only.
             for (int f = 0; f < frames; ++f) block[f] = block[2 * f];
-            engineSlots_[i].DeliverRender(block, frames * 2);
+            engineSlots_[i].DeliverRender(block, frames * 2, MeterIndex());
         } else {
-            engineSlots_[i].DeliverRender(block, static_cast<int>(blockBytes));
+            engineSlots_[i].DeliverRender(block, static_cast<int>(blockBytes), MeterIndex());
         }
     }
     return ASE_OK;
@@ -526,6 +527,8 @@ bool CMordane::ChannelInUse(bool isInput, const std::wstring& path, int channelI
     }
     return false;
 }
+
+const CEngineSlot& CMordane::engineSlot(int port) const { return engineSlots_[port]; }
 
 int CMordane::ApplyInputLevels(int port, int left, int right)
 {

@@ -72,6 +72,11 @@ public:
     // direction has this path (the control panel's query).
     bool ChannelInUse(bool isInput, const std::wstring& path, int channelInPort) const;
 
+    // While the control panel's level display is open the engine copies samples for it into
+    // each slot's meter taps, signalling one event per buffer half.
+    void SetPanelMetering(bool on) { panelMetering_ = on ? 1 : 0; }
+    const CEngineSlot& engineSlot(int port) const;
+
     // The control panel's level changes on the running engine; 1 when applied.
     int ApplyInputLevels(int port, int left, int right);
     int ApplyOutputLevels(int port, int left, int right);
@@ -108,6 +113,7 @@ private:
     void RunBufferSwitch();
     void StopSlots();
     uint8_t* RenderBlock(int port) const;
+    int MeterIndex() const { return panelMetering_ ? bufferIndex_ : -1; }
     void ApplyPrivateMessageReply(LRESULT reply);
     void SetErrorMessage(const std::wstring& text);
     void FreeHostBuffers();
@@ -153,6 +159,8 @@ private:
     const int outputReadySupported_ = 1;
     const int timeCodeSupported_ = 1;
 
+    // Written by the panel's thread, read on the audio path: one word.
+    volatile int panelMetering_ = 0;
     std::unique_ptr<CCaptureAggregator> aggregator_;
     std::unique_ptr<uint8_t[]> renderBlocks_;
     std::unique_ptr<uint8_t[]> captureBlocks_;

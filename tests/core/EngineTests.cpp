@@ -1,3 +1,4 @@
+#include <core/EngineSlot.h>
 #include <core/Mordane.h>
 
 #include "../support/AllocationCounter.h"
@@ -408,6 +409,36 @@ TEST_F(EngineTest, RateChangeWhileRunningReopensTheStreamsAndTellsTheHost)
     EXPECT_EQ(calls.front().rate, 48000);
     EXPECT_EQ(calls.back().rate, 44100);
     ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(lumo.capture));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EngineTest, OpenLevelDisplayGetsCopiesOfEachHalf)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    streaming_.push_back(lumo.render);
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    Run(1);
+    const CEngineSlot& slot = driver_->engineSlot(0);
+    EXPECT_EQ(WaitForSingleObject(slot.meterLeft.event(0), 0), DWORD(WAIT_TIMEOUT));  // display closed
+
+    driver_->SetPanelMetering(true);
+    hardware_.audio.Advance(2 * kFrames);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    // The second and third switch used halves 1 and 0; each tap holds its half's samples.
+    for (int half = 0; half < 2; ++half) {
+        EXPECT_EQ(WaitForSingleObject(slot.meterLeft.event(half), 0), DWORD(WAIT_OBJECT_0)) << half;
+        EXPECT_EQ(WaitForSingleObject(slot.meterRight.event(half), 0), DWORD(WAIT_OBJECT_0)) << half;
+        EXPECT_EQ(WaitForSingleObject(slot.meterRender.event(half), 0), DWORD(WAIT_OBJECT_0)) << half;
+    }
+    const auto* left = reinterpret_cast<const int16_t*>(slot.meterLeft.buffer(1));
+    const auto* right = reinterpret_cast<const int16_t*>(slot.meterRight.buffer(0));
+    EXPECT_EQ(left[0], int16_t(1 + kFrames));
+    EXPECT_EQ(right[5], int16_t(-30000 + 3 * (2 * kFrames + 5)));
+    const auto* render = reinterpret_cast<const int16_t*>(slot.meterRender.buffer(0));
+    EXPECT_EQ(uint16_t(render[2 * 3]), uint16_t(2 * kFrames + 3 + 7000));  // host output, left channel
 }
 
 }  // namespace
