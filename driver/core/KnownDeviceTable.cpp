@@ -1,6 +1,7 @@
 #include "KnownDeviceTable.h"
 
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -71,4 +72,17 @@ int CKnownDeviceTable::ChannelsFor(int row, Direction direction, int endpointCha
         if (channels > 2) channels = 2;
     }
     return channels;
+}
+
+std::wstring UsbIdText(const wchar_t* format, int32_t id)
+{
+    wchar_t text[24];
+    swprintf(text, 24, format, static_cast<unsigned long>(static_cast<uint32_t>(id)));
+    return text;
+}
+
+bool PathHasRowIds(const std::wstring& upperPath, const _sKnownDeviceRow& row)
+{
+    return upperPath.find(UsbIdText(L"VID_%04lX", row.vendorId)) != std::wstring::npos &&
+           upperPath.find(UsbIdText(L"PID_%04lX", row.productId)) != std::wstring::npos;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Indices into _sKnownDeviceRow::mixerNodeIds.
 enum MixerNode : int {
@@ -34,6 +35,11 @@ struct _sKnownDeviceRow {
 };
 
 enum class Direction { Capture, Render };
+
+// A USB id as device paths spell it, formatted with "VID_%04lX", "pid_%04lX" and the like.
+std::wstring UsbIdText(const wchar_t* format, int32_t id);
+// The upper-cased endpoint path carries the row's "VID_xxxx" and "PID_xxxx".
+bool PathHasRowIds(const std::wstring& upperPath, const _sKnownDeviceRow& row);
 
 class CKnownDeviceTable {
 public:

@@ -9,28 +9,8 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 
 namespace {
-
-std::wstring Upper(std::wstring text)
-{
-    for (wchar_t& c : text) c = static_cast<wchar_t>(towupper(c));
-    return text;
-}
-
-std::wstring IdText(const wchar_t* format, int id)
-{
-    wchar_t text[16];
-    swprintf(text, 16, format, static_cast<unsigned long>(id));
-    return text;
-}
-
-bool PathHasIds(const std::wstring& upperPath, const _sKnownDeviceRow& row)
-{
-    return upperPath.find(IdText(L"VID_%04lX", row.vendorId)) != std::wstring::npos &&
-           upperPath.find(IdText(L"PID_%04lX", row.productId)) != std::wstring::npos;
-}
 
 bool Contains(const std::vector<_sKnownDevices>& list, const std::wstring& path)
 {
@@ -182,10 +162,10 @@ void CKnownDevices::FillPort(_sPort& port, const _sKnownDevices& capture, const 
 
     // Levels are set in hardware only where the device has volume nodes.
     port.hasInputVolume = port.hasOutputVolume = 0;
-    const std::wstring upper = Upper(port.capturePath);
+    const std::wstring upper = UpperCase(port.capturePath);
     for (int i = 0; i < table_.count(); ++i) {
         const _sKnownDeviceRow& row = table_.Row(i);
-        if (!PathHasIds(upper, row)) continue;
+        if (!PathHasRowIds(upper, row)) continue;
         port.hasInputVolume = row.mixerNodeIds[kNodeInputVolume] != -1;
         port.hasOutputVolume = row.mixerNodeIds[kNodeOutputVolume] != -1;
         break;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <cwchar>
+#include <cwctype>
 #include <utility>
 
 void CopyToAnsiField(const std::wstring& text, char* field, int fieldSize)
@@ -32,4 +33,16 @@ void BubbleSortCaseInsensitive(std::vector<std::wstring>& items)
             }
         }
     }
+}
+
+std::wstring UpperCase(std::wstring text)
+{
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+    return text;
+}
+
+std::wstring LowerCase(std::wstring text)
+{
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
 }

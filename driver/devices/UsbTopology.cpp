@@ -2,6 +2,8 @@
 
 #include "DeviceIds.h"
 
+#include <core/Text.h>
+
 #include <winioctl.h>
 #include <usbioctl.h>
 
@@ -9,7 +11,6 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <vector>
 
 static_assert(sizeof(USB_ROOT_HUB_NAME) == 6);
@@ -23,28 +24,10 @@ constexpr DWORD kDriverKeyReplyBytes = 4096;
 // No hub or controller name comes near this; a larger ActualLength is not believed.
 constexpr ULONG kMaxNameReplyBytes = 64 * 1024;
 
-std::wstring Upper(std::wstring text)
-{
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
-    return text;
-}
-
-std::wstring Lower(std::wstring text)
-{
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
-
 bool Contains(const std::wstring& text, const std::wstring& piece) { return text.find(piece) != std::wstring::npos; }
 
-bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) { return Lower(a) == Lower(b); }
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) { return LowerCase(a) == LowerCase(b); }
 
-std::wstring IdText(const wchar_t* format, int32_t id)
-{
-    wchar_t text[24] = {};
-    swprintf(text, 24, format, static_cast<unsigned long>(static_cast<uint32_t>(id)));
-    return text;
-}
 
 ULONG ReadUlong(const std::vector<BYTE>& buffer, size_t offset)
 {
@@ -227,11 +210,10 @@ void CUsbTopology::EnumerateHub(const std::wstring& hubDeviceName, _sUsbNode& no
 bool CUsbTopology::IdentifyDevice(const std::wstring& path, const CKnownDeviceTable& table, std::wstring& modelName,
                                   int& row, int& nonOptimalPort, std::wstring& hubDeviceName)
 {
-    const std::wstring upperPath = Upper(path);
+    const std::wstring upperPath = UpperCase(path);
     for (int i = 0; i < table.count(); ++i) {
         const _sKnownDeviceRow& record = table.Row(i);
-        if (!Contains(upperPath, IdText(L"VID_%04lX", record.vendorId)) ||
-            !Contains(upperPath, IdText(L"PID_%04lX", record.productId)))
+        if (!PathHasRowIds(upperPath, record))
             continue;
         BuildUsbTopology();
         for (int r = 0; r < hostControllerCount_; ++r) {
@@ -283,12 +265,12 @@ bool CUsbTopology::DriverKeyOwnsPath(const std::wstring& path, const std::wstrin
 {
     std::vector<DeviceInterface> devices;
     if (!platform_.ListInterfaces(kGuidUsbDevice, devices)) return false;
-    const std::wstring vid = Lower(IdText(L"vid_%04lX", record.vendorId));
-    const std::wstring pid = Lower(IdText(L"pid_%04lX", record.productId));
-    const std::wstring lowerPath = Lower(path);
+    const std::wstring vid = LowerCase(UsbIdText(L"vid_%04lX", record.vendorId));
+    const std::wstring pid = LowerCase(UsbIdText(L"pid_%04lX", record.productId));
+    const std::wstring lowerPath = LowerCase(path);
 
     for (const DeviceInterface& device : devices) {
-        const std::wstring devicePath = Lower(device.path);
+        const std::wstring devicePath = LowerCase(device.path);
         if (!Contains(devicePath, vid) || !Contains(devicePath, pid) || device.instanceId.empty()) continue;
         std::wstring driver;
         if (!platform_.ReadDeviceRegistryString(device.instanceId, L"Driver", 4096, driver) || driver.empty() ||
@@ -296,7 +278,7 @@ bool CUsbTopology::DriverKeyOwnsPath(const std::wstring& path, const std::wstrin
             continue;
         std::wstring prefix;
         if (!platform_.ReadDeviceRegistryString(device.instanceId, L"ParentIdPrefix", 4096, prefix) ||
-            prefix.empty() || !Contains(lowerPath, Lower(prefix)))
+            prefix.empty() || !Contains(lowerPath, LowerCase(prefix)))
             continue;
         return true;
     }
