@@ -239,8 +239,10 @@ ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* 
 
 ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* outputLatency)
 {
-    // The host buffer plus what the streams add; the slowest port counts. Before the streams
-    // run, the host buffer alone (input) and the buffer being played (output) are all we know.
+    // Input: the host buffer plus what the capture streams add. Output: the render streams
+    // alone, since the engine hands outputs over at outputReady rather than a buffer later.
+    // The slowest port counts. Before the streams run, the host buffer alone (input) and the
+    // buffer being played (output) are all we know.
     int captureExtra = 0, renderExtra = settings_.renderFrames;
     bool measured = false;
     for (int i = 0; i < portCount_; ++i) {
@@ -255,7 +257,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* out
         }
     }
     if (inputLatency) *inputLatency = settings_.captureFrames + captureExtra;
-    if (outputLatency) *outputLatency = settings_.renderFrames + renderExtra;
+    if (outputLatency) *outputLatency = measured ? renderExtra : settings_.renderFrames + renderExtra;
     return ASE_OK;
 }
 

@@ -403,6 +403,7 @@ bool CEndpointBackend::OpenAndStart(const std::wstring& capturePath, const _sStr
         stream.streamLatencyFrames = 0;
         stream.adapted = false;
         stream.frames = 0;
+        stream.queuedAhead = 0;
     };
     reset(capture_, capturePath, captureParams);
     reset(render_, renderPath, renderParams);
@@ -799,6 +800,7 @@ void CEndpointBackend::RenderLoopShared(Stream& stream)
                 if (!adapter.Pop(stream.block.get())) break;
                 staged = chunkFrames;
                 offset = 0;
+                stream.queuedAhead.store(int(stream.bufferFrames - space), std::memory_order_relaxed);
             }
             const UINT32 frames = std::min(space, staged);
             BYTE* data = nullptr;
@@ -883,13 +885,19 @@ EndpointStreamInfo CEndpointBackend::Info(const Stream& stream) const
     info.streamLatencyFrames = stream.streamLatencyFrames;
     info.frames = stream.frames.load(std::memory_order_relaxed);
     if (stream.mode == EndpointStreamMode::None) return info;
-    // A sample can wait in an adapter for up to one more device period.
+    // A sample waits in an adapter for up to one more device period when the adapter regroups.
+    // The stream latency holds one device period: on capture that period fills while the host
+    // buffer does, so it is not waited twice; on render it is the buffer written ahead.
     if (stream.flow == eCapture) {
         info.adapterFrames = stream.adapted ? stream.periodFrames : 0;
-        info.latencyFrames = info.streamLatencyFrames + info.adapterFrames;
+        info.latencyFrames = std::max(info.streamLatencyFrames - info.periodFrames, 0) + info.adapterFrames;
     } else {
-        info.adapterFrames = stream.periodFrames;
-        info.latencyFrames = info.streamLatencyFrames + info.bufferFrames + info.adapterFrames;
+        const bool regroups = stream.mode == EndpointStreamMode::Exclusive &&
+                              int(stream.bufferFrames) * stream.blockAlign != stream.nominalBytes;
+        info.adapterFrames = regroups ? stream.periodFrames : 0;
+        // A shared buffer plays what was written before the engine's packet first.
+        info.latencyFrames = info.streamLatencyFrames + info.adapterFrames +
+                             stream.queuedAhead.load(std::memory_order_relaxed);
     }
     return info;
 }

@@ -37,9 +37,9 @@ struct EndpointStreamInfo {
     int bufferFrames = 0;         // device buffer
     int periodFrames = 0;         // between two audio events
     int streamLatencyFrames = 0;  // IAudioClient::GetStreamLatency
-    int adapterFrames = 0;        // how long a sample can wait in the adapter: one device period
-    // The most a sample spends in the stream beyond the host buffer: stream latency and adapter,
-    // and for render also the device buffer written ahead of the one playing.
+    int adapterFrames = 0;        // how long a sample can wait in the adapter: 0 or one device period
+    // What a sample spends in the stream beyond the host buffer (capture) or after the host's
+    // outputReady (render).
     int latencyFrames = 0;
     int64_t frames = 0;           // moved between the device and the driver since the start
 };
@@ -141,6 +141,7 @@ private:
         std::unique_ptr<uint8_t[]> block;  // capture: popped packets; shared render: the chunk being written
         std::unique_ptr<uint8_t[]> zeros;  // capture: stands in for a packet flagged silent
         std::atomic<int64_t> frames{0};
+        std::atomic<int> queuedAhead{0};  // shared render: frames ahead of the last chunk begun
     };
 
     CEndpointBackend(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater, int endpointShareMode);

@@ -31,6 +31,10 @@ struct Host {
     CMordane* driver = nullptr;
     int outputCounter = 0;
     std::vector<uint32_t> timeCodeAhead;
+    int impulseSwitch = -1;  // set: outputs stay silent but for one sample of that switch
+
+    static constexpr int kImpulseOffset = 100;
+    static constexpr int16_t kImpulse = 20000;
 
     int bytes() const { return HostBytesPerSample(sampleType); }
     void OnSwitch(long index)
@@ -39,6 +43,12 @@ struct Host {
             auto* half = static_cast<uint8_t*>(buffers[b].buffers[index]);
             if (buffers[b].isInput) {
                 recorded[b].insert(recorded[b].end(), half, half + size_t(kFrames) * bytes());
+                continue;
+            }
+            if (impulseSwitch >= 0) {
+                memset(half, 0, size_t(kFrames) * bytes());
+                if (switches == impulseSwitch && buffers[b].channelNum == 0)
+                    memcpy(half + size_t(kImpulseOffset) * bytes() + bytes() - 2, &kImpulse, 2);
                 continue;
             }
             // Outputs carry a counter in the upper 16 bits of every sample format.
@@ -323,6 +333,38 @@ TEST_F(EngineTest, LatenciesFollowTheBufferSizeAndTheStreams)
     EXPECT_EQ(input - baseInput, 96);
     EXPECT_EQ(output - baseOutput, 96);
 }
+
+// An impulse sent out and heard back through a cable must come back exactly as late as the
+// reported latencies say, or hosts place recorded takes off the beat.
+class EngineRoundTripTest : public EngineTest, public ::testing::WithParamInterface<std::pair<LONGLONG, LONGLONG>> {};
+
+TEST_P(EngineRoundTripTest, ReportedLatenciesAddUpToTheMeasuredRoundTrip)
+{
+    const auto [captureConverter, renderConverter] = GetParam();
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    streaming_.push_back(lumo.render);
+    hardware_.audio.SetLoopback(lumo.capture, lumo.render);
+    hardware_.audio.SetExtraLatency(lumo.capture, captureConverter);
+    hardware_.audio.SetExtraLatency(lumo.render, renderConverter);
+    host_.impulseSwitch = 4;
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    Run(24);
+
+    long input = 0, output = 0;
+    ASSERT_EQ(driver_->getLatencies(&input, &output), ASE_OK);
+    const auto* heard = reinterpret_cast<const int16_t*>(host_.recorded[0].data());
+    const size_t samples = host_.recorded[0].size() / 2;
+    size_t at = 0;
+    while (at < samples && heard[at] != Host::kImpulse) ++at;
+    ASSERT_LT(at, samples) << "the impulse never came back";
+    const long roundTrip = long(at) - (host_.impulseSwitch * kFrames + Host::kImpulseOffset);
+    EXPECT_EQ(input + output, roundTrip) << "reported " << input << " in, " << output << " out";
+}
+
+// Converter delays in 100-ns units: none, and 2 ms in each direction (96 frames).
+INSTANTIATE_TEST_SUITE_P(ConverterDelays, EngineRoundTripTest,
+                         ::testing::Values(std::pair<LONGLONG, LONGLONG>{0, 0},
+                                           std::pair<LONGLONG, LONGLONG>{20000, 20000}));
 
 }  // namespace
 

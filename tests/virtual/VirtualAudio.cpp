@@ -505,6 +505,12 @@ void CVirtualAudioSystem::SetExtraLatency(EndpointId endpoint, LONGLONG latency)
     state_->At(endpoint).extraLatency = latency;
 }
 
+void CVirtualAudioSystem::SetLoopback(EndpointId capture, EndpointId render)
+{
+    Lock hold(state_->mutex);
+    state_->At(capture).loopbackSource = render;
+}
+
 void CVirtualAudioSystem::SetRateError(EndpointId endpoint, double ppm)
 {
     Lock hold(state_->mutex);

@@ -118,6 +118,9 @@ public:
     // The next `times` Initialize calls, in either mode, fail with result.
     void FailInitialize(EndpointId endpoint, HRESULT result, int times = 1);
     void SetExtraLatency(EndpointId endpoint, LONGLONG latency);  // added to GetStreamLatency
+    // A cable from render's output to capture's input: capture records what render played, once
+    // each side's converter delay (its extra latency) has passed. Both at the reference rate.
+    void SetLoopback(EndpointId capture, EndpointId render);
     void SetRateError(EndpointId endpoint, double ppm);
     void SetSignal(EndpointId endpoint, int channel, const VirtualSignal& signal);
     void ReserveRecord(EndpointId endpoint, size_t bytes);  // so that playing does not allocate

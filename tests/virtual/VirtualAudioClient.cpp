@@ -305,6 +305,8 @@ HRESULT CAudioClient::Start()
     if (!event_) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
     running_ = true;
     startedAt_ = state_->now;
+    // Each period end appends one period to the record, which then plays for a period.
+    if (!capture_) endpoint_.playStart = startedAt_ + periodFrames_;
     periods_ = 0;
     answered_ = true;
     ++endpoint_.stats.starts;
@@ -452,10 +454,38 @@ int64_t CAudioClient::NextBoundary() const
 void CAudioClient::FillPacket(uint8_t* packet)
 {
     const int bytes = bits_ / 8;
+    if (endpoint_.loopbackSource >= 0) {
+        FillFromLoopback(packet);
+        return;
+    }
     for (UINT32 f = 0; f < periodFrames_; ++f) {
         const int64_t n = endpoint_.generated + f;
         for (int c = 0; c < channels_; ++c)
             WriteSample(packet + (size_t(f) * channels_ + c) * bytes, endpoint_.signals[c].Sample(n, rate_, bits_), bits_);
+    }
+    endpoint_.generated += periodFrames_;
+}
+
+void CAudioClient::FillFromLoopback(uint8_t* packet)
+{
+    const Endpoint& source = state_->At(endpoint_.loopbackSource);
+    const auto converterFrames = [this](LONGLONG latency) { return int64_t(latency) * rate_ / 10000000; };
+    const int bytes = bits_ / 8;
+    const int sourceChannels = source.channels;
+    const int64_t sourceFrames = int64_t(source.rendered.size()) / (sourceChannels * bytes);
+    for (UINT32 f = 0; f < periodFrames_; ++f) {
+        // Frame n was sampled converterFrames before it reached the buffer; the sound it caught
+        // left the render buffer the other converter's delay earlier.
+        const int64_t n = endpoint_.generated + f;
+        const int64_t played = startedAt_ + n - converterFrames(endpoint_.extraLatency) -
+                               converterFrames(source.extraLatency) - source.playStart;
+        for (int c = 0; c < channels_; ++c) {
+            uint8_t* to = packet + (size_t(f) * channels_ + c) * bytes;
+            if (played >= 0 && played < sourceFrames && c < sourceChannels)
+                std::memcpy(to, source.rendered.data() + (size_t(played) * sourceChannels + c) * bytes, bytes);
+            else
+                std::memset(to, 0, bytes);
+        }
     }
     endpoint_.generated += periodFrames_;
 }

@@ -47,6 +47,8 @@ struct Endpoint {
 
     VirtualSignal signals[8];
     int64_t generated = 0;  // frames the generator has produced
+    int loopbackSource = -1;  // capture: the render endpoint whose output it hears
+    int64_t playStart = 0;    // render: reference frame at which rendered[0] leaves the buffer
     std::vector<VirtualInitializeCall> calls;
     std::vector<VirtualFormatQuery> queries;
     std::vector<uint8_t> rendered;
@@ -154,6 +156,7 @@ private:
     bool ExclusiveAccepts(const WAVEFORMATEX* format) const;
     void Allocate();
     void FillPacket(uint8_t* packet);
+    void FillFromLoopback(uint8_t* packet);
     HRESULT Refuse(HRESULT hr)
     {
         ++endpoint_.stats.refused;
