@@ -39,6 +39,12 @@ int CPacketFifo::Push(const void* data, int count, int* overflow)
     return chunkStored ? 1 : 0;
 }
 
+int CPacketFifo::Fill()
+{
+    std::lock_guard<CCriticalSection> hold(lock_);
+    return fill_;
+}
+
 int CPacketFifo::Pop(void* destination)
 {
     if (!valid() || !destination) return 0;

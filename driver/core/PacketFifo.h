@@ -32,6 +32,8 @@ public:
     int Pop(void* destination);
     void Clear();
 
+    // Bytes stored now.
+    int Fill();
     int capacity() const { return capacity_; }
     int inputPacket() const { return inputPacket_; }
     int chunk() const { return chunk_; }

@@ -403,7 +403,8 @@ bool CEndpointBackend::OpenAndStart(const std::wstring& capturePath, const _sStr
         stream.streamLatencyFrames = 0;
         stream.adapted = false;
         stream.frames = 0;
-        stream.queuedAhead = 0;
+        stream.heldFrames = 0;
+        stream.queuedInDevice = 0;
     };
     reset(capture_, capturePath, captureParams);
     reset(render_, renderPath, renderParams);
@@ -750,6 +751,7 @@ void CEndpointBackend::DeliverCapture(Stream& stream, const uint8_t* data, int b
     if (!stream.adapter->Push(data, bytes)) return;
     while (stream.adapter->Pop(stream.block.get()))
         if (sink) sink->DeliverSource(&stream, stream.block.get(), stream.nominalBytes);
+    stream.heldFrames.store(stream.adapter->Fill() / stream.blockAlign, std::memory_order_relaxed);
 }
 
 void CEndpointBackend::RenderLoopExclusive(Stream& stream)
@@ -800,7 +802,7 @@ void CEndpointBackend::RenderLoopShared(Stream& stream)
                 if (!adapter.Pop(stream.block.get())) break;
                 staged = chunkFrames;
                 offset = 0;
-                stream.queuedAhead.store(int(stream.bufferFrames - space), std::memory_order_relaxed);
+                stream.queuedInDevice.store(int(stream.bufferFrames - space), std::memory_order_relaxed);
             }
             const UINT32 frames = std::min(space, staged);
             BYTE* data = nullptr;
@@ -820,6 +822,7 @@ int CEndpointBackend::DeliverRender(const void* block, int bytes)
     std::lock_guard<CCriticalSection> hold(handOverLock_);
     if (!renderHandOver_ || !render_.adapter) return 0;
     int overflow = 0;
+    render_.heldFrames.store(render_.adapter->Fill() / render_.blockAlign, std::memory_order_relaxed);
     render_.adapter->Push(block, bytes, &overflow);
     // The render thread takes an extra chunk on this wake-up and so works the backlog off.
     if (overflow && render_.audioEvent.valid()) SetEvent(render_.audioEvent.get());
@@ -885,19 +888,20 @@ EndpointStreamInfo CEndpointBackend::Info(const Stream& stream) const
     info.streamLatencyFrames = stream.streamLatencyFrames;
     info.frames = stream.frames.load(std::memory_order_relaxed);
     if (stream.mode == EndpointStreamMode::None) return info;
-    // A sample waits in an adapter for up to one more device period when the adapter regroups.
     // The stream latency holds one device period: on capture that period fills while the host
-    // buffer does, so it is not waited twice; on render it is the buffer written ahead.
+    // buffer does, so it is not waited twice; on render it is the buffer written ahead. What
+    // the adapters and a shared buffer hold is measured, since it depends on how the device's
+    // periods and the host's buffers fall.
+    info.heldFrames = stream.heldFrames.load(std::memory_order_relaxed);
     if (stream.flow == eCapture) {
         info.adapterFrames = stream.adapted ? stream.periodFrames : 0;
-        info.latencyFrames = std::max(info.streamLatencyFrames - info.periodFrames, 0) + info.adapterFrames;
+        info.latencyFrames = std::max(info.streamLatencyFrames - info.periodFrames, 0) + info.heldFrames;
     } else {
         const bool regroups = stream.mode == EndpointStreamMode::Exclusive &&
                               int(stream.bufferFrames) * stream.blockAlign != stream.nominalBytes;
         info.adapterFrames = regroups ? stream.periodFrames : 0;
-        // A shared buffer plays what was written before the engine's packet first.
-        info.latencyFrames = info.streamLatencyFrames + info.adapterFrames +
-                             stream.queuedAhead.load(std::memory_order_relaxed);
+        info.heldFrames += stream.queuedInDevice.load(std::memory_order_relaxed);
+        info.latencyFrames = info.streamLatencyFrames + info.heldFrames;
     }
     return info;
 }

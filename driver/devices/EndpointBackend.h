@@ -38,6 +38,10 @@ struct EndpointStreamInfo {
     int periodFrames = 0;         // between two audio events
     int streamLatencyFrames = 0;  // IAudioClient::GetStreamLatency
     int adapterFrames = 0;        // how long a sample can wait in the adapter: 0 or one device period
+    // Measured at the last hand-over: capture, the frames the adapter kept back after the last
+    // packet delivered; render, the frames queued ahead of the last packet (adapter and, when
+    // shared, the device buffer).
+    int heldFrames = 0;
     // What a sample spends in the stream beyond the host buffer (capture) or after the host's
     // outputReady (render).
     int latencyFrames = 0;
@@ -141,7 +145,8 @@ private:
         std::unique_ptr<uint8_t[]> block;  // capture: popped packets; shared render: the chunk being written
         std::unique_ptr<uint8_t[]> zeros;  // capture: stands in for a packet flagged silent
         std::atomic<int64_t> frames{0};
-        std::atomic<int> queuedAhead{0};  // shared render: frames ahead of the last chunk begun
+        std::atomic<int> heldFrames{0};     // see EndpointStreamInfo
+        std::atomic<int> queuedInDevice{0}; // shared render: buffer frames ahead of the last chunk begun
     };
 
     CEndpointBackend(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater, int endpointShareMode);
