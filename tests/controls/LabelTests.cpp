@@ -48,7 +48,8 @@ TEST_F(LabelTest, FacesCoverTheLabelAndLetTheTextShowThrough)
         // White letters straight on the face: no text background, none of the label's colour.
         EXPECT_GT(shown.Count(White, RECT{0, 0, 80, 20}), 10);
         EXPECT_GT(shown.Count(Bluish, RECT{0, 0, 60, 14}), 60 * 14 / 2);
-        EXPECT_EQ(shown.Count([](COLORREF c) { return Near(c, RGB(224, 223, 227), 8); }, RECT{0, 0, 301, 20}), 0);
+        // Anti-aliased letter edges may pass near that grey; an opaque text background fills the cell.
+        EXPECT_LT(shown.Count([](COLORREF c) { return Near(c, RGB(224, 223, 227), 8); }, RECT{0, 0, 301, 20}), 40);
     }
     // New text is drawn on a fresh face, not over the old letters.
     SetWindowTextW(labelWindow_, L"");
