@@ -25,24 +25,37 @@ def pixel(x, y, size):
     return (EDGE if border else BACKGROUND) + (255,)
 
 
-def bitmap(size):
+def dib(size, pixel):
+    """32-bit image of an icon or cursor, pixel(x, y) -> (r, g, b, a): colour rows bottom-up, then
+    the AND mask, which marks the fully transparent pixels for systems that ignore the alpha."""
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    rows = []
+    rows, mask = [], []
     for y in reversed(range(size)):  # bottom-up
-        rows.append(b"".join(struct.pack("BBBB", p[2], p[1], p[0], p[3]) for p in (pixel(x, y, size) for x in range(size))))
-    mask_row = b"\0" * (((size + 31) // 32) * 4)
-    return header + b"".join(rows) + mask_row * size
+        row = [pixel(x, y) for x in range(size)]
+        rows.append(b"".join(struct.pack("BBBB", p[2], p[1], p[0], p[3]) for p in row))
+        bits = bytearray(((size + 31) // 32) * 4)
+        for x, p in enumerate(row):
+            if p[3] == 0:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask.append(bytes(bits))
+    return header + b"".join(rows) + b"".join(mask)
+
+
+def image_file(kind, images):
+    """An .ico (kind 1) or .cur (kind 2) file. images: (size, dib, a, b), where a and b are the
+    planes and bit count of an icon image, or the hot spot of a cursor image."""
+    out = struct.pack("<HHH", 0, kind, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data, a, b in images:
+        out += struct.pack("<BBBBHHII", size, size, 0, 0, a, b, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, data, _, _ in images)
 
 
 def main(path):
-    images = [bitmap(s) for s in (16, 32, 48)]
-    out = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for size, data in zip((16, 32, 48), images):
-        out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset)
-        offset += len(data)
+    images = [(s, dib(s, lambda x, y, s=s: pixel(x, y, s)), 1, 32) for s in (16, 32, 48)]
     with open(path, "wb") as f:
-        f.write(out + b"".join(images))
+        f.write(image_file(1, images))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,188 @@
+#include "HostCheck.h"
+
+#include "QuilletDlg.h"
+#include "RecordingFiles.h"
+#include "TestEngine.h"
+
+#include <veloran/UniqueHandle.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr UINT_PTR kCheckTimer = 0x4C48;
+
+std::string ToUtf8(const std::wstring& text)
+{
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(std::max(bytes, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), utf8.data(), bytes, nullptr, nullptr);
+    return utf8;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes)
+{
+    DWORD written = 0;
+    return file && file != INVALID_HANDLE_VALUE &&
+           WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+}
+
+// What the run saw, taken while the driver was still streaming.
+struct CheckFindings {
+    bool loaded = false;
+    bool playing = false;
+    bool recording = false;
+    std::string driverName;
+    long driverVersion = 0;
+    std::wstring hardware;
+    double sampleRate = 0;
+    long bufferSize = 0;
+    long long blocks = 0;
+    ULONGLONG elapsedMs = 0;
+    int peaks[kHostMaxChannels] = {};
+    std::wstring recordedFile;
+};
+
+class CHostCheck {
+public:
+    CHostCheck(CQuilletDlg& dialog, const StartupOptions& options) : dialog_(dialog), options_(options) {}
+
+    int Run()
+    {
+        active_ = this;
+        dialog_.SetHidden(true);
+        dialog_.SetStartedHandler([this] { Begin(); });
+        dialog_.DoModal();
+        active_ = nullptr;
+        const bool streamed = Streamed();
+        return WriteReport(streamed) && streamed ? 0 : 1;
+    }
+
+private:
+    // Once the dialog has loaded and started the driver: play the demonstration audio to every
+    // output and record every input into one stereo file.
+    void Begin()
+    {
+        CAsioHost& host = dialog_.Host();
+        found_.loaded = host.Loaded();
+        found_.hardware = dialog_.HardwareText();
+        if (IASIO* driver = host.Driver()) {
+            char name[64] = {};
+            driver->getDriverName(name);
+            found_.driverName = name;
+            found_.driverVersion = driver->getDriverVersion();
+            driver->getSampleRate(&found_.sampleRate);
+        }
+        found_.bufferSize = host.Buffers().bufferSize;
+        dialog_.SelectRecordMode(RecordMode::StereoMix);
+        dialog_.SelectPlaySource(kPlaySourceInternal);
+        dialog_.Engine().ResetStatistics();
+        found_.playing = dialog_.SetPlaying(true);
+        found_.recording = dialog_.SetRecording(true);
+        startTick_ = GetTickCount64();
+        SetTimer(dialog_.hwnd(), kCheckTimer, UINT(options_.checkSeconds) * 1000u, &CHostCheck::OnTimer);
+    }
+
+    static void CALLBACK OnTimer(HWND window, UINT, UINT_PTR id, DWORD)
+    {
+        KillTimer(window, id);
+        if (active_) active_->End();
+    }
+
+    void End()
+    {
+        CTestEngine& engine = dialog_.Engine();
+        found_.blocks = engine.BlocksProcessed();
+        found_.elapsedMs = GetTickCount64() - startTick_;
+        for (int i = 0; i < dialog_.Host().InputCount(); ++i) found_.peaks[i] = engine.InputPeak(i);
+        dialog_.SetRecording(false);
+        dialog_.SetPlaying(false);
+        if (!engine.RecordedFiles().empty()) found_.recordedFile = engine.RecordedFiles().front();
+        PostMessageW(dialog_.hwnd(), WM_COMMAND, IDCANCEL, 0);
+    }
+
+    long long ExpectedBlocks() const
+    {
+        if (found_.bufferSize <= 0) return 0;
+        return (long long)(found_.sampleRate * double(found_.elapsedMs) / 1000.0 / double(found_.bufferSize));
+    }
+
+    // At least half the buffer switches the sample rate asks for: a loaded machine may run the
+    // sound server slower than real time, a driver that does not stream gives none.
+    bool Streamed() const
+    {
+        const long long expected = ExpectedBlocks();
+        return found_.loaded && expected > 0 && found_.blocks * 2 >= expected;
+    }
+
+    bool WriteReport(bool streamed) const
+    {
+        std::wstring text = L"Veloran ASIO check\r\n";
+        wchar_t line[512];
+        const auto add = [&](const wchar_t* format, auto... values) {
+            swprintf(line, 512, format, values...);
+            text += line;
+        };
+        const std::wstring driverName(found_.driverName.begin(), found_.driverName.end());
+        if (found_.loaded)
+            add(L"Driver: %ls, version %ld\r\n", driverName.c_str(), found_.driverVersion);
+        else
+            add(L"Driver: not loaded\r\n");
+        add(L"Hardware: %ls\r\n", found_.hardware.c_str());
+        add(L"Sample rate: %.0f Hz\r\n", found_.sampleRate);
+        add(L"Buffer size: %ld samples\r\n", found_.bufferSize);
+        const CAsioHost& host = dialog_.Host();
+        add(L"Inputs: %d\r\n", host.InputCount());
+        for (int i = 0; i < host.InputCount(); ++i) {
+            const int peak = found_.peaks[i];
+            const double dbfs = peak > 0 ? 20.0 * std::log10(peak / 32768.0) : -INFINITY;
+            add(L"  Input %d: %ls, peak %d (%.1f dBFS)\r\n", i + 1, host.Input(i).displayName.c_str(), peak, dbfs);
+        }
+        add(L"Outputs: %d\r\n", host.OutputCount());
+        for (int j = 0; j < host.OutputCount(); ++j)
+            add(L"  Output %d: %ls\r\n", j + 1, host.Output(j).displayName.c_str());
+        add(L"Played: %ls\r\n", found_.playing ? L"the internal demonstration audio" : L"nothing (play did not start)");
+        add(L"Buffer switches: %lld, expected %lld in %.2f s\r\n", found_.blocks, ExpectedBlocks(),
+            double(found_.elapsedMs) / 1000.0);
+        add(L"Recorded file: %ls\r\n", found_.recording && !found_.recordedFile.empty()
+                                           ? found_.recordedFile.c_str()
+                                           : L"none (recording did not start)");
+        add(L"Result: %ls\r\n", streamed ? L"the driver streamed" : L"the driver did not stream");
+        return Write(text);
+    }
+
+    // UTF-8, to the report file or else to the standard output.
+    bool Write(const std::wstring& text) const
+    {
+        HANDLE file = GetStdHandle(STD_OUTPUT_HANDLE);
+        UniqueHandle owned;
+        if (!options_.reportPath.empty()) {
+            owned.Reset(CreateFileW(options_.reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!owned.valid()) {
+                WriteAll(GetStdHandle(STD_ERROR_HANDLE),
+                         ToUtf8(L"VeloranAsioTest: cannot write the report file " + options_.reportPath + L"\r\n"));
+                return false;
+            }
+            file = owned.get();
+        }
+        return WriteAll(file, ToUtf8(text));
+    }
+
+    CQuilletDlg& dialog_;
+    const StartupOptions& options_;
+    CheckFindings found_;
+    ULONGLONG startTick_ = 0;
+    static inline CHostCheck* active_ = nullptr;
+};
+
+}  // namespace
+
+int RunHostCheck(CQuilletDlg& dialog, const StartupOptions& options)
+{
+    CHostCheck check(dialog, options);
+    return check.Run();
+}

@@ -1,0 +1,8 @@
+#include "QuilletApp.h"
+
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    return CQuilletApp().Run(instance);
+}
