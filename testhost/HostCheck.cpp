@@ -10,10 +10,14 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr UINT_PTR kCheckTimer = 0x4C48;
+constexpr UINT kPollMs = 50;
+// How long the driver may take to deliver its first buffer switch.
+constexpr ULONGLONG kFirstSwitchWaitMs = 5000;
 
 std::string ToUtf8(const std::wstring& text)
 {
@@ -42,7 +46,8 @@ struct CheckFindings {
     long bufferSize = 0;
     long long blocks = 0;
     ULONGLONG elapsedMs = 0;
-    int peaks[kHostMaxChannels] = {};
+    std::vector<std::pair<std::wstring, int>> inputs;   // name, peak
+    std::vector<std::wstring> outputs;
     std::wstring recordedFile;
 };
 
@@ -82,22 +87,38 @@ private:
         dialog_.Engine().ResetStatistics();
         found_.playing = dialog_.SetPlaying(true);
         found_.recording = dialog_.SetRecording(true);
-        startTick_ = GetTickCount64();
-        SetTimer(dialog_.hwnd(), kCheckTimer, UINT(options_.checkSeconds) * 1000u, &CHostCheck::OnTimer);
+        beginTick_ = GetTickCount64();
+        SetTimer(dialog_.hwnd(), kCheckTimer, kPollMs, &CHostCheck::OnTimer);
     }
 
-    static void CALLBACK OnTimer(HWND window, UINT, UINT_PTR id, DWORD)
+    static void CALLBACK OnTimer(HWND window, UINT, UINT_PTR, DWORD)
     {
-        KillTimer(window, id);
-        if (active_) active_->End();
+        if (active_) active_->Poll(window);
+    }
+
+    // The time runs from the first buffer switch: starting the streams may take a while.
+    void Poll(HWND window)
+    {
+        const ULONGLONG now = GetTickCount64();
+        if (startTick_ == 0 && dialog_.Engine().BlocksProcessed() > 0) {
+            startTick_ = now;
+            dialog_.Engine().ResetStatistics();
+        }
+        const bool done = startTick_ != 0 ? now - startTick_ >= ULONGLONG(options_.checkSeconds) * 1000u
+                                          : now - beginTick_ >= kFirstSwitchWaitMs;
+        if (!done) return;
+        KillTimer(window, kCheckTimer);
+        End();
     }
 
     void End()
     {
         CTestEngine& engine = dialog_.Engine();
         found_.blocks = engine.BlocksProcessed();
-        found_.elapsedMs = GetTickCount64() - startTick_;
-        for (int i = 0; i < dialog_.Host().InputCount(); ++i) found_.peaks[i] = engine.InputPeak(i);
+        found_.elapsedMs = startTick_ != 0 ? GetTickCount64() - startTick_ : 0;
+        const CAsioHost& host = dialog_.Host();
+        for (int i = 0; i < host.InputCount(); ++i) found_.inputs.emplace_back(host.Input(i).displayName, engine.InputPeak(i));
+        for (int j = 0; j < host.OutputCount(); ++j) found_.outputs.push_back(host.Output(j).displayName);
         dialog_.SetRecording(false);
         dialog_.SetPlaying(false);
         if (!engine.RecordedFiles().empty()) found_.recordedFile = engine.RecordedFiles().front();
@@ -106,7 +127,7 @@ private:
 
     long long ExpectedBlocks() const
     {
-        if (found_.bufferSize <= 0) return 0;
+        if (found_.bufferSize <= 0 || found_.elapsedMs == 0) return 0;
         return (long long)(found_.sampleRate * double(found_.elapsedMs) / 1000.0 / double(found_.bufferSize));
     }
 
@@ -134,16 +155,17 @@ private:
         add(L"Hardware: %ls\r\n", found_.hardware.c_str());
         add(L"Sample rate: %.0f Hz\r\n", found_.sampleRate);
         add(L"Buffer size: %ld samples\r\n", found_.bufferSize);
-        const CAsioHost& host = dialog_.Host();
-        add(L"Inputs: %d\r\n", host.InputCount());
-        for (int i = 0; i < host.InputCount(); ++i) {
-            const int peak = found_.peaks[i];
-            const double dbfs = peak > 0 ? 20.0 * std::log10(peak / 32768.0) : -INFINITY;
-            add(L"  Input %d: %ls, peak %d (%.1f dBFS)\r\n", i + 1, host.Input(i).displayName.c_str(), peak, dbfs);
+        add(L"Inputs: %d\r\n", int(found_.inputs.size()));
+        for (size_t i = 0; i < found_.inputs.size(); ++i) {
+            const auto& [name, peak] = found_.inputs[i];
+            if (peak > 0)
+                add(L"  Input %d: %ls, peak %d (%.1f dBFS)\r\n", int(i + 1), name.c_str(), peak,
+                    20.0 * std::log10(peak / 32768.0));
+            else
+                add(L"  Input %d: %ls, silent\r\n", int(i + 1), name.c_str());
         }
-        add(L"Outputs: %d\r\n", host.OutputCount());
-        for (int j = 0; j < host.OutputCount(); ++j)
-            add(L"  Output %d: %ls\r\n", j + 1, host.Output(j).displayName.c_str());
+        add(L"Outputs: %d\r\n", int(found_.outputs.size()));
+        for (size_t j = 0; j < found_.outputs.size(); ++j) add(L"  Output %d: %ls\r\n", int(j + 1), found_.outputs[j].c_str());
         add(L"Played: %ls\r\n", found_.playing ? L"the internal demonstration audio" : L"nothing (play did not start)");
         add(L"Buffer switches: %lld, expected %lld in %.2f s\r\n", found_.blocks, ExpectedBlocks(),
             double(found_.elapsedMs) / 1000.0);
@@ -175,7 +197,8 @@ private:
     CQuilletDlg& dialog_;
     const StartupOptions& options_;
     CheckFindings found_;
-    ULONGLONG startTick_ = 0;
+    ULONGLONG beginTick_ = 0;
+    ULONGLONG startTick_ = 0;   // the first buffer switch
     static inline CHostCheck* active_ = nullptr;
 };
 

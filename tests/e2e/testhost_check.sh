@@ -41,8 +41,8 @@ code=$?
 report=$(tr -d '\r' <"$work/report.txt" 2>/dev/null)
 sed 's/^/  report: /' <<<"$report"
 check "the check exits with 0" '[ $code = 0 ]'
-check "the report names the driver and the default devices" \
-    'grep -q "^Driver: " <<<"$report" && grep -q "Def. Sound Device - In L" <<<"$report" && grep -q "Def. Sound Device - Out R" <<<"$report"'
+check "the report names the driver and the default devices (in the driver's language)" \
+    'grep -q "^Driver: Asio 2.0 Veloran Driver" <<<"$report" && grep -q "^  Input 1: .* - In L, peak" <<<"$report" && grep -q "^  Output 2: .* - Out R$" <<<"$report"'
 check "the driver streamed" 'grep -q "^Result: the driver streamed$" <<<"$report"'
 
 recording=$(sed -n 's/^Recorded file: \(.*\.wav\)$/\1/p' <<<"$report")
