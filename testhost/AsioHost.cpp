@@ -191,7 +191,11 @@ void CAsioHost::CreateBuffers(long bufferSize)
         info.channel = buffers_.infos[k].channelNum;
         info.isInput = buffers_.infos[k].isInput;
         lastResult_ = driver_->getChannelInfo(&info);
-        if (lastResult_ != ASE_OK) return;
+        if (lastResult_ != ASE_OK) {
+            // Without each buffer's type its size is unknown: a switch must not touch them.
+            buffers_.inputBuffers = buffers_.outputBuffers = 0;
+            return;
+        }
     }
     lastResult_ = driver_->getLatencies(&buffers_.inputLatency, &buffers_.outputLatency);
 }

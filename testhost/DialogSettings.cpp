@@ -64,7 +64,6 @@ DialogSettings LoadDialogSettings(HWND owner)
         settings.recordStereo = ReadDword(key.get(), kRecordStereo, 1) != 0;
     }
     if (!FolderExists(settings.recordFolder)) settings.recordFolder = DefaultRecordFolder(owner);
-    SaveDialogSettings(settings);
     return settings;
 }
 

@@ -14,7 +14,7 @@ struct DialogSettings {
     bool recordStereo = true;         // one stereo mix, else one file per input
 };
 
-// Reads every value with its default, puts the default record folder in place of an empty or
-// missing one, and writes them all back at once, so that a first run creates them.
+// Reads every value with its default and puts the default record folder in place of an empty or
+// missing one. The dialog writes them back at once, so that a first run creates them.
 DialogSettings LoadDialogSettings(HWND owner);
 void SaveDialogSettings(const DialogSettings& settings);

@@ -206,6 +206,7 @@ void CQuilletDlg::OnInitDialog()
     for (int rate : kRateEntries) AddComboItem(rate_.hwnd(), std::to_wstring(rate) + L" Hz", rate);
 
     settings_ = LoadDialogSettings(hwnd());
+    if (!hidden_) SaveDialogSettings(settings_);
     SendMessageW(rate_.hwnd(), CB_SETCURSEL, settings_.lastSampleRate == 44100 ? 0 : 1, 0);
     currentRate_ = ChosenRate();
 
@@ -492,6 +493,11 @@ void CQuilletDlg::RestartAsio(long preferred)
     }
     // The play button shows whether playing came back.
     if (wasPlaying) UpdateButtonState(Mode::Playing);
+    // The recording goes on only in the format its files were started with.
+    if (engine_.Recording() && !(loaded && engine_.RecordingTakes(ChosenRate(), host_->Buffers().SampleType()))) {
+        recordButton_.SetCheck(false);
+        OnRecordButton();
+    }
     RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 

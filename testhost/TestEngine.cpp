@@ -172,6 +172,8 @@ bool CTestEngine::StartRecord(RecordMode mode, const std::wstring& folder, int s
     recordedFiles_.clear();
     recordMode_ = mode;
     const int rate = sampleRate == 48000 ? 48000 : 44100;
+    recordRate_ = rate;
+    recordType_ = sampleType;
     const int bits = BitsOf(sampleType);
     const WAVEFORMATEX format = RecordingFormat(mode, DWORD(rate), WORD(bits));
 
@@ -192,6 +194,11 @@ bool CTestEngine::StartRecord(RecordMode mode, const std::wstring& folder, int s
     recordedFiles_ = std::move(paths);
     recording_ = true;
     return true;
+}
+
+bool CTestEngine::RecordingTakes(int sampleRate, ASIOSampleType sampleType) const
+{
+    return recording_ && sampleRate == recordRate_ && sampleType == recordType_;
 }
 
 void CTestEngine::StopRecord()
@@ -311,6 +318,7 @@ void CTestEngine::StageFile(long frames, ASIOSampleType type)
 void CTestEngine::Record(const HostBufferBlock& block, long index, long frames)
 {
     const ASIOSampleType type = block.SampleType();
+    if (type != recordType_) return;
     const int sampleBytes = HostSampleBytes(type);
     const size_t bytes = size_t(frames) * size_t(sampleBytes);
     if (recordMode_ == RecordMode::StereoMix) {

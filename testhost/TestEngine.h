@@ -59,6 +59,9 @@ public:
                      const std::vector<std::wstring>& inputNames);
     void StopRecord();
     bool Recording() const { return recording_; }
+    // Whether the open files take blocks of this rate and buffer type; a restarted driver may
+    // have changed either, and its blocks must not go into files whose header says otherwise.
+    bool RecordingTakes(int sampleRate, ASIOSampleType sampleType) const;
     // The files of the last recording, kept after it stops; play sources 1002 + k.
     const std::vector<std::wstring>& RecordedFiles() const { return recordedFiles_; }
 
@@ -112,6 +115,8 @@ private:
     // Guards the writers between the driver's thread and StopRecord.
     CCriticalSection recordLock_;
     RecordMode recordMode_ = RecordMode::StereoMix;
+    int recordRate_ = 0;
+    ASIOSampleType recordType_ = ASIOSTInt16LSB;
     std::array<CWaveWriter, kHostMaxChannels> writers_;
     int openWriters_ = 0;
     std::vector<std::wstring> recordedFiles_;

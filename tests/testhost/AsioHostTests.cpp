@@ -175,6 +175,13 @@ TEST_F(AsioHostTest, FailedBuffersStillStartTheStreamButLeaveNothingToProcess)
     const size_t before = fake_.Calls().size();
     host_.StopAsio();
     EXPECT_EQ(Since(fake_, before), (Calls{"stop", "disposeBuffers"}));
+
+    // Buffers whose types could not be read have no known size: a switch must not touch them.
+    fake_.createBuffersResult = ASE_OK;
+    fake_.channelInfoResult = ASE_NotPresent;
+    host_.StartAsio(44100, 512);
+    EXPECT_EQ(host_.Buffers().inputBuffers, 0);
+    EXPECT_EQ(host_.Buffers().outputBuffers, 0);
 }
 
 TEST_F(AsioHostTest, DriverSizesAreReportedButOnlyThoseTheBlocksHoldAreAskedFor)

@@ -181,6 +181,7 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getChannelInfo(ASIOChannelInfo* inf
     Log("getChannelInfo");
     const std::vector<std::string>& names = info->isInput ? inputNames : outputNames;
     if (info->channel < 0 || info->channel >= static_cast<long>(names.size())) return ASE_InvalidParameter;
+    if (!created.empty() && channelInfoResult != ASE_OK) return channelInfoResult;
     info->isActive = std::any_of(created.begin(), created.end(), [info](const ASIOBufferInfo& buffer) {
         return buffer.isInput == info->isInput && buffer.channelNum == info->channel;
     });

@@ -27,6 +27,7 @@ public:
     ASIOError channelsResult = ASE_OK;
     ASIOSampleType sampleType = ASIOSTInt32LSB;
     ASIOError createBuffersResult = ASE_OK;
+    ASIOError channelInfoResult = ASE_OK;   // once buffers exist
     ASIOError outputReadyResult = ASE_OK;
     ASIOError samplePositionResult = ASE_OK;
 

@@ -403,10 +403,18 @@ TEST_F(QuilletWindowTest, SampleRateChoiceRestartsTheDriverAndIsRemembered)
     EXPECT_EQ(fake_.sampleRate, 44100.0);
     EXPECT_EQ(Selected(IDC_RATE), 0);
     Click(IDC_PLAY_BUTTON);
+    Click(IDC_RECORD_BUTTON);
+    ASSERT_TRUE(dialog_->Engine().Recording());
+    const std::wstring recorded = dialog_->Engine().RecordedFiles().at(0);
     const size_t before = fake_.Calls().size();
 
     Choose(IDC_RATE, 1);
     EXPECT_EQ(fake_.sampleRate, 48000.0);
+    // Its file says 44100 Hz: the recording ends rather than take 48000 Hz blocks.
+    EXPECT_FALSE(dialog_->Engine().Recording());
+    EXPECT_FALSE(Checked(IDC_RECORD_BUTTON));
+    EXPECT_TRUE(IsWindowEnabled(Item(IDC_RECORD_MODE)));
+    EXPECT_TRUE(DeleteFileW(recorded.c_str()));
     const std::vector<std::string> calls = fake_.Calls();
     const std::vector<std::string> restart(calls.begin() + static_cast<std::ptrdiff_t>(before), calls.end());
     // Stopped and released, then a fresh instance started at the new rate.

@@ -155,6 +155,17 @@ TEST(TestEngineRecording, InputCountsThatChangeOrVanishAreHandled)
     EXPECT_EQ(ReadFileBytes(a), PcmWave(1, 44100, 16, three.InputBlock(0, 1)));
     EXPECT_EQ(ReadFileBytes(b), PcmWave(1, 44100, 16, three.InputBlock(1, 1)));
     EXPECT_EQ(engine.RecordedFiles().size(), 2u) << "kept after the recording stops";
+
+    // A restarted driver with 32-bit buffers: its blocks do not go into the 16-bit files.
+    ASSERT_TRUE(engine.StartRecord(RecordMode::PerInput, folder.path(), 44100, ASIOSTInt16LSB, {L"a", L"b"}));
+    EXPECT_TRUE(engine.RecordingTakes(44100, ASIOSTInt16LSB));
+    EXPECT_FALSE(engine.RecordingTakes(44100, ASIOSTInt32LSB));
+    EXPECT_FALSE(engine.RecordingTakes(48000, ASIOSTInt16LSB));
+    TestHostBuffers wider(2, 0, ASIOSTInt32LSB, 16);
+    engine.ProcessBlock(wider.block, 0);
+    engine.StopRecord();
+    EXPECT_EQ(ReadFileBytes(a), PcmWave(1, 44100, 16, {}));
+    EXPECT_FALSE(engine.RecordingTakes(44100, ASIOSTInt16LSB)) << "nothing is taken once stopped";
 }
 
 TEST(TestEngineRecording, BlockProcessingAllocatesNothing)
