@@ -443,6 +443,36 @@ TEST_F(QuilletWindowTest, SampleRateChoiceRestartsTheDriverAndIsRemembered)
     EXPECT_EQ(fake_.sampleRate, 48000.0);
 }
 
+// The driver reads its preferred size from its per-host key when it is created, as ours does.
+TEST_F(QuilletWindowTest, BufferSizeChoiceIsStoredForTheDriverBeforeItIsCreatedAgain)
+{
+    const std::wstring driverKey = L"Software\\ASIO\\Asio 2.0 Veloran Driver";
+    const bool driverKeyExisted = KeyExists(HKEY_LOCAL_MACHINE, driverKey);
+    const std::wstring parameters = CAsioHost::PreferredSizeKeyPath();
+    const DWORD stored = 512;
+    WriteRawValue(HKEY_LOCAL_MACHINE, parameters, L"AsioBuffSizePreferred", REG_DWORD, &stored, sizeof(stored));
+    Open([this, parameters](IASIO** driver) {
+        DWORD preferred = 0;
+        if (ReadDwordValue(HKEY_LOCAL_MACHINE, parameters, L"AsioBuffSizePreferred", preferred))
+            fake_.preferredSize = long(preferred);
+        return fake_.QueryInterface(kVeloranDriverClsid, reinterpret_cast<void**>(driver));
+    });
+    EXPECT_EQ(fake_.createdSize, 512);
+    Click(IDC_PLAY_BUTTON);
+
+    Choose(IDC_BUFFER_SIZE, 1);
+    DWORD written = 0;
+    EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, parameters, L"AsioBuffSizePreferred", written));
+    EXPECT_EQ(written, 256u);
+    EXPECT_EQ(fake_.CountOf("init"), 2);
+    EXPECT_EQ(fake_.createdSize, 256) << "the new instance streams at the size it read";
+    EXPECT_EQ(Selected(IDC_BUFFER_SIZE), 1);
+    EXPECT_TRUE(dialog_->Engine().Playing());
+
+    Close();
+    DeleteTree(HKEY_LOCAL_MACHINE, driverKeyExisted ? parameters.substr(0, parameters.rfind(L'\\')) : driverKey);
+}
+
 TEST_F(QuilletWindowTest, WithoutAWorkingDriverTheModesCannotBeSwitchedOn)
 {
     const int modeControls[] = {IDC_MONITOR_BUTTON, IDC_PLAY_BUTTON, IDC_RECORD_BUTTON, IDC_MONITOR_MODE,
