@@ -21,6 +21,8 @@ namespace {
 constexpr wchar_t kPrivateMessageName[] = L"KWTRB352";
 constexpr DWORD kPrivateMessageTimeoutMs = 5000;
 constexpr double kTwo32 = 4294967296.0;
+// Switches after start by which the streams' hand-overs have settled.
+constexpr int kLatencySettledSwitches = 8;
 
 template <class T>
 std::unique_ptr<T[]> AllocateArray(size_t count)
@@ -163,6 +165,7 @@ ASIOError STDMETHODCALLTYPE CMordane::start()
     samplePosition_ = 0.0;
     systemTime_ = {};
     bufferIndex_ = 0;
+    switchesSinceStart_ = 0;
     ResetEvent(startedEvent_.get());
     int started = 0;
     for (int i = 0; i < portCount_; ++i)
@@ -227,6 +230,10 @@ void CMordane::RunBufferSwitch()
     }
     bufferIndex_ ^= 1;
     samplePosition_ += settings_.captureFrames;
+    // Before the streams ran, getLatencies could only estimate; once what they hold has settled,
+    // hosts that ask for it re-read the measured values.
+    if (++switchesSinceStart_ == kLatencySettledSwitches && latencyNotices_)
+        callbacks_.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr);
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* numOutputChannels)
@@ -409,6 +416,8 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
     hasCallbacks_ = callbacks != nullptr;
     callbacks_ = callbacks ? *callbacks : ASIOCallbacks{};
     timeInfoMode_ = false;
+    latencyNotices_ = hasCallbacks_ && callbacks_.asioMessage &&
+                      callbacks_.asioMessage(kAsioSelectorSupported, kAsioLatenciesChanged, nullptr, nullptr) != 0;
     if (hasCallbacks_ && callbacks_.asioMessage &&
         callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) != 0) {
         timeInfoMode_ = true;

@@ -151,6 +151,9 @@ private:
     ASIOTime asioTime_ = {};
     ASIOTimeStamp systemTime_ = {};
     bool timeInfoMode_ = false;
+    // Whether the host re-reads the latencies when told that they changed.
+    bool latencyNotices_ = false;
+    int switchesSinceStart_ = 0;
     double samplePosition_ = 0.0;
     int bufferIndex_ = 0;
     bool running_ = false;

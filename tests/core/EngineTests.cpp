@@ -33,6 +33,8 @@ struct Host {
     int outputCounter = 0;
     std::vector<uint32_t> timeCodeAhead;
     int impulseSwitch = -1;  // set: outputs stay silent but for one sample of that switch
+    bool takesLatencyNotices = false;
+    std::atomic<int> latencyNotices{0};
 
     static constexpr int kImpulseOffset = 100;
     static constexpr int16_t kImpulse = 20000;
@@ -70,7 +72,15 @@ Host* gHost = nullptr;
 
 void BufferSwitch(long index, ASIOBool) { gHost->OnSwitch(index); }
 void RateChanged(ASIOSampleRate) {}
-long Message(long selector, long, void*, double*) { return selector == kAsioSupportsTimeInfo ? 1 : 0; }
+long Message(long selector, long value, void*, double*)
+{
+    switch (selector) {
+    case kAsioSelectorSupported: return value == kAsioLatenciesChanged && gHost->takesLatencyNotices ? 1 : 0;
+    case kAsioLatenciesChanged: ++gHost->latencyNotices; return 1;
+    case kAsioSupportsTimeInfo: return 1;
+    default: return 0;
+    }
+}
 ASIOTime* SwitchTimeInfo(ASIOTime* time, long index, ASIOBool)
 {
     gHost->timeCodeAhead.push_back(time->timeCode.timeCodeSamples.lo - time->timeInfo.samplePosition.lo);
@@ -333,6 +343,34 @@ TEST_F(EngineTest, LatenciesFollowTheBufferSizeAndTheStreams)
     driver_->getLatencies(&input, &output);
     EXPECT_EQ(input - baseInput, 96);
     EXPECT_EQ(output - baseOutput, 96);
+}
+
+// Hosts read the latencies before start, when only estimates exist; those that take the notice
+// are told once the measured values have settled, on every start.
+TEST_F(EngineTest, HostsThatAskAreToldWhenTheMeasuredLatenciesHaveSettled)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    streaming_.push_back(lumo.render);
+    host_.takesLatencyNotices = true;
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}}, true);
+    Run(4);
+    EXPECT_EQ(host_.latencyNotices.load(), 0) << "after " << host_.switches.load() << " switches";
+    hardware_.audio.Advance(int64_t(20) * kFrames);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_EQ(host_.latencyNotices.load(), 1);
+    driver_->stop();
+    Run(20);
+    EXPECT_EQ(host_.latencyNotices.load(), 2);
+
+    // A host that does not take the notice never gets it.
+    driver_->stop();
+    driver_->disposeBuffers();
+    host_.takesLatencyNotices = false;
+    host_.latencyNotices = 0;
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), long(host_.buffers.size()), kFrames, &callbacks_), ASE_OK);
+    Run(20);
+    EXPECT_GT(host_.switches.load(), 40);
+    EXPECT_EQ(host_.latencyNotices.load(), 0);
 }
 
 // An impulse sent out and heard back through a cable must come back exactly as late as the
