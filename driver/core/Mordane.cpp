@@ -166,6 +166,8 @@ ASIOError STDMETHODCALLTYPE CMordane::start()
     systemTime_ = {};
     bufferIndex_ = 0;
     switchesSinceStart_ = 0;
+    latencyNotices_ = callbacks_.asioMessage &&
+                      callbacks_.asioMessage(kAsioSelectorSupported, kAsioLatenciesChanged, nullptr, nullptr) != 0;
     ResetEvent(startedEvent_.get());
     int started = 0;
     for (int i = 0; i < portCount_; ++i)
@@ -416,8 +418,6 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
     hasCallbacks_ = callbacks != nullptr;
     callbacks_ = callbacks ? *callbacks : ASIOCallbacks{};
     timeInfoMode_ = false;
-    latencyNotices_ = hasCallbacks_ && callbacks_.asioMessage &&
-                      callbacks_.asioMessage(kAsioSelectorSupported, kAsioLatenciesChanged, nullptr, nullptr) != 0;
     if (hasCallbacks_ && callbacks_.asioMessage &&
         callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) != 0) {
         timeInfoMode_ = true;
