@@ -44,6 +44,8 @@ struct CheckFindings {
     std::wstring hardware;
     double sampleRate = 0;
     long bufferSize = 0;
+    long inputLatency = 0;
+    long outputLatency = 0;
     long long blocks = 0;
     ULONGLONG elapsedMs = 0;
     std::vector<std::pair<std::wstring, int>> inputs;   // name, peak
@@ -117,6 +119,8 @@ private:
         found_.blocks = engine.BlocksProcessed();
         found_.elapsedMs = startTick_ != 0 ? GetTickCount64() - startTick_ : 0;
         const CAsioHost& host = dialog_.Host();
+        // Measured by now: the streams have run.
+        if (IASIO* driver = host.Driver()) driver->getLatencies(&found_.inputLatency, &found_.outputLatency);
         for (int i = 0; i < host.InputCount(); ++i) found_.inputs.emplace_back(host.Input(i).displayName, engine.InputPeak(i));
         for (int j = 0; j < host.OutputCount(); ++j) found_.outputs.push_back(host.Output(j).displayName);
         dialog_.SetRecording(false);
@@ -155,6 +159,7 @@ private:
         add(L"Hardware: %ls\r\n", found_.hardware.c_str());
         add(L"Sample rate: %.0f Hz\r\n", found_.sampleRate);
         add(L"Buffer size: %ld samples\r\n", found_.bufferSize);
+        add(L"Latencies: input %ld, output %ld samples\r\n", found_.inputLatency, found_.outputLatency);
         add(L"Inputs: %d\r\n", int(found_.inputs.size()));
         for (size_t i = 0; i < found_.inputs.size(); ++i) {
             const auto& [name, peak] = found_.inputs[i];
