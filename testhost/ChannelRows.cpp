@@ -21,18 +21,6 @@ constexpr int kChannelAreaMargin = 5;
 // An empty column still keeps room for this many rows.
 constexpr int kRowsOfEmptyColumn = 2;
 
-enum : int {
-    kStrInputs = 104,
-    kStrOutputs = 105,
-    kStrActivateInput = 133,
-    kStrDeactivateInput = 134,
-    kStrActivateOutput = 135,
-    kStrDeactivateOutput = 136,
-    kStrNoInput = 138,
-    kStrOneInput = 139,
-    kStrNoOutput = 140,
-};
-
 // All rows of a column start at the template place of the first; each is stacked one template
 // height below the previous one, after the first row's place is adjusted.
 void StackColumn(HWND dialog, int firstId, int moveLeft, int widen, int shorten)
@@ -124,9 +112,9 @@ void CChannelRows::Build(CAsioHost& host, CTestEngine& engine, int language)
     for (int j = 0; j < outputs_; ++j) engine.SetOutputEnabled(j, true);
     ShowRows(in_, inputs_, [&](int i) -> const std::wstring& { return host.Input(i).displayName; });
     ShowRows(out_, outputs_, [&](int j) -> const std::wstring& { return host.Output(j).displayName; });
-    inputsFrame_.SetTitle(CountTitle(inputs_, language, kStrNoInput, kStrOneInput, kStrInputs));
+    inputsFrame_.SetTitle(CountTitle(inputs_, language, kHostStrNoInput, kHostStrOneInput, kHostStrInputs));
     // There is no text for a single output: it reads "1 Outputs".
-    outputsFrame_.SetTitle(CountTitle(outputs_, language, kStrNoOutput, 0, kStrOutputs));
+    outputsFrame_.SetTitle(CountTitle(outputs_, language, kHostStrNoOutput, 0, kHostStrOutputs));
 }
 
 void CChannelRows::ShowRows(Side& side, int count, const std::function<const std::wstring&(int)>& name)
@@ -204,9 +192,9 @@ void CChannelRows::UpdateTooltips(CToolTips& tips, const CTestEngine& engine, in
 {
     for (int row = 0; row < kHostMaxChannels; ++row) {
         tips.Set(in_.toggles[row].hwnd(),
-                 HostText(engine.InputEnabled(row) ? kStrDeactivateInput : kStrActivateInput, language));
+                 HostText(engine.InputEnabled(row) ? kHostStrDeactivateInput : kHostStrActivateInput, language));
         tips.Set(out_.toggles[row].hwnd(),
-                 HostText(engine.OutputEnabled(row) ? kStrDeactivateOutput : kStrActivateOutput, language));
+                 HostText(engine.OutputEnabled(row) ? kHostStrDeactivateOutput : kHostStrActivateOutput, language));
     }
 }
 

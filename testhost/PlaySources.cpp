@@ -10,13 +10,6 @@
 
 namespace {
 
-enum : int {
-    kStrRecordTest = 115,
-    kStrInternalAudio = 119,
-    kStrChosenFile = 120,
-    kStrNone = 126,
-};
-
 int TextWidth(HWND combo, const std::wstring& text)
 {
     ClientDC dc(combo);
@@ -43,14 +36,14 @@ void FillPlaySources(HWND combo, int language, const std::vector<std::wstring>& 
     const LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
 
-    std::vector<std::wstring> texts{HostText(kStrInternalAudio, language)};
+    std::vector<std::wstring> texts{HostText(kHostStrInternalAudio, language)};
     AddComboItem(combo, texts.back(), kPlaySourceInternal);
     for (size_t k = 0; k < recordedFiles.size(); ++k) {
-        texts.push_back(HostText(kStrRecordTest, language) + L" \"" + FileTitleOf(recordedFiles[k]) + L"\"");
+        texts.push_back(HostText(kHostStrRecordTest, language) + L" \"" + FileTitleOf(recordedFiles[k]) + L"\"");
         AddComboItem(combo, texts.back(), kPlaySourceRecordedFirst + static_cast<int>(k));
     }
-    const std::wstring chosen = chosenFile.empty() ? HostText(kStrNone, language) : FileTitleOf(chosenFile);
-    texts.push_back(HostText(kStrChosenFile, language) + L" (" + chosen + L")");
+    const std::wstring chosen = chosenFile.empty() ? HostText(kHostStrNone, language) : FileTitleOf(chosenFile);
+    texts.push_back(HostText(kHostStrChosenFile, language) + L" (" + chosen + L")");
     AddComboItem(combo, texts.back(), kPlaySourceChosenFile);
 
     const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);

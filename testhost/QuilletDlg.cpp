@@ -37,39 +37,6 @@ constexpr COLORREF kFolderText = RGB(133, 151, 169);
 
 constexpr int kRateEntries[] = {44100, 48000};
 
-enum : int {
-    kStrTitle = 100,
-    kStrExplanation = 101,
-    kStrHardware = 102,
-    kStrNoHardware = 103,
-    kStrInputs = 104,
-    kStrOutputs = 105,
-    kStrClose = 106,
-    kStrOpening = 107,
-    kStrMonitoringActive = 109,
-    kStrMonitoringInactive = 110,
-    kStrProcessorUsage = 111,
-    kStrControlPanel = 112,
-    kStrStartMonitoring = 113,
-    kStrPlayTest = 114,
-    kStrRecordTest = 115,
-    kStrTestSettings = 116,
-    kStrStartPlay = 117,
-    kStrStopPlay = 118,
-    kStrStopMonitoring = 121,
-    kStrSampleRate = 122,
-    kStrBufferSize = 123,
-    kStrSamples = 124,
-    kStrOpenError = 125,
-    kStrStartRecording = 127,
-    kStrStopRecording = 128,
-    kStrRecordStereo = 129,
-    kStrRecordPerInput = 130,
-    kStrRecordFolder = 131,
-    kStrBrowse = 132,
-    kStrMonitoringFrame = 137,
-};
-
 enum FrameIndex { kMainFrame, kInputsFrame, kOutputsFrame, kMonitorFrame, kPlayFrame, kRecordFrame, kSettingsFrame };
 constexpr int kFrameIds[] = {IDC_MAIN_FRAME,    IDC_INPUTS_FRAME, IDC_OUTPUTS_FRAME, IDC_MONITOR_FRAME,
                              IDC_PLAY_FRAME,    IDC_RECORD_FRAME, IDC_SETTINGS_FRAME};
@@ -278,47 +245,47 @@ void CQuilletDlg::ApplyTexts()
     auto text = [language](int id) { return HostText(id, language); };
     HWND dialog = hwnd();
 
-    const std::wstring title = text(kStrTitle);
+    const std::wstring title = text(kHostStrTitle);
     frames_[kMainFrame].SetTitle(title);
     SetWindowTextW(dialog, (title + L" (v. " + OwnProductVersion() + L")").c_str());
 
-    SetDlgItemTextW(dialog, IDC_EXPLANATION, text(kStrExplanation).c_str());
-    SetDlgItemTextW(dialog, IDC_HARDWARE_LABEL, text(kStrHardware).c_str());
-    frames_[kInputsFrame].SetTitle(text(kStrInputs));
-    frames_[kOutputsFrame].SetTitle(text(kStrOutputs));
-    frames_[kMonitorFrame].SetTitle(text(kStrMonitoringFrame));
-    frames_[kPlayFrame].SetTitle(text(kStrPlayTest));
-    frames_[kRecordFrame].SetTitle(text(kStrRecordTest));
-    frames_[kSettingsFrame].SetTitle(text(kStrTestSettings));
-    SetDlgItemTextW(dialog, IDCANCEL, text(kStrClose).c_str());
-    SetDlgItemTextW(dialog, IDC_CPU_LABEL, text(kStrProcessorUsage).c_str());
+    SetDlgItemTextW(dialog, IDC_EXPLANATION, text(kHostStrExplanation).c_str());
+    SetDlgItemTextW(dialog, IDC_HARDWARE_LABEL, text(kHostStrHardware).c_str());
+    frames_[kInputsFrame].SetTitle(text(kHostStrInputs));
+    frames_[kOutputsFrame].SetTitle(text(kHostStrOutputs));
+    frames_[kMonitorFrame].SetTitle(text(kHostStrMonitoringFrame));
+    frames_[kPlayFrame].SetTitle(text(kHostStrPlayTest));
+    frames_[kRecordFrame].SetTitle(text(kHostStrRecordTest));
+    frames_[kSettingsFrame].SetTitle(text(kHostStrTestSettings));
+    SetDlgItemTextW(dialog, IDCANCEL, text(kHostStrClose).c_str());
+    SetDlgItemTextW(dialog, IDC_CPU_LABEL, text(kHostStrProcessorUsage).c_str());
     SetDlgItemTextW(dialog, IDC_HARDWARE_TEXT, L"");
     SetDlgItemTextW(dialog, IDC_UNUSED_1058, L"");
 
     RefillPlaySources();
 
-    SetDlgItemTextW(dialog, IDC_BUFFER_LABEL, text(kStrBufferSize).c_str());
-    SetDlgItemTextW(dialog, IDC_RATE_LABEL, text(kStrSampleRate).c_str());
+    SetDlgItemTextW(dialog, IDC_BUFFER_LABEL, text(kHostStrBufferSize).c_str());
+    SetDlgItemTextW(dialog, IDC_RATE_LABEL, text(kHostStrSampleRate).c_str());
     SendMessageW(bufferSize_.hwnd(), CB_RESETCONTENT, 0, 0);
     for (int size : kOfferedBufferSizes)
-        AddComboItem(bufferSize_.hwnd(), std::to_wstring(size) + L" " + text(kStrSamples), size);
+        AddComboItem(bufferSize_.hwnd(), std::to_wstring(size) + L" " + text(kHostStrSamples), size);
     SelectComboValue(bufferSize_.hwnd(), kDefaultBufferSize);
 
-    SetDlgItemTextW(dialog, IDC_FOLDER_LABEL, text(kStrRecordFolder).c_str());
+    SetDlgItemTextW(dialog, IDC_FOLDER_LABEL, text(kHostStrRecordFolder).c_str());
     SetDlgItemTextW(dialog, IDC_FOLDER_TEXT, settings_.recordFolder.c_str());
 
     SendMessageW(monitorMode_.hwnd(), CB_RESETCONTENT, 0, 0);
-    AddComboItem(monitorMode_.hwnd(), text(kStrMonitoringInactive), 0);
-    AddComboItem(monitorMode_.hwnd(), text(kStrMonitoringActive), 1);
+    AddComboItem(monitorMode_.hwnd(), text(kHostStrMonitoringInactive), 0);
+    AddComboItem(monitorMode_.hwnd(), text(kHostStrMonitoringActive), 1);
     SendMessageW(monitorMode_.hwnd(), CB_SETCURSEL, 0, 0);
 
     SendMessageW(recordMode_.hwnd(), CB_RESETCONTENT, 0, 0);
-    AddComboItem(recordMode_.hwnd(), text(kStrRecordStereo), 0);
-    AddComboItem(recordMode_.hwnd(), text(kStrRecordPerInput), 1);
+    AddComboItem(recordMode_.hwnd(), text(kHostStrRecordStereo), 0);
+    AddComboItem(recordMode_.hwnd(), text(kHostStrRecordPerInput), 1);
     SendMessageW(recordMode_.hwnd(), CB_SETCURSEL, settings_.recordStereo ? 0 : 1, 0);
 
-    tooltips_.Set(panelButton_.hwnd(), text(kStrControlPanel));
-    tooltips_.Set(folderButton_.hwnd(), text(kStrBrowse));
+    tooltips_.Set(panelButton_.hwnd(), text(kHostStrControlPanel));
+    tooltips_.Set(folderButton_.hwnd(), text(kHostStrBrowse));
     UpdateStateTooltips();
 }
 
@@ -404,7 +371,7 @@ void CQuilletDlg::OnDestroy()
 
 bool CQuilletDlg::LoadDriver(long preferred)
 {
-    SetWindowTextW(hardwareText_.hwnd(), HostText(kStrOpening, options_.language).c_str());
+    SetWindowTextW(hardwareText_.hwnd(), HostText(kHostStrOpening, options_.language).c_str());
     hardwareText_.Redraw();
     panelButton_.SetBitmaps(IDB_PANEL_OPENING, IDB_PANEL_OPENING, IDB_PANEL_OPENING);
     panelButton_.Redraw();
@@ -416,11 +383,11 @@ bool CQuilletDlg::LoadDriver(long preferred)
         panelButton_.SetBitmaps(IDB_PANEL, IDB_PANEL, IDB_PANEL);
         break;
     case DriverLoad::NoHardware:
-        hardware = HostText(kStrNoHardware, options_.language);
+        hardware = HostText(kHostStrNoHardware, options_.language);
         panelButton_.SetBitmaps(IDB_PANEL_WARNING, IDB_PANEL_WARNING, IDB_PANEL_WARNING);
         break;
     case DriverLoad::Failed:
-        hardware = HostText(kStrOpenError, options_.language);
+        hardware = HostText(kHostStrOpenError, options_.language);
         break;
     }
     SetWindowTextW(hardwareText_.hwnd(), hardware.c_str());
@@ -707,11 +674,11 @@ void CQuilletDlg::UpdateButtonState(Mode mode)
 void CQuilletDlg::UpdateStateTooltips()
 {
     const int language = options_.language;
-    tooltips_.Set(playButton_.hwnd(), HostText(engine_.Playing() ? kStrStopPlay : kStrStartPlay, language));
+    tooltips_.Set(playButton_.hwnd(), HostText(engine_.Playing() ? kHostStrStopPlay : kHostStrStartPlay, language));
     tooltips_.Set(recordButton_.hwnd(),
-                  HostText(engine_.Recording() ? kStrStopRecording : kStrStartRecording, language));
+                  HostText(engine_.Recording() ? kHostStrStopRecording : kHostStrStartRecording, language));
     tooltips_.Set(monitorButton_.hwnd(),
-                  HostText(engine_.Monitoring() ? kStrStopMonitoring : kStrStartMonitoring, language));
+                  HostText(engine_.Monitoring() ? kHostStrStopMonitoring : kHostStrStartMonitoring, language));
     tooltips_.Set(folderText_.hwnd(), settings_.recordFolder);
     rows_.UpdateTooltips(tooltips_, engine_, language);
 }
