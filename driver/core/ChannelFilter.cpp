@@ -13,21 +13,22 @@ void CChannelFilter::EnableDc(bool enabled)
     if (enabled) first_ = true;
 }
 
-double CChannelFilter::Scaled(int16_t sample)
+double CChannelFilter::Factor()
 {
     const int percent = gainPercent_;
-    if (percent == 100) return sample;
+    if (percent == 100) return 1.0;
     gainFactor_ = percent / 100.0;
-    return sample * gainFactor_;
+    return gainFactor_;
 }
 
 void CChannelFilter::ProcessDc(int16_t* samples, int count)
 {
     if (!enabled_ || count <= 0) return;
+    const double factor = Factor();
     double previousInput = previousInput_;
     double previousOutput = previousOutput_;
     for (int i = 0; i < count; ++i) {
-        const double x = Scaled(samples[i]);
+        const double x = samples[i] * factor;
         double y;
         if (first_) {
             y = x;
@@ -45,6 +46,7 @@ void CChannelFilter::ProcessDc(int16_t* samples, int count)
 
 void CChannelFilter::ProcessGain(int16_t* samples, int count)
 {
-    if (gainPercent_ == 100) return;
-    for (int i = 0; i < count; ++i) samples[i] = ClampToSample(Scaled(samples[i]));
+    const double factor = Factor();
+    if (factor == 1.0) return;
+    for (int i = 0; i < count; ++i) samples[i] = ClampToSample(samples[i] * factor);
 }

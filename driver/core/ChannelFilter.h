@@ -18,14 +18,15 @@ public:
     void Process(int16_t* samples, int count) { enabled_ ? ProcessDc(samples, count) : ProcessGain(samples, count); }
 
 private:
-    double Scaled(int16_t sample);
+    // The block's gain, read once so that a level moved meanwhile applies from the next block.
+    double Factor();
 
     bool enabled_ = false;
     double coefficient_ = 0.99;  // the pole: a high-pass near 70 Hz at 44100 Hz
     bool first_ = true;
     double previousInput_ = 0.0;
     double previousOutput_ = 0.0;
-    // Written by the control panel's thread; a single word, read once per sample.
+    // Written by the control panel's thread; a single word, read once per block.
     volatile int gainPercent_ = 100;
     double gainFactor_ = 1.0;
 };

@@ -131,15 +131,28 @@ void STDMETHODCALLTYPE CMordane::getErrorMessage(char* string)
 
 ASIOError STDMETHODCALLTYPE CMordane::start()
 {
+    if (InBufferSwitch()) return ASE_InvalidMode;
     running_ = false;
     if (!hasCallbacks_) return ASE_NotPresent;
     if (portCount_ == 0) {
         running_ = true;
         return ASE_OK;
     }
+    // Nothing may throw across the host's call.
+    try {
+        return StartStreams();
+    } catch (const std::bad_alloc&) {
+        StopSlots();
+        return ASE_NoMemory;
+    }
+}
+
+ASIOError CMordane::StartStreams()
+{
     StopSlots();
     aggregator_.reset();
     aggregator_ = std::make_unique<CCaptureAggregator>(BatchDelivery, this, captureBlocks_.get(), captureBlockSizes_);
+    if (!aggregator_->valid()) return ASE_NoMemory;
 
     for (int j = 0; j < activeInputCount_; ++j) {
         const _sActiveChannel& entry = activeInputs_[j];
@@ -192,6 +205,7 @@ void CMordane::StopSlots()
 
 ASIOError STDMETHODCALLTYPE CMordane::stop()
 {
+    if (InBufferSwitch()) return ASE_InvalidMode;
     running_ = false;
     StopSlots();
     return ASE_OK;
@@ -213,6 +227,7 @@ void CMordane::BatchDelivery(const uint8_t* blocks, const int* sizes, int source
 void CMordane::RunBufferSwitch()
 {
     if (!hasCallbacks_) return;
+    switchThread_ = GetCurrentThreadId();
     const double ns = double(timeGetTime()) * 1e6;
     systemTime_.hi = static_cast<unsigned long>(ns / kTwo32);
     systemTime_.lo = static_cast<unsigned long>(ns - systemTime_.hi * kTwo32);
@@ -220,10 +235,11 @@ void CMordane::RunBufferSwitch()
         AsioTimeInfo& info = asioTime_.timeInfo;
         getSamplePosition(&info.samplePosition, &info.systemTime);
         if (timeCodeReadEnabled_) {
-            // Time code runs ten minutes ahead of the sample position.
+            // Time code runs ten minutes ahead of the sample position, in the low word alone
+            // (it wraps with it).
+            const uint64_t ahead = uint64_t(info.samplePosition.lo) + uint64_t(600.0 * settings_.sampleRate);
             asioTime_.timeCode.timeCodeSamples.hi = 0;
-            asioTime_.timeCode.timeCodeSamples.lo =
-                static_cast<unsigned long>(info.samplePosition.lo + 600.0 * settings_.sampleRate);
+            asioTime_.timeCode.timeCodeSamples.lo = static_cast<unsigned long>(ahead & 0xFFFFFFFFu);
         }
         callbacks_.bufferSwitchTimeInfo(&asioTime_, bufferIndex_, directProcess_);
         info.flags &= ~(kSampleRateChanged | kClockSourceChanged);
@@ -236,6 +252,7 @@ void CMordane::RunBufferSwitch()
     // hosts that ask for it re-read the measured values.
     if (++switchesSinceStart_ == kLatencySettledSwitches && latencyNotices_)
         callbacks_.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr);
+    switchThread_ = 0;
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* numOutputChannels)
@@ -298,6 +315,7 @@ ASIOError STDMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
     const ASIOError supported = canSampleRate(sampleRate);
     if (supported != ASE_OK) return supported;
     if (std::trunc(sampleRate) == std::trunc(settings_.sampleRate)) return ASE_OK;
+    if (running_ && InBufferSwitch()) return ASE_InvalidMode;
 
     settings_.sampleRate = sampleRate;
     asioTime_.timeInfo.sampleRate = sampleRate;
@@ -370,6 +388,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getChannelInfo(ASIOChannelInfo* info)
 ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
                                                     ASIOCallbacks* callbacks)
 {
+    if (InBufferSwitch()) return ASE_InvalidMode;
     if (numChannels == kHardwareQueryMagic && bufferSize == kHardwareQueryMagic && !callbacks) {
         if (!bufferInfos) return ASE_InvalidParameter;
         const std::wstring text = HardwareDescription();
@@ -447,6 +466,7 @@ void CMordane::FreeHostBuffers()
 
 ASIOError STDMETHODCALLTYPE CMordane::disposeBuffers()
 {
+    if (InBufferSwitch()) return ASE_InvalidMode;
     // Freeing buffers under running streams would hand the engine freed memory.
     if (running_) stop();
     hasCallbacks_ = false;

@@ -17,6 +17,7 @@
 #include <asio/Asio.h>
 #include <veloran/UniqueHandle.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -110,7 +111,11 @@ public:
 
 private:
     static LRESULT SendPrivateMessage(HWND window);
+    ASIOError StartStreams();
     void RunBufferSwitch();
+    // Whether the caller is the host's buffer switch (or a notice sent from it): the streams
+    // cannot be torn down under the thread that runs them.
+    bool InBufferSwitch() const { return switchThread_.load() == GetCurrentThreadId(); }
     void StopSlots();
     uint8_t* RenderBlock(int port) const;
     int MeterIndex() const { return panelMetering_ ? bufferIndex_ : -1; }
@@ -154,6 +159,7 @@ private:
     // Whether the host re-reads the latencies when told that they changed.
     bool latencyNotices_ = false;
     int switchesSinceStart_ = 0;
+    std::atomic<DWORD> switchThread_{0};
     double samplePosition_ = 0.0;
     int bufferIndex_ = 0;
     bool running_ = false;

@@ -1,3 +1,4 @@
+#include <core/ChannelMap.h>
 #include <core/EngineSlot.h>
 #include <core/Mordane.h>
 
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -237,52 +239,115 @@ TEST_F(EngineTest, HostThatNeverCallsOutputReadyGetsInputButNoOutput)
     EXPECT_EQ(std::count(rendered.begin(), rendered.end(), uint8_t(0)), std::ptrdiff_t(rendered.size()));
 }
 
-TEST_F(EngineTest, SlowerInterfacePacesTheSwitch)
+TEST_F(EngineTest, SlowerInterfacePacesTheSwitchAndTheFasterBacklogStaysBounded)
 {
+    // 1 % apart: over 1000 switches the faster device gets about ten packets ahead, past the
+    // nine its queue keeps.
     const VirtualInterface fast = AddRamped(kLumoA1);
     const VirtualInterface slow = AddRamped(kLumoA4Plus);
-    hardware_.audio.SetRateError(fast.capture, 2000);
-    hardware_.audio.SetRateError(slow.capture, -2000);
+    hardware_.audio.SetRateError(fast.capture, 5000);
+    hardware_.audio.SetRateError(slow.capture, -5000);
     Open(ASIOSTInt16LSB, {{true, 0}, {true, 2}});
     Run(1000);
     ASSERT_EQ(host_.recorded.size(), 2u);
     ASSERT_TRUE(hardware_.audio.IsStreaming(fast.capture) && hardware_.audio.IsStreaming(slow.capture));
-    const int64_t slowPeriods = hardware_.audio.Stats(slow.capture).periods;
-    EXPECT_LT(slowPeriods, hardware_.audio.Stats(fast.capture).periods);
-    EXPECT_EQ(host_.switches.load(), slowPeriods);
-    // The faster device's surplus stays bounded and its samples stay in order: the last
-    // switch still shows a contiguous stretch of its ramp.
-    const std::vector<uint8_t>& fastInput =
-        host_.recorded[driver_->activeInput(0).port == 0 ? 0 : 1];
+    const VirtualStreamStats fastStats = hardware_.audio.Stats(fast.capture);
+    const VirtualStreamStats slowStats = hardware_.audio.Stats(slow.capture);
+    EXPECT_EQ(host_.switches.load(), slowStats.frames / kFrames);
+    const int64_t surplus = fastStats.frames / kFrames - slowStats.frames / kFrames;
+    ASSERT_GT(surplus, 9);
+
+    // Each switch carries one whole packet of the faster ramp; between packets the ramp may
+    // skip whole packets, the overwritten ones. What was neither heard nor skipped is the
+    // backlog still queued: at most nine packets.
+    const std::vector<uint8_t>& fastInput = host_.recorded[driver_->activeInput(0).port == 0 ? 0 : 1];
     const auto* samples = reinterpret_cast<const int16_t*>(fastInput.data());
-    const size_t last = fastInput.size() / 2 - kFrames;
-    for (int f = 1; f < kFrames; ++f) ASSERT_EQ(int16_t(samples[last + f] - samples[last + f - 1]), 1);
+    const size_t count = fastInput.size() / 2;
+    int64_t skipped = 0;
+    for (size_t i = 1; i < count; ++i) {
+        const auto step = uint16_t(samples[i] - samples[i - 1]);
+        if (i % kFrames != 0) {
+            ASSERT_EQ(step, 1) << "within a packet, at " << i;
+        } else if (step != 1) {
+            ASSERT_EQ((step - 1) % kFrames, 0) << "a partial packet lost, at " << i;
+            skipped += (step - 1) / kFrames;
+        }
+    }
+    EXPECT_GT(skipped, 0);
+    EXPECT_LE(surplus - skipped, 9);
 }
 
-TEST_F(EngineTest, MonitoredInputsGoToTheActiveOutputsInTurn)
+// Monitored inputs are mixed into the active outputs in turn: the first monitored input into
+// the first output, whichever input it is, the next into the next, wrapping after the last.
+class MonitoringTest : public EngineTest, public ::testing::WithParamInterface<std::vector<int>> {};
+
+TEST_P(MonitoringTest, MonitoredInputsGoToTheActiveOutputsInTurn)
 {
+    const std::vector<int> monitored = GetParam();
     AddRamped(kLumoA2);
+    AddRamped(kLumoA1, 2, 0);
     Open(ASIOSTInt16LSB, {});
     driver_->disposeBuffers();
-    // Monitoring both inputs of the port; two active outputs.
-    _sPort port = driver_->ports()[0];
-    port.input.monitor[0] = port.input.monitor[1] = 1;
-    ASSERT_TRUE(driver_->InstallPorts(&port, 1));
-    host_.buffers = {{ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}};
-    host_.recorded.assign(4, {});
-    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), 4, kFrames, &callbacks_), ASE_OK);
+    // Host inputs are numbered through the ports in order.
+    std::vector<_sPort> ports(driver_->ports(), driver_->ports() + driver_->portCount());
+    std::vector<std::pair<int, int>> inputAt;
+    for (int p = 0; p < int(ports.size()); ++p)
+        for (int c = 0; c < PortInputChannels(ports[p]); ++c) inputAt.emplace_back(p, c);
+    ASSERT_GE(inputAt.size(), 3u);
+    for (const int input : monitored) ports[inputAt[input].first].input.monitor[inputAt[input].second] = 1;
+    ASSERT_TRUE(driver_->InstallPorts(ports.data(), int(ports.size())));
+    host_.buffers = {{ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOTrue, 2, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}};
+    host_.recorded.assign(host_.buffers.size(), {});
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), long(host_.buffers.size()), kFrames, &callbacks_), ASE_OK);
     Run(3);
     ASSERT_EQ(host_.switches.load(), 3);
-    // Output 0 holds counter + input 0, output 1 counter + input 1 (clamped), in the host buffers.
-    const auto* out0 = static_cast<const int16_t*>(host_.buffers[2].buffers[0]);
-    const auto* out1 = static_cast<const int16_t*>(host_.buffers[3].buffers[0]);
-    const auto* in0 = static_cast<const int16_t*>(host_.buffers[0].buffers[0]);
-    const auto* in1 = static_cast<const int16_t*>(host_.buffers[1].buffers[0]);
+
+    // What each output should hold: the host's counter plus the inputs routed to it, clamped.
     const int counterBase = 2 * kFrames;  // the third switch used half 0
     for (int f = 0; f < 16; ++f) {
-        EXPECT_EQ(out0[f], int16_t(std::clamp(double(int16_t(counterBase + f + 7000)) + in0[f], -32765.0, 32765.0)));
-        EXPECT_EQ(out1[f], int16_t(std::clamp(double(int16_t(counterBase + f + 14000)) + in1[f], -32765.0, 32765.0)));
+        double expected[2] = {double(int16_t(counterBase + f + 7000)), double(int16_t(counterBase + f + 14000))};
+        int next = 0;
+        for (int input = 0; input < 3; ++input) {
+            if (std::find(monitored.begin(), monitored.end(), input) == monitored.end()) continue;
+            const auto* in = static_cast<const int16_t*>(host_.buffers[input].buffers[0]);
+            expected[next] = std::clamp(expected[next] + in[f], -32765.0, 32765.0);
+            next = (next + 1) % 2;
+        }
+        for (int out = 0; out < 2; ++out)
+            EXPECT_EQ(static_cast<const int16_t*>(host_.buffers[3 + out].buffers[0])[f], int16_t(expected[out]))
+                << "output " << out << ", frame " << f;
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, MonitoringTest,
+                         ::testing::Values(std::vector<int>{1}, std::vector<int>{0, 1}, std::vector<int>{0, 1, 2}));
+
+// Hosts that stop or reconfigure from inside their buffer switch get an error instead of
+// tearing down the streams under the thread that runs them.
+TEST_F(EngineTest, ReconfiguringFromInsideTheBufferSwitchIsRefused)
+{
+    AddRamped(kLumoA2);
+    Open(ASIOSTInt16LSB, {{true, 0}});
+    static std::vector<ASIOError> answers;
+    answers.clear();
+    callbacks_.bufferSwitch = [](long index, ASIOBool) {
+        gHost->OnSwitch(index);
+        if (gHost->switches == 2) {
+            answers.push_back(gHost->driver->stop());
+            answers.push_back(gHost->driver->setSampleRate(44100.0));
+            answers.push_back(gHost->driver->disposeBuffers());
+            answers.push_back(gHost->driver->start());
+        }
+    };
+    driver_->disposeBuffers();
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), long(host_.buffers.size()), kFrames, &callbacks_), ASE_OK);
+    Run(6);
+    EXPECT_EQ(answers, std::vector<ASIOError>(4, ASE_InvalidMode));
+    EXPECT_EQ(host_.switches.load(), 6);
+    EXPECT_TRUE(driver_->running());
+    EXPECT_EQ(driver_->settings().sampleRate, 48000.0);
+    // The host thread itself still may.
+    EXPECT_EQ(driver_->stop(), ASE_OK);
 }
 
 TEST_F(EngineTest, TimeCodeRunsTenMinutesAhead)

@@ -31,6 +31,14 @@ TEST(ChannelFilter, DcStageStartsFreshAndCarriesItsHistoryAcrossBlocks)
     filter.ProcessDc(again.data(), 1);
     EXPECT_EQ(again[0], 1000);
 
+    // The gain applies before the DC stage, its history in scaled units: 500, 495, 490.05.
+    CChannelFilter halved;
+    halved.SetGain(50);
+    halved.EnableDc(true);
+    std::vector<int16_t> scaled(3, 1000);
+    halved.ProcessDc(scaled.data(), 3);
+    EXPECT_EQ(scaled, (std::vector<int16_t>{500, 495, 490}));
+
     // Off: ProcessDc leaves samples alone.
     filter.EnableDc(false);
     std::vector<int16_t> untouched = {-32768, 5};
