@@ -18,15 +18,15 @@ int ShowMessage(const MessageBoxFunction& messageBox, HWND owner, const std::wst
     return MessageBoxW(owner, text.c_str(), title.c_str(), style);
 }
 
-// The id of the warning a file's format earns, or 0 when the engine can play it.
+// The id of the warning a file's format earns, or 0 when the engine can play it. The engine
+// reads frames of channels × bits / 8 bytes whatever the stated block align, and plays what a
+// cut recording holds.
 int FormatProblem(const CWaveReader& reader)
 {
     const WAVEFORMATEX& format = reader.Format();
     if (format.nSamplesPerSec != 44100 && format.nSamplesPerSec != 48000) return kHostStrFileRateUnsupported;
     if (format.nChannels != 1 && format.nChannels != 2) return kHostStrFileChannelsUnsupported;
     if (format.wBitsPerSample != 16 && format.wBitsPerSample != 32) return kHostStrFileBitsUnsupported;
-    // Frames of another size or missing samples mean a damaged file: the engine would play noise.
-    if (format.nBlockAlign != reader.FrameBytes() || reader.DataTruncated()) return kHostStrFileReadError;
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "QuilletDlg.h"
 #include "RecordingFiles.h"
+#include "StandardStreams.h"
 #include "TestEngine.h"
 
 #include <veloran/UniqueHandle.h>
@@ -19,19 +20,13 @@ constexpr UINT kPollMs = 50;
 // How long the driver may take to deliver its first buffer switch.
 constexpr ULONGLONG kFirstSwitchWaitMs = 5000;
 
-std::string ToUtf8(const std::wstring& text)
+// The driver's ANSI name, through the system code page.
+std::wstring FromAnsi(const std::string& text)
 {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(size_t(std::max(bytes, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes)
-{
-    DWORD written = 0;
-    return file && file != INVALID_HANDLE_VALUE &&
-           WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(std::max(units, 0)), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), wide.data(), units);
+    return wide;
 }
 
 // What the run saw, taken while the driver was still streaming.
@@ -151,7 +146,7 @@ private:
             swprintf(line, 512, format, values...);
             text += line;
         };
-        const std::wstring driverName(found_.driverName.begin(), found_.driverName.end());
+        const std::wstring driverName = FromAnsi(found_.driverName);
         if (found_.loaded)
             add(L"Driver: %ls, version %ld\r\n", driverName.c_str(), found_.driverVersion);
         else
@@ -181,22 +176,22 @@ private:
         return Write(text);
     }
 
-    // UTF-8, to the report file or else to the standard output.
+    // To the report file in UTF-8, or else to the standard output.
     bool Write(const std::wstring& text) const
     {
-        HANDLE file = GetStdHandle(STD_OUTPUT_HANDLE);
-        UniqueHandle owned;
-        if (!options_.reportPath.empty()) {
-            owned.Reset(CreateFileW(options_.reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!owned.valid()) {
-                WriteAll(GetStdHandle(STD_ERROR_HANDLE),
-                         ToUtf8(L"VeloranAsioTest: cannot write the report file " + options_.reportPath + L"\r\n"));
-                return false;
-            }
-            file = owned.get();
+        if (options_.reportPath.empty()) return WriteToStandardStream(STD_OUTPUT_HANDLE, text);
+        const UniqueHandle file(CreateFileW(options_.reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) {
+            WriteToStandardStream(STD_ERROR_HANDLE,
+                                  L"VeloranAsioTest: cannot write the report file " + options_.reportPath + L"\r\n");
+            return false;
         }
-        return WriteAll(file, ToUtf8(text));
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+        std::string utf8(size_t(std::max(bytes, 0)), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), utf8.data(), bytes, nullptr, nullptr);
+        DWORD written = 0;
+        return WriteFile(file.get(), utf8.data(), DWORD(utf8.size()), &written, nullptr) && written == utf8.size();
     }
 
     CQuilletDlg& dialog_;

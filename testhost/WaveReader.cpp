@@ -78,7 +78,6 @@ void CWaveReader::Close()
     extra_.clear();
     riff_ = data_ = MMCKINFO{};
     fileSize_ = searchEnd_ = dataSize_ = 0;
-    dataTruncated_ = false;
 }
 
 HRESULT CWaveReader::Rewind()
@@ -88,7 +87,6 @@ HRESULT CWaveReader::Rewind()
     if (!FindRiffChunk(file_.get(), kFourccData, riff_.dwDataOffset + 4, searchEnd_, data)) return E_FAIL;
     // The header lies inside the file, so what follows it is what the file holds.
     const DWORD held = fileSize_ - data.dwDataOffset;
-    dataTruncated_ = data.cksize > held;
     dataSize_ = std::min(data.cksize, held);
     data.cksize = dataSize_;
     data_ = data;

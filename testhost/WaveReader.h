@@ -34,8 +34,6 @@ public:
     DWORD FrameBytes() const { return DWORD(format_.nChannels) * (format_.wBitsPerSample / 8); }
     // Bytes of samples the file really holds.
     DWORD DataSize() const { return dataSize_; }
-    // The data chunk claims more bytes than the file holds.
-    bool DataTruncated() const { return dataTruncated_; }
 
 private:
     UniqueMmio file_;
@@ -47,5 +45,4 @@ private:
     DWORD fileSize_ = 0;
     DWORD searchEnd_ = 0;
     DWORD dataSize_ = 0;
-    bool dataTruncated_ = false;
 };

@@ -443,6 +443,35 @@ TEST_F(QuilletWindowTest, SampleRateChoiceRestartsTheDriverAndIsRemembered)
     EXPECT_EQ(fake_.sampleRate, 48000.0);
 }
 
+// A driver's reset request reloads it; what the user had switched on comes back, and the
+// recording, in an unchanged format, goes on into the same file.
+TEST_F(QuilletWindowTest, ResetRequestReloadsTheDriverAndKeepsWhatWasRunning)
+{
+    Open();
+    Click(IDC_PLAY_BUTTON);
+    Click(IDC_MONITOR_BUTTON);
+    Click(IDC_RECORD_BUTTON);
+    ASSERT_TRUE(dialog_->Engine().Recording());
+    const std::vector<std::wstring> files = dialog_->Engine().RecordedFiles();
+
+    long reply = 0;
+    ASSERT_TRUE(fake_.Message(kAsioResetRequest, 0, reply));
+    EXPECT_EQ(reply, 1);
+    ASSERT_TRUE(PumpUntil([this] { return fake_.CountOf("start") == 2; }));
+    PumpMessages();
+    EXPECT_EQ(fake_.CountOf("init"), 2);
+    EXPECT_EQ(fake_.References(), 1);
+    EXPECT_TRUE(dialog_->Engine().Playing());
+    EXPECT_TRUE(dialog_->Engine().Monitoring());
+    EXPECT_TRUE(dialog_->Engine().Recording());
+    EXPECT_EQ(dialog_->Engine().RecordedFiles(), files);
+    EXPECT_TRUE(Checked(IDC_PLAY_BUTTON) && Checked(IDC_MONITOR_BUTTON) && Checked(IDC_RECORD_BUTTON));
+
+    Click(IDC_RECORD_BUTTON);
+    EXPECT_FALSE(dialog_->Engine().Recording());
+    for (const std::wstring& file : files) EXPECT_TRUE(DeleteFileW(file.c_str()));
+}
+
 // The driver reads its preferred size from its per-host key when it is created, as ours does.
 TEST_F(QuilletWindowTest, BufferSizeChoiceIsStoredForTheDriverBeforeItIsCreatedAgain)
 {
