@@ -24,14 +24,6 @@ void PutDword(uint8_t* at, uint32_t value)
     PutWord(at + 2, uint16_t(value >> 16));
 }
 
-bool WriteDwordAt(HMMIO file, LONG position, uint32_t value)
-{
-    uint8_t bytes[4];
-    PutDword(bytes, value);
-    return mmioSeek(file, position, SEEK_SET) == position &&
-           mmioWrite(file, reinterpret_cast<const char*>(bytes), 4) == 4;
-}
-
 }  // namespace
 
 WAVEFORMATEX PcmFormat(WORD channels, DWORD samplesPerSecond, WORD bitsPerSample)
@@ -121,31 +113,3 @@ HRESULT CWaveWriter::Finish()
     return written && closed ? S_OK : E_FAIL;
 }
 
-HRESULT CWaveWriter::RepairHeader(const std::wstring& path)
-{
-    std::wstring name = path;
-    // Unbuffered: the two sizes go straight to their places.
-    UniqueMmio file(mmioOpenW(name.data(), nullptr, MMIO_READWRITE));
-    if (!file) return E_FAIL;
-    const LONG fileSize = MmioFileSize(file.get());
-    MMCKINFO riff{};
-    if (fileSize < 12 || mmioDescend(file.get(), &riff, nullptr, 0) != MMSYSERR_NOERROR ||
-        riff.ckid != FOURCC_RIFF || riff.fccType != kFourccWave)
-        return E_FAIL;
-
-    // The stored RIFF size is what is being repaired: search up to the end of the file.
-    MMCKINFO fmt{};
-    MMCKINFO data{};
-    uint8_t head[16];
-    if (!FindRiffChunk(file.get(), kFourccFmt, 12, DWORD(fileSize), fmt) || fmt.cksize < 16 ||
-        mmioRead(file.get(), reinterpret_cast<HPSTR>(head), 16) != 16 ||
-        !FindRiffChunk(file.get(), kFourccData, 12, DWORD(fileSize), data) || data.dwDataOffset < fmt.dwDataOffset)
-        return E_FAIL;
-    const DWORD blockAlign = std::max<DWORD>(1, DWORD(head[12] | head[13] << 8));
-    DWORD dataSize = DWORD(fileSize) - data.dwDataOffset;
-    dataSize -= dataSize % blockAlign;
-    const DWORD riffSize = data.dwDataOffset + dataSize - 8;
-    if (!WriteDwordAt(file.get(), LONG(data.dwDataOffset - 4), dataSize) || !WriteDwordAt(file.get(), 4, riffSize))
-        return E_FAIL;
-    return file.Reset() == MMSYSERR_NOERROR ? S_OK : E_FAIL;
-}

@@ -29,10 +29,6 @@ public:
     HRESULT Finish();
     bool IsOpen() const { return static_cast<bool>(file_); }
 
-    // Puts right the sizes of a recording whose finish never ran (the program stopped while
-    // recording): the data chunk takes every whole frame up to the end of the file.
-    static HRESULT RepairHeader(const std::wstring& path);
-
 private:
     UniqueMmio file_;
     MMCKINFO riff_{};
