@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class CMordane;
 
@@ -49,6 +50,14 @@ public:
 
     int sourceCount() const;
     int portCount() const;
+
+    // Runs work under the lock the buffer switch holds, so that it cannot overlap a switch.
+    template <class Work>
+    void Exclusive(Work&& work)
+    {
+        std::lock_guard<CCriticalSection> hold(lock_);
+        work();
+    }
 
 private:
     struct SourceRecord {

@@ -503,6 +503,17 @@ ASIOError STDMETHODCALLTYPE CMordane::outputReady()
 {
     if (!outputReadySupported_) return ASE_NotPresent;
     if (!running_) return ASE_OK;
+    // Hosts normally call it inside their buffer switch; a call from another thread waits for
+    // the switch to end rather than share the render blocks with it.
+    if (InBufferSwitch() || !aggregator_)
+        HandOverOutputs();
+    else
+        aggregator_->Exclusive([this] { HandOverOutputs(); });
+    return ASE_OK;
+}
+
+void CMordane::HandOverOutputs()
+{
     const int frames = settings_.captureFrames;
     const int type = settings_.sampleType;
     const size_t half = size_t(bufferIndex_) * frames * HostBytesPerSample(type);
@@ -539,7 +550,6 @@ ASIOError STDMETHODCALLTYPE CMordane::outputReady()
             engineSlots_[i].DeliverRender(block, static_cast<int>(blockBytes), MeterIndex());
         }
     }
-    return ASE_OK;
 }
 
 uint8_t* CMordane::RenderBlock(int port) const { return renderBlocks_.get() + size_t(port) * kBlockBytes; }

@@ -113,6 +113,8 @@ private:
     static LRESULT SendPrivateMessage(HWND window);
     ASIOError StartStreams();
     void RunBufferSwitch();
+    // The host's outputs into the ports' render blocks, with direct monitoring, and on to the streams.
+    void HandOverOutputs();
     // Whether the caller is the host's buffer switch (or a notice sent from it): the streams
     // cannot be torn down under the thread that runs them.
     bool InBufferSwitch() const { return switchThread_.load() == GetCurrentThreadId(); }

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -321,6 +322,39 @@ TEST_P(MonitoringTest, MonitoredInputsGoToTheActiveOutputsInTurn)
 
 INSTANTIATE_TEST_SUITE_P(Routes, MonitoringTest,
                          ::testing::Values(std::vector<int>{1}, std::vector<int>{0, 1}, std::vector<int>{0, 1, 2}));
+
+// outputReady from a thread of the host's own waits for a running switch to end instead of
+// filling the render blocks that the switch is filling.
+TEST_F(EngineTest, OutputReadyFromAnotherThreadWaitsForTheSwitch)
+{
+    AddRamped(kLumoA2);
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    static UniqueHandle inSwitch;
+    static std::atomic<bool> leaving;
+    inSwitch.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    leaving = false;
+    callbacks_.bufferSwitch = [](long index, ASIOBool) {
+        gHost->OnSwitch(index);
+        if (gHost->switches != 3) return;
+        SetEvent(inSwitch.get());
+        Sleep(200);
+        leaving = true;
+    };
+    driver_->disposeBuffers();
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), long(host_.buffers.size()), kFrames, &callbacks_), ASE_OK);
+    bool leftFirst = false;
+    ASIOError answer = ASE_NotPresent;
+    std::thread other([&] {
+        if (WaitForSingleObject(inSwitch.get(), 20000) != WAIT_OBJECT_0) return;
+        answer = driver_->outputReady();
+        leftFirst = leaving;
+    });
+    Run(5);
+    other.join();
+    EXPECT_EQ(answer, ASE_OK);
+    EXPECT_TRUE(leftFirst);
+    EXPECT_EQ(host_.switches.load(), 5);
+}
 
 // Hosts that stop or reconfigure from inside their buffer switch get an error instead of
 // tearing down the streams under the thread that runs them.
