@@ -5,6 +5,7 @@
 #include "TestEngine.h"
 
 #include <controls/GdiObjects.h>
+#include <veloran/FileNames.h>
 
 #include <algorithm>
 
@@ -20,15 +21,6 @@ int TextWidth(HWND combo, const std::wstring& text)
 }
 
 }  // namespace
-
-std::wstring FileTitleOf(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L"\\/");
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos) name.resize(dot);
-    return name;
-}
 
 void FillPlaySources(HWND combo, int language, const std::vector<std::wstring>& recordedFiles,
                      const std::wstring& chosenFile)

@@ -7,9 +7,6 @@
 #include <string>
 #include <vector>
 
-// A file's name without folder and extension.
-std::wstring FileTitleOf(const std::wstring& path);
-
 // Refills the selector and selects the entry at the position selected before (the first entry
 // when there was none, or when the list got shorter), and widens the drop-down list to the
 // widest entry.

@@ -1,24 +1,13 @@
 #include "SettingsKey.h"
 
+#include <veloran/FileNames.h>
+
 #include <objbase.h>
 
 const wchar_t kDriverName[] = L"Asio 2.0 Veloran Driver";
 
-namespace {
-
-std::wstring FileStem(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L"\\/");
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos) name.resize(dot);
-    return name;
-}
-
-}  // namespace
-
 CSettingsKey::CSettingsKey(REFCLSID clsid, const std::wstring& hostPath)
-    : driverName_(kDriverName), hostPath_(hostPath), hostName_(FileStem(hostPath))
+    : driverName_(kDriverName), hostPath_(hostPath), hostName_(FileTitleOf(hostPath))
 {
     LPOLESTR text = nullptr;
     classIdResult_ = StringFromCLSID(clsid, &text);

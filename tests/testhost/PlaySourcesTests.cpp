@@ -1,6 +1,7 @@
 #include <testhost/ComboItems.h>
 #include <testhost/PlaySources.h>
 #include <testhost/TestEngine.h>
+#include <veloran/FileNames.h>
 
 #include <gtest/gtest.h>
 
