@@ -1,4 +1,5 @@
-// The test host's texts in French and English: French under id N, English under N + 1000.
+// The test host's texts in French and English: French under id N, English under N + 1000, in the
+// program's string table (resources/testhost/Strings.rc).
 #pragma once
 
 #include <string>

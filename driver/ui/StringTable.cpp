@@ -1,119 +1,26 @@
 #include "StringTable.h"
 
+#include "../runtime/MordaneApp.h"
+
 #include <veloran/LocalizedStrings.h>
 
 namespace {
 
-// Sorted by id: French texts under N, English under N + 1000.
-constexpr LocalizedString kStrings[] = {
-    {101, L"Configuration du pilote ASIO Veloran"},
-    {103, L"Format"},
-    {105, L"Annuler"},
-    {112, L"Problème pendant l'accès aux ports audio!"},
-    {114, L"Configuration ASIO"},
-    {117, L"Canaux liés"},
-    {118, L"Nouvelle version %s disponible!"},
-    {119, L"Clic droit pour plus d'options..."},
-    {120, L"Activer"},
-    {121, L"Activer l'entrée seulement"},
-    {122, L"Activer les entrées seulement"},
-    {123, L"Activer les sorties seulement"},
-    {130, L"Conversion de l'entrée mono en stéréo"},
-    {200, L"Entrée"},
-    {201, L"Entrée G"},
-    {202, L"Entrée D"},
-    {203, L"Sortie G"},
-    {204, L"Sortie D"},
-    {205, L"Entrée"},
-    {206, L"Sortie"},
-    {207, L"Déplacer vers le haut"},
-    {208, L"Déplacer vers le bas"},
-    {209, L"Actualiser la liste des interfaces audio Veloran disponibles"},
-    {210, L"Entrées \"physiques\""},
-    {211, L"Sorties \"physiques\""},
-    {212, L"Interfaces audio"},
-    {213, L"Entrées ASIO"},
-    {214, L"Sorties ASIO"},
-    {215, L"Il est impossible d'ajouter des entrées/sorties ASIO à la configuration actuelle!"},
-    {216, L"Il est impossible d'ajouter des sorties ASIO à la configuration actuelle!"},
-    {217, L"Il est impossible d'ajouter des entrées ASIO à la configuration actuelle!"},
-    {218, L"Activer ces sorties"},
-    {219, L"Activer ces entrées"},
-    {220, L"Activer cette entrée"},
-    {221, L"Désactiver ces sorties"},
-    {222, L"Désactiver ces entrées"},
-    {223, L"Désactiver cette entrée"},
-    {224, L"Veloran ASIO 2.0 Multiports  : version %s"},
-    {225, L"Suppression du DC Offset\n(amélioration du rapport Signal/Bruit)"},
-    {251, L"Langue"},
-    {255, L"Manuel utilisateur en ligne"},
-    {258, L"Montrer les réglages de volumes uniquement"},
-    {259, L"Montrer tous les réglages"},
-    {260, L"Ce matériel est connecté à port USB non optimal!\n(via un Hub USB interne ou externe par exemple)\nPour un meilleur fonctionnement, connectez-le sur un autre port USB de votre ordinateur."},
-    {261, L"Taille des tampons"},
-    {262, L"échantillons"},
-    {264, L"Panneau de contrôle"},
-    {265, L"Mixage mono des entrées"},
-    {266, L"Monitoring (écoute directe)"},
-    {267, L"Entrée ASIO"},
-    {268, L"Sortie ASIO"},
-    {269, L"Voir les réglages des autres entrées/sorties"},
-    {1101, L"Veloran ASIO Driver setup"},
-    {1103, L"Format"},
-    {1105, L"Cancel"},
-    {1112, L"Problem opening audio ports interface!"},
-    {1114, L"ASIO settings"},
-    {1117, L"Channels linked"},
-    {1118, L"New version %s available!"},
-    {1119, L"Right click for more options..."},
-    {1120, L"Activate"},
-    {1121, L"Activate input only"},
-    {1122, L"Activate inputs only"},
-    {1123, L"Activate outputs only"},
-    {1130, L"Mono input into \"stereo input\" conversion"},
-    {1200, L"In"},
-    {1201, L"In L"},
-    {1202, L"In R"},
-    {1203, L"Out L"},
-    {1204, L"Out R"},
-    {1205, L"In"},
-    {1206, L"Out"},
-    {1207, L"Move up"},
-    {1208, L"Move down"},
-    {1209, L"Refresh the list for all Veloran audio interfaces currently available"},
-    {1210, L"\"Physical\" inputs"},
-    {1211, L"\"Physical\" outputs"},
-    {1212, L"Audio interfaces"},
-    {1213, L"Inputs to ASIO Host"},
-    {1214, L"Outputs from ASIO host"},
-    {1215, L"There is no more ASIO inputs/outputs available!"},
-    {1216, L"There is no more ASIO /outputs available!"},
-    {1217, L"There is no more ASIO inputs available!"},
-    {1218, L"Enable these outputs"},
-    {1219, L"Enable these inputs"},
-    {1220, L"Enable this input"},
-    {1221, L"Disable these outputs"},
-    {1222, L"Disable these inputs"},
-    {1223, L"Disable this input"},
-    {1224, L"ASIO 2.0 Multiports driver : version %s"},
-    {1225, L"DC Offset correction\n(improvement of the Signal/Noise ratio)"},
-    {1251, L"Language"},
-    {1255, L"Online user's manual"},
-    {1258, L"Show level controls only"},
-    {1259, L"Show all controls"},
-    {1260, L"This hardware is connected to a non optimized USB port!\n(thru an internal or external USB Hub for example)\nFor optimal performance, try to connect it to another USB port of your computer."},
-    {1261, L"Buffer size"},
-    {1262, L"samples"},
-    {1264, L"Control panel"},
-    {1265, L"Mono mix of inputs"},
-    {1266, L"Monitoring (direct listening)"},
-    {1267, L"Input to ASIO Host"},
-    {1268, L"Output from ASIO host"},
-    {1269, L"Show settings for other inputs/outputs"},
-};
+// The DLL once DllMain has run; otherwise the module this code is linked into (a test program).
+HMODULE StringModule()
+{
+    if (HMODULE module = TheApp().module()) return module;
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&StringModule), &module);
+    return module;
+}
 
 }  // namespace
 
-const wchar_t* FindString(int id) { return FindLocalized(kStrings, id); }
+const wchar_t* FindString(int id) { return FindStoredString(StringModule(), id); }
 
-bool LoadDriverString(int id, int language, std::wstring& text) { return LoadLocalized(kStrings, id, language, text); }
+bool LoadDriverString(int id, int language, std::wstring& text)
+{
+    return LoadLocalized(StringModule(), id, language, text);
+}

@@ -1,4 +1,5 @@
-// The driver's string table, compiled in so that it serves the DLL and in-process tests alike.
+// The driver's texts, in the string table of the DLL (resources/driver/Strings.rc); a test program
+// that links the driver's code links that table too.
 #pragma once
 
 #include <string>

@@ -1,36 +1,49 @@
-// Compiled-in string tables of both programs: the French text of a message under id N, its
-// English text under N + 1000.
+// Texts of both programs, read from a module's string table: the French text of a message under
+// id N, its English text under N + 1000.
 #pragma once
 
-#include <algorithm>
-#include <cstddef>
-#include <iterator>
-#include <string>
+#include <windows.h>
 
-struct LocalizedString {
-    int id;
-    const wchar_t* text;
-};
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
 
 constexpr int kFrenchLanguage = 12;
+constexpr int kEnglishIdOffset = 1000;
 
-// The entry stored under id in a table sorted by id, or null.
-template <size_t N>
-const wchar_t* FindLocalized(const LocalizedString (&table)[N], int id)
+// The text stored under exactly this id, or empty. It points into the module's resources and is
+// not terminated.
+inline std::wstring_view StoredString(HMODULE module, int id)
 {
-    const auto it = std::lower_bound(std::begin(table), std::end(table), id,
-                                     [](const LocalizedString& e, int key) { return e.id < key; });
-    return it != std::end(table) && it->id == id ? it->text : nullptr;
+    // String ids are 16 bits; LoadStringW would take a larger one for its low word.
+    if (id < 0 || id > 0xFFFF) return {};
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(module, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 && text ? std::wstring_view(text, static_cast<size_t>(length)) : std::wstring_view();
+}
+
+// A terminated copy of the text stored under exactly this id, kept while the process runs, or null.
+inline const wchar_t* FindStoredString(HMODULE module, int id)
+{
+    const std::wstring_view stored = StoredString(module, id);
+    if (stored.empty()) return nullptr;
+    static std::mutex lock;
+    static std::map<std::pair<HMODULE, int>, std::wstring> copies;
+    const std::lock_guard<std::mutex> guard(lock);
+    return copies.try_emplace({module, id}, stored).first->second.c_str();
 }
 
 // French tries N then the English text; any other language the English text then N. False,
 // with an empty text, when neither exists.
-template <size_t N>
-bool LoadLocalized(const LocalizedString (&table)[N], int id, int language, std::wstring& text)
+inline bool LoadLocalized(HMODULE module, int id, int language, std::wstring& text)
 {
+    text.clear();
+    if (id < 0 || id > 0xFFFF - kEnglishIdOffset) return false;
     const bool french = language == kFrenchLanguage;
-    const wchar_t* found = FindLocalized(table, french ? id : id + 1000);
-    if (!found || !*found) found = FindLocalized(table, french ? id + 1000 : id);
-    text = found && *found ? found : L"";
+    std::wstring_view found = StoredString(module, french ? id : id + kEnglishIdOffset);
+    if (found.empty()) found = StoredString(module, french ? id + kEnglishIdOffset : id);
+    text.assign(found);
     return !text.empty();
 }

@@ -67,4 +67,21 @@ TEST(StringLookup, FallsBackToTheOtherLanguage)
         EXPECT_EQ(FindString(id) != nullptr, FindString(id + 1000) != nullptr) << id;
 }
 
+TEST(StringLookup, ReadsTheStringTableOfThisModule)
+{
+    // Terminated, and lasting from one call to the next.
+    const wchar_t* physical = FindString(1210);
+    EXPECT_STREQ(physical, L"\"Physical\" inputs");
+    EXPECT_EQ(FindString(1210), physical);
+    EXPECT_EQ(FindString(99), nullptr);
+    EXPECT_EQ(FindString(-1), nullptr);
+    std::wstring text = L"stale";
+    EXPECT_FALSE(LoadStringForLanguage(65535, text, 12));
+    EXPECT_TRUE(text.empty());
+    // A string id is 16 bits: a larger one must not find the text of its low word.
+    EXPECT_FALSE(LoadStringForLanguage(0x10000 + kStrInLeft, text, 9));
+    EXPECT_TRUE(LoadStringForLanguage(225, text, 12));
+    EXPECT_EQ(text, L"Suppression du DC Offset\n(amélioration du rapport Signal/Bruit)");
+}
+
 }  // namespace
