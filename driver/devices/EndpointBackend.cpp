@@ -403,6 +403,8 @@ bool CEndpointBackend::OpenAndStart(const std::wstring& capturePath, const _sStr
         stream.streamLatencyFrames = 0;
         stream.adapted = false;
         stream.frames = 0;
+        stream.held.Reset();
+        stream.queued.Reset();
         stream.heldFrames = 0;
         stream.queuedInDevice = 0;
     };
@@ -751,7 +753,8 @@ void CEndpointBackend::DeliverCapture(Stream& stream, const uint8_t* data, int b
     if (!stream.adapter->Push(data, bytes)) return;
     while (stream.adapter->Pop(stream.block.get()))
         if (sink) sink->DeliverSource(&stream, stream.block.get(), stream.nominalBytes);
-    stream.heldFrames.store(stream.adapter->Fill() / stream.blockAlign, std::memory_order_relaxed);
+    stream.held.Add(stream.adapter->Fill() / stream.blockAlign);
+    stream.heldFrames.store(stream.held.Value(), std::memory_order_relaxed);
 }
 
 void CEndpointBackend::RenderLoopExclusive(Stream& stream)
@@ -802,7 +805,8 @@ void CEndpointBackend::RenderLoopShared(Stream& stream)
                 if (!adapter.Pop(stream.block.get())) break;
                 staged = chunkFrames;
                 offset = 0;
-                stream.queuedInDevice.store(int(stream.bufferFrames - space), std::memory_order_relaxed);
+                stream.queued.Add(int(stream.bufferFrames - space));
+                stream.queuedInDevice.store(stream.queued.Value(), std::memory_order_relaxed);
             }
             const UINT32 frames = std::min(space, staged);
             BYTE* data = nullptr;
@@ -822,7 +826,8 @@ int CEndpointBackend::DeliverRender(const void* block, int bytes)
     std::lock_guard<CCriticalSection> hold(handOverLock_);
     if (!renderHandOver_ || !render_.adapter) return 0;
     int overflow = 0;
-    render_.heldFrames.store(render_.adapter->Fill() / render_.blockAlign, std::memory_order_relaxed);
+    render_.held.Add(render_.adapter->Fill() / render_.blockAlign);
+    render_.heldFrames.store(render_.held.Value(), std::memory_order_relaxed);
     render_.adapter->Push(block, bytes, &overflow);
     // The render thread takes an extra chunk on this wake-up and so works the backlog off.
     if (overflow && render_.audioEvent.valid()) SetEvent(render_.audioEvent.get());

@@ -11,6 +11,7 @@
 #include "EndpointFormat.h"
 
 #include <core/CriticalSection.h>
+#include <core/RunningMean.h>
 #include <core/StreamParams.h>
 #include <veloran/ComPtr.h>
 #include <veloran/UniqueHandle.h>
@@ -38,9 +39,10 @@ struct EndpointStreamInfo {
     int periodFrames = 0;         // between two audio events
     int streamLatencyFrames = 0;  // IAudioClient::GetStreamLatency
     int adapterFrames = 0;        // how long a sample can wait in the adapter: 0 or one device period
-    // Measured at the last hand-over: capture, the frames the adapter kept back after the last
-    // packet delivered; render, the frames queued ahead of the last packet (adapter and, when
-    // shared, the device buffer).
+    // Measured at each hand-over and averaged over the last kHeldWindow: capture, the frames the
+    // adapter kept back after the packet delivered; render, the frames queued ahead of the packet
+    // (adapter and, when shared, the device buffer). Single readings jump by a packet with the
+    // order in which the device and the engine happened to run.
     int heldFrames = 0;
     // What a sample spends in the stream beyond the host buffer (capture) or after the host's
     // outputReady (render).
@@ -58,6 +60,7 @@ public:
     static constexpr DWORD kStartWaitMs = 5000;
     static constexpr DWORD kStopWaitMs = 10000;
     static constexpr int kCaptureBlockBytes = 16384;  // largest nominal capture packet
+    static constexpr int kHeldWindow = 32;             // hand-overs the held frames are averaged over
 
     // Null when the endpoint enumerator cannot be created. ntSixMode is set on Windows NT 6.0;
     // tenOrLater when the system reports version 10 or later. A share mode other than 0 or 2
@@ -145,8 +148,10 @@ private:
         std::unique_ptr<uint8_t[]> block;  // capture: popped packets; shared render: the chunk being written
         std::unique_ptr<uint8_t[]> zeros;  // capture: stands in for a packet flagged silent
         std::atomic<int64_t> frames{0};
-        std::atomic<int> heldFrames{0};     // see EndpointStreamInfo
-        std::atomic<int> queuedInDevice{0}; // shared render: buffer frames ahead of the last chunk begun
+        CRunningMean<kHeldWindow> held;     // written by the thread that hands over
+        std::atomic<int> heldFrames{0};     // its mean; see EndpointStreamInfo
+        CRunningMean<kHeldWindow> queued;   // written by the render thread
+        std::atomic<int> queuedInDevice{0}; // shared render: buffer frames ahead of a chunk begun, averaged
     };
 
     CEndpointBackend(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater, int endpointShareMode);

@@ -28,6 +28,7 @@ constexpr int kFrames = 512;
 // A host as ASIO hosts are written: free callbacks reaching the test through one pointer.
 struct Host {
     std::atomic<int> switches{0};
+    std::atomic<int> handOvers{0};  // switches whose outputReady has returned
     bool callOutputReady = true;
     int sampleType = ASIOSTInt16LSB;
     std::vector<ASIOBufferInfo> buffers;
@@ -69,6 +70,7 @@ struct Host {
         outputCounter += kFrames;
         ++switches;
         if (callOutputReady) driver->outputReady();
+        ++handOvers;
     }
 };
 Host* gHost = nullptr;
@@ -488,7 +490,9 @@ long MeasuredRoundTrip(const Host& host)
 }
 
 // Device periods of 480 frames regrouped into host buffers of 512: how long a sample waits
-// depends on where the two grids meet, so each reading may be off, but by less than a period.
+// depends on where the two grids meet, and a queue's fill read at one hand-over depends on
+// whether the device took its period just before or just after. Averaged over the last
+// hand-overs, every reading once streaming has settled stays close to the round trip.
 TEST_F(EngineTest, RegroupedLatenciesStayWithinADevicePeriodOfTheRoundTrip)
 {
     constexpr int kPeriod = 480;
@@ -505,13 +509,19 @@ TEST_F(EngineTest, RegroupedLatenciesStayWithinADevicePeriodOfTheRoundTrip)
     for (int step = 0; step < 30; ++step) {
         hardware_.audio.Advance(kPeriod);
         ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+        // The devices are served once their buffers are taken; the switch those frames complete
+        // and its hand-over run after that, on the capture thread.
+        const int due = int(hardware_.audio.Stats(lumo.capture).frames / kFrames);
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        while (host_.handOvers.load() < due && GetTickCount64() < deadline) SwitchToThread();
+        ASSERT_EQ(host_.handOvers.load(), due) << "step " << step;
         long input = 0, output = 0;
         ASSERT_EQ(driver_->getLatencies(&input, &output), ASE_OK);
         if (step >= 4) sums.push_back(input + output);
     }
     const long roundTrip = MeasuredRoundTrip(host_);
     ASSERT_GT(roundTrip, 0) << "the impulse never came back";
-    for (const long sum : sums) EXPECT_LT(std::abs(sum - roundTrip), kPeriod) << "reported " << sum;
+    for (const long sum : sums) EXPECT_LE(std::abs(sum - roundTrip), kPeriod / 8) << "reported " << sum;
 }
 
 TEST_P(EngineRoundTripTest, ReportedLatenciesAddUpToTheMeasuredRoundTrip)
