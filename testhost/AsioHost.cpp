@@ -157,7 +157,12 @@ void CAsioHost::StartAsio(int sampleRate, long bufferSize)
     }
     StopAsio();
 
-    lastResult_ = driver_->setSampleRate(sampleRate == 48000 ? 48000.0 : 44100.0);
+    sampleRate_ = sampleRate == 48000 ? 48000.0 : 44100.0;
+    lastResult_ = driver_->setSampleRate(sampleRate_);
+    if (lastResult_ != ASE_OK) {
+        ASIOSampleRate running = 0;
+        if (driver_->getSampleRate(&running) == ASE_OK && running > 0) sampleRate_ = running;
+    }
     buffers_.outputReadySupported = driver_->outputReady() == ASE_OK;
     CreateBuffers(bufferSize);
     // The stream is started whatever the buffers gave, as the driver decides what it can run.

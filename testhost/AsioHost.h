@@ -59,6 +59,8 @@ public:
 
     // Nothing without a driver.
     void StartAsio(int sampleRate, long bufferSize);
+    // The rate the stream runs at: the one asked for, or the driver's own when it refused it.
+    ASIOSampleRate SampleRate() const { return sampleRate_; }
     void StopAsio();
     bool Running() const;
     // Stops and releases the driver.
@@ -100,6 +102,7 @@ private:
     int outputCount_ = 0;
     HostBufferBlock buffers_;
     ASIOError lastResult_ = ASE_OK;
+    ASIOSampleRate sampleRate_ = 0;
     ASIOCallbacks callbacks_{};
     // Auto-reset handshake with the run thread, whose handle marks a running stream.
     UniqueHandle stopRequest_;

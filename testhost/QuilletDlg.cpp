@@ -395,10 +395,9 @@ bool CQuilletDlg::LoadDriver(long preferred)
     EnableDriverControls(load == DriverLoad::Hardware);
 
     SelectComboValue(bufferSize_.hwnd(), kDefaultBufferSize);
-    if (host_->Loaded()) {
-        const long preferredSize = host_->DriverPreferredBufferSize();
-        if (SelectComboValue(bufferSize_.hwnd(), static_cast<int>(preferredSize))) currentBufferSize_ = preferredSize;
-    }
+    if (host_->Loaded()) SelectComboValue(bufferSize_.hwnd(), static_cast<int>(host_->DriverPreferredBufferSize()));
+    // The size the stream will run with, also when the driver's is not one of the entries.
+    currentBufferSize_ = SelectedComboValue(bufferSize_.hwnd());
     return load != DriverLoad::Failed;
 }
 
@@ -430,6 +429,14 @@ void CQuilletDlg::BuildChannelRows()
 void CQuilletDlg::StartAsio()
 {
     host_->StartAsio(ChosenRate(), SelectedComboValue(bufferSize_.hwnd()));
+    // A driver held at another rate runs at its own: the selector, and with it the clip and the
+    // recording format, follow what it runs at.
+    const int running = static_cast<int>(host_->SampleRate());
+    for (int k = 0; k < static_cast<int>(std::size(kRateEntries)); ++k) {
+        if (kRateEntries[k] != running || k == SendMessageW(rate_.hwnd(), CB_GETCURSEL, 0, 0)) continue;
+        SendMessageW(rate_.hwnd(), CB_SETCURSEL, k, 0);
+        currentRate_ = running;
+    }
 }
 
 void CQuilletDlg::RestartAsio(long preferred)

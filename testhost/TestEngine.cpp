@@ -181,8 +181,15 @@ bool CTestEngine::StartRecord(RecordMode mode, const std::wstring& folder, int s
     if (mode == RecordMode::StereoMix) {
         paths.push_back(RecordingFilePath(folder, mode, rate, bits));
     } else {
+        // Display names are cut short, so two inputs can share one: the later one gets a number
+        // rather than a second writer on the same file.
         const size_t inputs = std::min(inputNames.size(), size_t(kHostMaxChannels));
-        for (size_t i = 0; i < inputs; ++i) paths.push_back(RecordingFilePath(folder, mode, rate, bits, inputNames[i]));
+        for (size_t i = 0; i < inputs; ++i) {
+            std::wstring path = RecordingFilePath(folder, mode, rate, bits, inputNames[i]);
+            for (int n = 2; std::find(paths.begin(), paths.end(), path) != paths.end(); ++n)
+                path = RecordingFilePath(folder, mode, rate, bits, inputNames[i] + L" (" + std::to_wstring(n) + L")");
+            paths.push_back(std::move(path));
+        }
     }
     for (size_t i = 0; i < paths.size(); ++i) {
         if (FAILED(writers_[i].Create(paths[i], format))) {

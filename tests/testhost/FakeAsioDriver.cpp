@@ -155,6 +155,7 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getSampleRate(ASIOSampleRate* rate)
 ASIOError STDMETHODCALLTYPE CFakeAsioDriver::setSampleRate(ASIOSampleRate rate)
 {
     Log("setSampleRate");
+    if (setSampleRateResult != ASE_OK) return setSampleRateResult;
     sampleRate = rate;
     return ASE_OK;
 }

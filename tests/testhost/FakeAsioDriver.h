@@ -22,6 +22,7 @@ public:
     bool unterminatedHardwareText = false;   // fills the whole 4096-byte buffer, no terminator
     long preferredSize = 512;
     ASIOError bufferSizeResult = ASE_OK;
+    ASIOError setSampleRateResult = ASE_OK;  // an error keeps the rate it has
     std::vector<std::string> inputNames;
     std::vector<std::string> outputNames;
     ASIOError channelsResult = ASE_OK;

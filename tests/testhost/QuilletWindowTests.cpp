@@ -443,6 +443,20 @@ TEST_F(QuilletWindowTest, SampleRateChoiceRestartsTheDriverAndIsRemembered)
     EXPECT_EQ(fake_.sampleRate, 48000.0);
 }
 
+// A driver held at another rate refuses the one asked for: the selector shows what runs, and
+// choosing the refused rate again changes nothing.
+TEST_F(QuilletWindowTest, RateTheDriverRefusesGivesWayToTheRateItRuns)
+{
+    fake_.sampleRate = 48000.0;
+    fake_.setSampleRateResult = ASE_NoClock;
+    Open();
+    EXPECT_EQ(Selected(IDC_RATE), 1);
+    Choose(IDC_RATE, 0);
+    EXPECT_EQ(Selected(IDC_RATE), 1);
+    EXPECT_EQ(fake_.sampleRate, 48000.0);
+    EXPECT_EQ(dialog_->Host().SampleRate(), 48000.0);
+}
+
 // A driver's reset request reloads it; what the user had switched on comes back, and the
 // recording, in an unchanged format, goes on into the same file.
 TEST_F(QuilletWindowTest, ResetRequestReloadsTheDriverAndKeepsWhatWasRunning)

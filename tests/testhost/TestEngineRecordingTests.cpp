@@ -22,9 +22,10 @@ TEST_P(RecordingTypes, PerInputFilesHoldTheDriversSamplesByteForByte)
     const auto [type, bits] = GetParam();
     const long n = 64;
     ScratchFolder folder;
-    const std::vector<std::wstring> names{L"In 1", L"In/2", L"In 3"};
+    // Display names are cut short: two inputs may share one, yet each needs its own file.
+    const std::vector<std::wstring> names{L"In 1", L"In/2", L"In 1"};
     std::vector<std::wstring> expectedPaths;
-    for (const std::wstring& name : names)
+    for (const std::wstring& name : {L"In 1", L"In/2", L"In 1 (2)"})
         expectedPaths.push_back(folder.File(RecordingFileName(RecordMode::PerInput, 48000, bits, name)));
 
     CTestEngine engine;
