@@ -3,6 +3,7 @@
 #include "EmbeddedAudio.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -11,11 +12,30 @@ namespace {
 constexpr size_t kBlockBytes = size_t(kHostMaxBufferFrames) * 4;
 constexpr size_t kReadBlockBytes = 2 * kBlockBytes;
 
-// The file formats the staging conversions handle.
-bool Playable(const WAVEFORMATEX& format)
+// The file formats the staging conversions handle: integers, and 32-bit floats.
+bool Playable(const CWaveReader& reader)
 {
-    const int bits = format.wBitsPerSample;
-    return (format.nChannels == 1 || format.nChannels == 2) && (bits == 16 || bits == 24 || bits == 32);
+    const int bits = reader.Format().wBitsPerSample;
+    const int channels = reader.Format().nChannels;
+    if (channels != 1 && channels != 2) return false;
+    return reader.IsFloat() ? bits == 32 : bits == 16 || bits == 24 || bits == 32;
+}
+
+// In place: floats of full scale ±1.0 to 32-bit integers, clamped and truncated; NaN is silence.
+void FloatsToIntegers(uint8_t* samples, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        float value;
+        std::memcpy(&value, samples + 4 * i, 4);
+        int32_t integer = 0;
+        if (value >= 1.0f)
+            integer = INT32_MAX;
+        else if (value <= -1.0f)
+            integer = INT32_MIN;
+        else if (value == value)
+            integer = int32_t(double(value) * 2147483648.0);
+        std::memcpy(samples + 4 * i, &integer, 4);
+    }
 }
 
 int BitsOf(ASIOSampleType type)
@@ -136,6 +156,7 @@ bool CTestEngine::UsePair(int rate)
     }
     playChannels_ = 2;
     playBits_ = 16;
+    playFloat_ = false;
     source_ = pairLength_ > 0 ? PlaySource::Embedded : PlaySource::None;
     return source_ == PlaySource::Embedded;
 }
@@ -143,7 +164,7 @@ bool CTestEngine::UsePair(int rate)
 bool CTestEngine::UseFile(const std::wstring& path)
 {
     auto reader = std::make_unique<CWaveReader>();
-    const bool opened = SUCCEEDED(reader->Open(path)) && Playable(reader->Format());
+    const bool opened = SUCCEEDED(reader->Open(path)) && Playable(*reader);
     // What is replaced is freed after the lock is left.
     std::unique_ptr<CWaveReader> closing;
     std::vector<int16_t> left;
@@ -157,6 +178,7 @@ bool CTestEngine::UseFile(const std::wstring& path)
     if (opened) {
         playChannels_ = reader->Format().nChannels;
         playBits_ = reader->Format().wBitsPerSample;
+        playFloat_ = reader->IsFloat();
         reader_ = std::move(reader);
     }
     source_ = opened ? PlaySource::File : PlaySource::None;
@@ -316,6 +338,7 @@ void CTestEngine::StageFile(long frames, ASIOSampleType type)
     // The reader leaves what the data no longer holds silent; the next block starts again.
     if (reader_->ReadFrames(DWORD(frames), readBlock_.data()) < DWORD(frames) * reader_->FrameBytes())
         reader_->Rewind();
+    if (playFloat_) FloatsToIntegers(readBlock_.data(), size_t(frames) * size_t(playChannels_));
     const int sampleBytes = playBits_ / 8;
     ConvertToHost(frames, readBlock_.data(), playBits_, playChannels_, stagingLeft_.data(), type);
     if (playChannels_ == 2)

@@ -105,6 +105,7 @@ private:
     PlaySource source_ = PlaySource::None;
     int playChannels_ = 0;
     int playBits_ = 0;
+    bool playFloat_ = false;  // the file's 32-bit samples are floats
     std::vector<int16_t> pairLeft_;
     std::vector<int16_t> pairRight_;
     int pairRate_ = 0;

@@ -129,3 +129,14 @@ DWORD CWaveReader::ReadFrames(DWORD frames, void* destination)
     if (destination) std::memset(static_cast<uint8_t*>(destination) + got, 0, wanted - got);
     return got;
 }
+
+bool CWaveReader::IsFloat() const
+{
+    if (format_.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) return true;
+    // The extensible extra bytes: valid bits (2), channel mask (4), then the subformat GUID,
+    // {00000003-0000-0010-8000-00AA00389B71} for floats.
+    static constexpr uint8_t kFloatSubformat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                    0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    return format_.wFormatTag == WAVE_FORMAT_EXTENSIBLE && extra_.size() >= 22 &&
+           std::memcmp(extra_.data() + 6, kFloatSubformat, sizeof(kFloatSubformat)) == 0;
+}

@@ -34,6 +34,8 @@ public:
     DWORD FrameBytes() const { return DWORD(format_.nChannels) * (format_.wBitsPerSample / 8); }
     // Bytes of samples the file really holds.
     DWORD DataSize() const { return dataSize_; }
+    // Samples are IEEE floats: the float tag, or the extensible tag with the float subformat.
+    bool IsFloat() const;
 
 private:
     UniqueMmio file_;

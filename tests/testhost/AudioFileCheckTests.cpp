@@ -43,7 +43,7 @@ TEST(ChosenFileCheck, RejectsWhatTheEngineCannotPlayWithTheMatchingWarning)
     } cases[] = {
         {"16-bit stereo", PcmWave(2, 44100, 16, data), L""},
         {"32-bit mono", PcmWave(1, 44100, 32, data), L""},
-        {"32-bit float, taken as integers", RiffFile({{"fmt ", FmtBody(3, 2, 44100, 32)}, {"data", data}}), L""},
+        {"32-bit float", RiffFile({{"fmt ", FmtBody(3, 2, 44100, 32)}, {"data", data}}), L""},
         {"24-bit", PcmWave(2, 44100, 24, data), kBits},
         {"8-bit", PcmWave(1, 44100, 8, data), kBits},
         {"96 kHz", PcmWave(2, 96000, 16, data), kRates},

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
+
 namespace {
 
 std::vector<int32_t> Repeated(long frames, int32_t value) { return std::vector<int32_t>(size_t(frames), value); }
@@ -231,6 +234,37 @@ TEST(TestEnginePlay, FilesPlayOnEveryEnabledOutputAndLoop)
     EXPECT_EQ(buffers.Output(0, 0), (std::vector<int32_t>{1, 32765, 0, 0}));
     EXPECT_EQ(buffers.Output(1, 0), (std::vector<int32_t>{-2, -32765, 0, 0}));
     EXPECT_TRUE(buffers.GuardsIntact());
+}
+
+// Floats play at their level, whether tagged as floats or as an extensible float format:
+// full scale is ±1.0, beyond it clamps, NaN is silence.
+TEST(TestEnginePlay, FloatFilesPlayAtTheirLevel)
+{
+    Bytes floats;
+    for (float f : {0.5f, -0.5f, 1.5f, -2.0f, 0.25f, std::numeric_limits<float>::quiet_NaN()}) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        PutLe(floats, bits, 4);
+    }
+    Bytes extensible = FmtBody(0xFFFE, 1, 44100, 32);
+    PutLe(extensible, 22, 2);
+    PutLe(extensible, 32, 2);
+    PutLe(extensible, 4, 4);  // front centre
+    for (uint8_t b : {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
+        extensible.push_back(b);
+    ScratchFolder folder;
+    const std::vector<std::wstring> files = {
+        folder.Write(L"float.wav", RiffFile({{"fmt ", FmtBody(3, 1, 44100, 32)}, {"data", floats}})),
+        folder.Write(L"extensible.wav", RiffFile({{"fmt ", extensible}, {"data", floats}})),
+    };
+    for (const std::wstring& file : files) {
+        CTestEngine engine;
+        TestHostBuffers buffers(0, 1, ASIOSTInt16LSB, 6);
+        engine.FillRouting(0, 1);
+        ASSERT_TRUE(engine.StartPlay(kPlaySourceChosenFile, 44100, file));
+        engine.ProcessBlock(buffers.block, 0);
+        EXPECT_EQ(buffers.Output(0, 0), (std::vector<int32_t>{16384, -16384, 32765, -32765, 8192, 0}));
+    }
 }
 
 TEST(TestEnginePlay, SourcesThatCannotPlayAreRefused)
