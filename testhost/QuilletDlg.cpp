@@ -452,6 +452,8 @@ void CQuilletDlg::RestartAsio(long preferred)
         EnableWindow(playSource_.hwnd(), TRUE);
     }
 
+    // The new stream's first blocks wait until its format is known to suit the open files.
+    engine_.HoldRecording(true);
     host_->StopAsio();
     const bool loaded = LoadDriver(preferred);
     BuildChannelRows();
@@ -472,6 +474,7 @@ void CQuilletDlg::RestartAsio(long preferred)
         recordButton_.SetCheck(false);
         OnRecordButton();
     }
+    engine_.HoldRecording(false);
     RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 

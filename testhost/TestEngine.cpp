@@ -282,7 +282,7 @@ void CTestEngine::ProcessBlock(const HostBufferBlock& block, long index)
         std::lock_guard<CCriticalSection> hold(playLock_);
         if (playing_) Play(block, index, frames);
     }
-    if (recording_) {
+    if (recording_ && !recordingHeld_) {
         std::lock_guard<CCriticalSection> hold(recordLock_);
         if (recording_) Record(block, index, frames);
     }

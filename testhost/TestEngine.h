@@ -62,6 +62,9 @@ public:
     // Whether the open files take blocks of this rate and buffer type; a restarted driver may
     // have changed either, and its blocks must not go into files whose header says otherwise.
     bool RecordingTakes(int sampleRate, ASIOSampleType sampleType) const;
+    // While held, blocks are not recorded: across a driver restart, until the new stream's
+    // format is known to suit the open files.
+    void HoldRecording(bool held) { recordingHeld_ = held; }
     // The files of the last recording, kept after it stops; play sources 1002 + k.
     const std::vector<std::wstring>& RecordedFiles() const { return recordedFiles_; }
 
@@ -98,6 +101,7 @@ private:
     std::atomic<bool> monitoring_{false};
     std::atomic<bool> playing_{false};
     std::atomic<bool> recording_{false};
+    std::atomic<bool> recordingHeld_{false};
 
     // The play source is replaced only while playing is off; the lock covers a block that was
     // already under way when playing stopped.

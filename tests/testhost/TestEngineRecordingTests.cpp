@@ -151,6 +151,10 @@ TEST(TestEngineRecording, InputCountsThatChangeOrVanishAreHandled)
     EXPECT_EQ(engine.RecordedFiles(), (std::vector<std::wstring>{a, b}));
     TestHostBuffers three(3, 0, ASIOSTInt16LSB, 16);
     for (int i = 0; i < 3; ++i) three.SetInput(i, 1, 10 + i);
+    // Held across a restart: the block is not written.
+    engine.HoldRecording(true);
+    engine.ProcessBlock(three.block, 0);
+    engine.HoldRecording(false);
     engine.ProcessBlock(three.block, 1);
     engine.StopRecord();
     EXPECT_EQ(ReadFileBytes(a), PcmWave(1, 44100, 16, three.InputBlock(0, 1)));
