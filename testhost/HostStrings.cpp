@@ -2,8 +2,6 @@
 
 #include <veloran/LocalizedStrings.h>
 
-const wchar_t* FindHostString(int id) { return FindStoredString(GetModuleHandleW(nullptr), id); }
-
 bool LoadHostString(int id, int language, std::wstring& text)
 {
     return LoadLocalized(GetModuleHandleW(nullptr), id, language, text);

@@ -58,9 +58,6 @@ enum HostStringId : int {
     kHostStrFileChoiceFilter = 156,
 };
 
-// The text stored under this id, or null.
-const wchar_t* FindHostString(int id);
-
 // French tries the id then id + 1000; any other language id + 1000 then the id.
 // False (and an empty text) when neither exists.
 bool LoadHostString(int id, int language, std::wstring& text);

@@ -18,8 +18,6 @@ HMODULE StringModule()
 
 }  // namespace
 
-const wchar_t* FindString(int id) { return FindStoredString(StringModule(), id); }
-
 bool LoadDriverString(int id, int language, std::wstring& text)
 {
     return LoadLocalized(StringModule(), id, language, text);

@@ -4,11 +4,8 @@
 
 #include <windows.h>
 
-#include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <utility>
 
 constexpr int kFrenchLanguage = 12;
 constexpr int kEnglishIdOffset = 1000;
@@ -22,17 +19,6 @@ inline std::wstring_view StoredString(HMODULE module, int id)
     const wchar_t* text = nullptr;
     const int length = LoadStringW(module, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
     return length > 0 && text ? std::wstring_view(text, static_cast<size_t>(length)) : std::wstring_view();
-}
-
-// A terminated copy of the text stored under exactly this id, kept while the process runs, or null.
-inline const wchar_t* FindStoredString(HMODULE module, int id)
-{
-    const std::wstring_view stored = StoredString(module, id);
-    if (stored.empty()) return nullptr;
-    static std::mutex lock;
-    static std::map<std::pair<HMODULE, int>, std::wstring> copies;
-    const std::lock_guard<std::mutex> guard(lock);
-    return copies.try_emplace({module, id}, stored).first->second.c_str();
 }
 
 // French tries N then the English text; any other language the English text then N. False,

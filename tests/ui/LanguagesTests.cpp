@@ -4,6 +4,7 @@
 #include "../support/RegistryScratch.h"
 
 #include <veloran/DriverClassId.h>
+#include <veloran/LocalizedStrings.h>
 
 #include <gtest/gtest.h>
 
@@ -63,18 +64,17 @@ TEST(StringLookup, FallsBackToTheOtherLanguage)
     EXPECT_FALSE(LoadStringForLanguage(99, text, 9));
     EXPECT_TRUE(text.empty());
     // Every French text has its English one, and the other way round.
+    const HMODULE strings = GetModuleHandleW(nullptr);
     for (int id = 100; id < 300; ++id)
-        EXPECT_EQ(FindString(id) != nullptr, FindString(id + 1000) != nullptr) << id;
+        EXPECT_EQ(StoredString(strings, id).empty(), StoredString(strings, id + 1000).empty()) << id;
 }
 
 TEST(StringLookup, ReadsTheStringTableOfThisModule)
 {
-    // Terminated, and lasting from one call to the next.
-    const wchar_t* physical = FindString(1210);
-    EXPECT_STREQ(physical, L"\"Physical\" inputs");
-    EXPECT_EQ(FindString(1210), physical);
-    EXPECT_EQ(FindString(99), nullptr);
-    EXPECT_EQ(FindString(-1), nullptr);
+    const HMODULE strings = GetModuleHandleW(nullptr);
+    EXPECT_EQ(StoredString(strings, 1210), L"\"Physical\" inputs");
+    EXPECT_TRUE(StoredString(strings, 99).empty());
+    EXPECT_TRUE(StoredString(strings, -1).empty());
     std::wstring text = L"stale";
     EXPECT_FALSE(LoadStringForLanguage(65535, text, 12));
     EXPECT_TRUE(text.empty());
