@@ -63,13 +63,6 @@ Calls Since(const CFakeAsioDriver& driver, size_t from)
     return Calls(calls.begin() + static_cast<std::ptrdiff_t>(std::min(from, calls.size())), calls.end());
 }
 
-std::vector<std::string> Names(const char* prefix, int count)
-{
-    std::vector<std::string> names;
-    for (int i = 1; i <= count; ++i) names.push_back(prefix + std::to_string(i));
-    return names;
-}
-
 class AsioHostTest : public ::testing::Test {
 protected:
     AsioHostTest()

@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// Channel names for the fake to answer: prefix followed by 1, 2, … count.
+inline std::vector<std::string> Names(const char* prefix, int count)
+{
+    std::vector<std::string> names;
+    for (int i = 1; i <= count; ++i) names.push_back(prefix + std::to_string(i));
+    return names;
+}
+
 class CFakeAsioDriver : public IASIO {
 public:
     CFakeAsioDriver() = default;

@@ -33,13 +33,6 @@ constexpr COLORREF kActiveCurve = RGB(214, 3, 42);
 constexpr COLORREF kInactiveCurve = RGB(157, 157, 161);
 constexpr int32_t kPattern = 0x5A5A5A5A;
 
-std::vector<std::string> Names(const char* prefix, int count)
-{
-    std::vector<std::string> names;
-    for (int i = 1; i <= count; ++i) names.push_back(prefix + std::to_string(i));
-    return names;
-}
-
 bool Skin(COLORREF c) { return c == kDialogBackground; }
 bool NameBackground(COLORREF c) { return Near(c, kNameBackground, 8); }
 bool NameText(COLORREF c) { return Near(c, kNameText, 30); }
