@@ -2,7 +2,7 @@
 // the last five samples.
 #pragma once
 
-#include <driver/core/CriticalSection.h>
+#include <veloran/CriticalSection.h>
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 #include "WaveReader.h"
 #include "WaveWriter.h"
 
-#include <driver/core/CriticalSection.h>
+#include <veloran/CriticalSection.h>
 
 #include <windows.h>
 

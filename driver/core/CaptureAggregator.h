@@ -5,7 +5,7 @@
 // switch is thereby paced by the slowest interface.
 #pragma once
 
-#include "CriticalSection.h"
+#include <veloran/CriticalSection.h>
 
 #include <cstdint>
 #include <memory>

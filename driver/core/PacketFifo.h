@@ -2,7 +2,7 @@
 // with its own lock. All memory is taken at construction; push, pop and clear never allocate.
 #pragma once
 
-#include "CriticalSection.h"
+#include <veloran/CriticalSection.h>
 
 #include <veloran/UniqueHandle.h>
 

@@ -10,7 +10,7 @@
 #include "DevicePlatform.h"
 #include "EndpointFormat.h"
 
-#include <core/CriticalSection.h>
+#include <veloran/CriticalSection.h>
 #include <core/RunningMean.h>
 #include <core/StreamParams.h>
 #include <veloran/ComPtr.h>
