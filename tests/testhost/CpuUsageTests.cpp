@@ -123,8 +123,13 @@ TEST(CpuUsage, SystemClocksReportTimes)
     ASSERT_TRUE(clocks.SystemTimes(idle, kernel, user));
     EXPECT_GT(kernel + user, 0u);
     EXPECT_GE(kernel, idle) << "kernel time includes the idle time";
+    // A process just started may not have run for one tick of the process clock yet.
     uint64_t processKernel = 0, processUser = 0;
-    clocks.ProcessTimes(processKernel, processUser);
+    volatile uint64_t work = 0;
+    for (int round = 0; round < 200 && processKernel + processUser == 0; ++round) {
+        for (int i = 0; i < 1000000; ++i) work = work + i;
+        clocks.ProcessTimes(processKernel, processUser);
+    }
     EXPECT_GT(processKernel + processUser, 0u);
     EXPECT_GT(clocks.WallClock(), 116444736000000000ull) << "after 1970";
 }
