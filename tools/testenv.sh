@@ -3,7 +3,7 @@
 # Xvfb, and a PulseAudio null sink whose monitor is the default capture (an audio loopback).
 #
 #   tools/testenv.sh install          install the Debian packages (root)
-#   tools/testenv.sh start ENV_DIR    start Xvfb, PulseAudio and wineserver; create the prefix
+#   tools/testenv.sh start ENV_DIR    start Xvfb, PulseAudio (kept awake) and wineserver; create the prefix
 #   tools/testenv.sh stop ENV_DIR     stop what start started, by process id
 #   tools/testenv.sh vars ENV_DIR     print the environment for processes run inside it
 set -euo pipefail
@@ -68,6 +68,16 @@ start_pulse() {
     pactl set-default-source veloran_loop.monitor
 }
 
+# The null sink sleeps in 2-second blocks while nobody plays to it, which holds back a new
+# capture's first packet; a silent low-latency client keeps it running.
+start_keepalive() {
+    local env_dir=$1
+    alive "$env_dir/keepalive.pid" && return 0
+    pacat --playback --device=veloran_loop --latency-msec=10 --raw --format=s16le --rate=48000 \
+        --channels=2 --client-name=veloran-keepalive /dev/zero </dev/null >"$env_dir/keepalive.log" 2>&1 &
+    echo $! >"$env_dir/keepalive.pid"
+}
+
 # Windows endpoints carry their device interface path in the property store; Wine's do not, so
 # the default endpoints of winepulse get one, as Windows names software endpoints.
 add_endpoint_paths() {
@@ -103,6 +113,7 @@ start() {
     start_xvfb "$env_dir"
     eval "$(vars "$env_dir")"
     start_pulse "$env_dir"
+    start_keepalive "$env_dir"
     make_prefix "$env_dir"
     if ! alive "$env_dir/wineserver.pid"; then
         "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
@@ -117,7 +128,7 @@ stop() {
     [ -d "$env_dir" ] || return 0
     eval "$(vars "$(cd "$env_dir" && pwd)")"
     [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1 || true
-    for name in wineserver pulse xvfb; do
+    for name in wineserver keepalive pulse xvfb; do
         if alive "$env_dir/$name.pid"; then kill "$(cat "$env_dir/$name.pid")" 2>/dev/null || true; fi
         rm -f "$env_dir/$name.pid"
     done
