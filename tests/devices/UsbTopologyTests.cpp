@@ -187,6 +187,19 @@ TEST_F(UsbTopologyTest, OctaXCodecsResolveByHubPortAndCompanionVariant)
     }
 }
 
+TEST_F(UsbTopologyTest, InternalHubOfAnotherProductOfTheSameVendorIsNoUnit)
+{
+    const NodeId root = bus.AddHostController();
+    const CVirtualUsbBus::LumoA2X genuine = bus.AddLumoA2X(root, 1);
+    // The A2X's codec and companion on their ports, but on another NEC hub.
+    const NodeId nec = bus.AddHub(root, 2, ids::kLumoA2XHub.vendorId, 0x0058);
+    const NodeId codec = bus.AddDevice(nec, 1, ids::kLumoA2);
+    bus.AddDevice(nec, 2, 0x5A17, 0x0020);
+
+    ExpectRow(Capture(genuine.codec), 1, 0, bus.HubDeviceName(genuine.hub));
+    EXPECT_FALSE(Capture(codec).found);
+}
+
 TEST_F(UsbTopologyTest, HublessModelBehindAnInternalHubVendorsHubIsNotIdentified)
 {
     const NodeId root = bus.AddHostController();
