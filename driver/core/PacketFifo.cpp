@@ -13,28 +13,24 @@ CPacketFifo::CPacketFifo(int inputPacket, int chunk, HANDLE notify)
     chunk_ = chunk;
     capacity_ = kChunks * chunk;
     data_.reset(new (std::nothrow) uint8_t[capacity_]);
-    guard_.Reset(CreateEventW(nullptr, FALSE, TRUE, nullptr));
-}
-
-void CPacketFifo::TakeGuard()
-{
-    lastWaitResult_ = static_cast<int>(WaitForSingleObject(guard_.get(), kGuardWaitMs));
 }
 
 int CPacketFifo::Push(const void* data, int count, int* overflow)
 {
     bool dropped = false;
     bool chunkStored = false;
+    bool wake = false;
     if (valid() && count >= 0 && (data || count == 0)) {
-        {
-            std::lock_guard<CCriticalSection> hold(lock_);
-            TakeGuard();
-            dropped = AppendDroppingNewest(data_.get(), capacity_, fill_, static_cast<const uint8_t*>(data), count);
-            chunkStored = fill_ >= chunk_;
-        }
-        if (chunkStored && notify_) SetEvent(notify_);
-        SetEvent(guard_.get());
+        std::lock_guard<CCriticalSection> hold(lock_);
+        dropped = AppendDroppingNewest(data_.get(), capacity_, fill_, static_cast<const uint8_t*>(data), count);
+        chunkStored = fill_ >= chunk_;
+        // Once signalled, notify needs no further signal until a short pop resets it: a consumer
+        // that took the signal pops (and so finds this chunk) before it sleeps again. An event
+        // wait or signal costs a wineserver round trip, once per push otherwise.
+        wake = chunkStored && consumerMaySleep_ && notify_;
+        if (wake) consumerMaySleep_ = false;
     }
+    if (wake) SetEvent(notify_);
     if (overflow) *overflow = dropped ? 1 : 0;
     return chunkStored ? 1 : 0;
 }
@@ -51,7 +47,6 @@ int CPacketFifo::Pop(void* destination)
     bool taken = false;
     {
         std::lock_guard<CCriticalSection> hold(lock_);
-        TakeGuard();
         if (fill_ >= chunk_) {
             TakeFront(data_.get(), fill_, static_cast<uint8_t*>(destination), chunk_);
             taken = true;
@@ -59,20 +54,16 @@ int CPacketFifo::Pop(void* destination)
             // Reset inside the lock: a push that completes a chunk after this point sets it again,
             // so a consumer sleeping on notify cannot miss that chunk.
             ResetEvent(notify_);
+            consumerMaySleep_ = true;
         }
     }
     if (taken && notify_) SetEvent(notify_);
-    SetEvent(guard_.get());
     return taken ? chunk_ : 0;
 }
 
 void CPacketFifo::Clear()
 {
     if (!valid()) return;
-    {
-        std::lock_guard<CCriticalSection> hold(lock_);
-        TakeGuard();
-        fill_ = 0;
-    }
-    SetEvent(guard_.get());
+    std::lock_guard<CCriticalSection> hold(lock_);
+    fill_ = 0;
 }

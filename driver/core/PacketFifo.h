@@ -3,7 +3,6 @@
 #pragma once
 
 #include <veloran/CriticalSection.h>
-
 #include <veloran/UniqueHandle.h>
 
 #include <windows.h>
@@ -13,17 +12,17 @@
 class CPacketFifo {
 public:
     static constexpr int kChunks = 10;
-    static constexpr DWORD kGuardWaitMs = 5000;
 
     // inputPacket is the producer's packet size (recorded only), chunk the consumer's. notify, when
-    // not null, is signalled as chunks come and go; it is not owned and must outlive the FIFO.
+    // not null, is signalled as chunks come and go; it is not owned and must outlive the FIFO. A
+    // consumer sleeps on it only after a Pop found less than a chunk.
     CPacketFifo(int inputPacket, int chunk, HANDLE notify);
     CPacketFifo(const CPacketFifo&) = delete;
     CPacketFifo& operator=(const CPacketFifo&) = delete;
 
-    // False when chunk is unusable or the buffer or guard event could not be made; every
-    // operation is then a no-op that returns 0.
-    bool valid() const { return data_ && guard_.valid(); }
+    // False when chunk is unusable or the buffer could not be made; every operation is then a
+    // no-op that returns 0.
+    bool valid() const { return data_ != nullptr; }
 
     // Appends count bytes. When they would reach the capacity, the newest stored bytes make room
     // and *overflow (when given) is set to 1, else 0. Returns 1 when at least one chunk is stored.
@@ -37,18 +36,16 @@ public:
     int capacity() const { return capacity_; }
     int inputPacket() const { return inputPacket_; }
     int chunk() const { return chunk_; }
-    int lastWaitResult() const { return lastWaitResult_; }
 
 private:
-    void TakeGuard();
-
     CCriticalSection lock_;
-    UniqueHandle guard_;  // auto-reset, created signalled: taken inside the lock, given back after it
-    int lastWaitResult_ = 0;
     int capacity_ = 0;
     int inputPacket_ = 0;
     int chunk_ = 0;
     std::unique_ptr<uint8_t[]> data_;
     int fill_ = 0;
     HANDLE notify_ = nullptr;
+    // Set when a short pop reset notify, so that a consumer may be asleep on it; cleared by the
+    // push that signals it again.
+    bool consumerMaySleep_ = true;
 };

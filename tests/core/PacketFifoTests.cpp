@@ -61,6 +61,26 @@ TEST(PacketFifo, NotifyIsSetByStoredOrTakenChunksAndResetByAShortPop)
     EXPECT_EQ(fifo.Pop(out.data()), 0);
 }
 
+TEST(PacketFifo, PushesSignalNotifyOnceAfterEachShortPop)
+{
+    UniqueHandle notify(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    auto signalled = [&] { return WaitForSingleObject(notify.get(), 0) == WAIT_OBJECT_0; };
+    CPacketFifo fifo(kChunk, kChunk, notify.get());
+    const auto bytes = Labelled(1, 2, kChunk);
+    fifo.Push(bytes.data(), kChunk);
+    EXPECT_TRUE(signalled());
+    ResetEvent(notify.get());  // taken, as a waiter takes an auto-reset event
+    fifo.Push(bytes.data() + kChunk, kChunk);
+    EXPECT_FALSE(signalled());  // the consumer pops before it sleeps again
+
+    EXPECT_EQ(Drain(fifo), (std::vector<int>{1, 2}));
+    EXPECT_FALSE(signalled());
+    fifo.Push(bytes.data(), kChunk / 2);
+    EXPECT_FALSE(signalled());
+    fifo.Push(bytes.data() + kChunk / 2, kChunk / 2);
+    EXPECT_TRUE(signalled());  // the first chunk after the short pop wakes the sleeper
+}
+
 TEST(PacketFifo, ProducerAndConsumerThreadsPassACountedSequenceIntact)
 {
     constexpr int kChunkBytes = 96;
