@@ -646,16 +646,22 @@ TEST_F(EngineTest, OpenLevelDisplayGetsCopiesOfEachHalf)
     Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
     Run(1);
     const CEngineSlot& slot = driver_->engineSlot(0);
-    EXPECT_EQ(WaitForSingleObject(slot.meterLeft.event(0), 0), DWORD(WAIT_TIMEOUT));  // display closed
+    EXPECT_FALSE(slot.meterLeft.WaitForCopy(0, 0, 0));  // display closed
 
     driver_->SetPanelMetering(true);
-    hardware_.audio.Advance(2 * kFrames);
+    // The second switch uses half 1. It starts on another thread, by then the reader sleeps: the
+    // copy must wake it.
+    std::thread second([&] { hardware_.audio.Advance(kFrames); });
+    EXPECT_TRUE(slot.meterLeft.WaitForCopy(1, 0, 10000));
+    second.join();
     ASSERT_TRUE(hardware_.audio.WaitUntilServed());
-    // The second and third switch used halves 1 and 0; each tap holds its half's samples.
+    // The third uses half 0 before anybody waits: the copy is not lost.
+    hardware_.audio.Advance(kFrames);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
     for (int half = 0; half < 2; ++half) {
-        EXPECT_EQ(WaitForSingleObject(slot.meterLeft.event(half), 0), DWORD(WAIT_OBJECT_0)) << half;
-        EXPECT_EQ(WaitForSingleObject(slot.meterRight.event(half), 0), DWORD(WAIT_OBJECT_0)) << half;
-        EXPECT_EQ(WaitForSingleObject(slot.meterRender.event(half), 0), DWORD(WAIT_OBJECT_0)) << half;
+        EXPECT_TRUE(slot.meterLeft.WaitForCopy(half, 0, 0)) << half;
+        EXPECT_TRUE(slot.meterRight.WaitForCopy(half, 0, 0)) << half;
+        EXPECT_TRUE(slot.meterRender.WaitForCopy(half, 0, 0)) << half;
     }
     const auto* left = reinterpret_cast<const int16_t*>(slot.meterLeft.buffer(1));
     const auto* right = reinterpret_cast<const int16_t*>(slot.meterRight.buffer(0));
