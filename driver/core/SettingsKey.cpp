@@ -6,8 +6,13 @@
 
 const wchar_t kDriverName[] = L"Asio 2.0 Veloran Driver";
 
-CSettingsKey::CSettingsKey(REFCLSID clsid, const std::wstring& hostPath)
-    : driverName_(kDriverName), hostPath_(hostPath), hostName_(FileTitleOf(hostPath))
+RegKey OpenLocalMachineKey(const wchar_t* path, REGSAM access, bool create)
+{
+    return create ? RegKey::Create(HKEY_LOCAL_MACHINE, path, access) : RegKey::Open(HKEY_LOCAL_MACHINE, path, access);
+}
+
+CSettingsKey::CSettingsKey(REFCLSID clsid, const std::wstring& hostPath, SettingsKeyOpener open)
+    : open_(open), driverName_(kDriverName), hostPath_(hostPath), hostName_(FileTitleOf(hostPath))
 {
     LPOLESTR text = nullptr;
     classIdResult_ = StringFromCLSID(clsid, &text);
@@ -29,18 +34,14 @@ std::wstring CSettingsKey::KeyPath() const
     return driverKey + L"\\" + hostName_ + L"\\Parameters";
 }
 
-RegKey CSettingsKey::OpenSettingsKey() const
-{
-    if (!hostName_.empty()) {
-        const std::wstring parent = L"Software\\ASIO\\" + driverName_ + L"\\" + hostName_;
-        if (!RegKey::Create(HKEY_LOCAL_MACHINE, parent.c_str())) return RegKey();
-    }
-    return RegKey::Create(HKEY_LOCAL_MACHINE, KeyPath().c_str());
-}
+RegKey CSettingsKey::OpenForReading() const { return open_(KeyPath().c_str(), KEY_QUERY_VALUE, false); }
+
+// Creating a key creates the missing keys above it.
+RegKey CSettingsKey::OpenForWriting() const { return open_(KeyPath().c_str(), KEY_SET_VALUE, true); }
 
 bool CSettingsKey::TryReadDword(const wchar_t* name, uint32_t& value) const
 {
-    const RegKey key = OpenSettingsKey();
+    const RegKey key = OpenForReading();
     if (!key) return false;
     DWORD type = 0;
     DWORD data = 0;
@@ -60,7 +61,7 @@ uint32_t CSettingsKey::ReadDword(const wchar_t* name, uint32_t defaultValue) con
 
 void CSettingsKey::WriteDword(const wchar_t* name, uint32_t value) const
 {
-    const RegKey key = OpenSettingsKey();
+    const RegKey key = OpenForWriting();
     if (!key) return;
     const DWORD data = value;
     RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
@@ -68,7 +69,7 @@ void CSettingsKey::WriteDword(const wchar_t* name, uint32_t value) const
 
 std::wstring CSettingsKey::ReadString(const wchar_t* name) const
 {
-    const RegKey key = OpenSettingsKey();
+    const RegKey key = OpenForReading();
     if (!key) return {};
     DWORD type = 0;
     DWORD size = 0;
@@ -85,7 +86,7 @@ std::wstring CSettingsKey::ReadString(const wchar_t* name) const
 
 DWORD CSettingsKey::ReadBinary(const std::wstring& name, void* buffer, DWORD maxBytes) const
 {
-    const RegKey key = OpenSettingsKey();
+    const RegKey key = OpenForReading();
     if (!key) return 0;
     DWORD type = 0;
     DWORD size = 0;
@@ -100,14 +101,14 @@ DWORD CSettingsKey::ReadBinary(const std::wstring& name, void* buffer, DWORD max
 
 void CSettingsKey::WriteBinary(const std::wstring& name, const void* data, DWORD bytes) const
 {
-    const RegKey key = OpenSettingsKey();
+    const RegKey key = OpenForWriting();
     if (key) RegSetValueExW(key.get(), name.c_str(), 0, REG_BINARY, static_cast<const BYTE*>(data), bytes);
 }
 
 bool CSettingsKey::ReadPortOrders(std::vector<std::wstring>& names) const
 {
     names.clear();
-    const RegKey key = OpenSettingsKey();
+    const RegKey key = OpenForReading();
     if (!key) return false;
     DWORD type = 0;
     DWORD size = 0;
@@ -139,7 +140,7 @@ void CSettingsKey::WritePortOrders(const std::vector<std::wstring>& names) const
         data.push_back(L'\0');
     }
     data.push_back(L'\0');
-    const RegKey key = OpenSettingsKey();
+    const RegKey key = OpenForWriting();
     if (key)
         RegSetValueExW(key.get(), L"PortOrders", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
                        static_cast<DWORD>(data.size() * sizeof(wchar_t)));

@@ -1,6 +1,7 @@
 // Describes one of the driver's two settings keys under HKLM\Software\ASIO\<driver>: the key of
 // the host program that loaded the driver, or "Default Parameters". Every access opens the key,
-// does one read or write and closes it again.
+// does one read or write and closes it again. Reads open an existing key with read access, which
+// every user has on HKLM; writes create it with write access, which takes an elevated host.
 #pragma once
 
 #include <veloran/RegKey.h>
@@ -12,10 +13,15 @@
 
 extern const wchar_t kDriverName[];
 
+// Opens (create false) or creates a key below HKEY_LOCAL_MACHINE with the access given.
+using SettingsKeyOpener = RegKey (*)(const wchar_t* path, REGSAM access, bool create);
+RegKey OpenLocalMachineKey(const wchar_t* path, REGSAM access, bool create);
+
 class CSettingsKey {
 public:
-    // hostPath is the host executable's full path; empty describes "Default Parameters".
-    CSettingsKey(REFCLSID clsid, const std::wstring& hostPath);
+    // hostPath is the host executable's full path; empty describes "Default Parameters". Tests
+    // pass their own opener to see the access asked for.
+    CSettingsKey(REFCLSID clsid, const std::wstring& hostPath, SettingsKeyOpener open = OpenLocalMachineKey);
 
     // The key of the process that is running now.
     static CSettingsKey ForThisProcess(REFCLSID clsid);
@@ -28,7 +34,6 @@ public:
 
     // Path below HKEY_LOCAL_MACHINE.
     std::wstring KeyPath() const;
-    RegKey OpenSettingsKey() const;
 
     // A missing key or value, or one of another type, reads as the default.
     uint32_t ReadDword(const wchar_t* name, uint32_t defaultValue) const;
@@ -47,6 +52,10 @@ public:
     void WritePortOrders(const std::vector<std::wstring>& names) const;
 
 private:
+    RegKey OpenForReading() const;
+    RegKey OpenForWriting() const;
+
+    SettingsKeyOpener open_;
     std::wstring classIdText_;
     HRESULT classIdResult_ = S_OK;
     std::wstring driverName_;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 const std::wstring kDriverKey = L"Software\\ASIO\\Asio 2.0 Veloran Driver";
@@ -58,6 +60,45 @@ TEST_F(SettingsKeyTest, ValuesOfAnotherTypeReadAsTheDefault)
     EXPECT_EQ(foo.ReadDword(L"Number", 512), 7u);
     EXPECT_EQ(foo.ReadString(L"AsText"), L"256");
     EXPECT_EQ(foo.ReadString(L"Number"), L"");
+}
+
+struct KeyRequest {
+    REGSAM access;
+    bool create;
+};
+std::vector<KeyRequest> gRequests;
+
+RegKey RecordRequest(const wchar_t* path, REGSAM access, bool create)
+{
+    gRequests.push_back({access, create});
+    return OpenLocalMachineKey(path, access, create);
+}
+
+// Without elevation HKLM grants read access only: a read asking for more is refused.
+TEST_F(SettingsKeyTest, ReadsAskForReadAccessOnlyAndWritesForWriteAccess)
+{
+    const CSettingsKey foo(kVeloranDriverClsid, L"C:\\Foo.exe", RecordRequest);
+    gRequests.clear();
+    foo.WriteDword(L"Number", 7);
+    foo.WriteBinary(L"Block", "ab", 2);
+    foo.WritePortOrders({L"A"});
+    EXPECT_EQ(foo.ReadDword(L"Number", 0), 7u);
+    char block[2] = {};
+    EXPECT_EQ(foo.ReadBinary(L"Block", block, sizeof(block)), 2u);
+    std::vector<std::wstring> names;
+    EXPECT_TRUE(foo.ReadPortOrders(names));
+    EXPECT_EQ(foo.ReadString(L"Number"), L"");
+    ASSERT_EQ(gRequests.size(), 7u);  // one opening per access
+    for (size_t i = 0; i < gRequests.size(); ++i) {
+        const bool write = i < 3;
+        EXPECT_EQ(gRequests[i].create, write) << i;
+        EXPECT_EQ(gRequests[i].access & ~REGSAM(write ? KEY_WRITE : KEY_READ), 0u) << i;
+    }
+
+    // Reading a host's settings does not make its key.
+    const CSettingsKey bar(kVeloranDriverClsid, L"D:/x.y/Bar.Baz.exe", RecordRequest);
+    EXPECT_EQ(bar.ReadDword(L"Number", 5), 5u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDriverKey + L"\\Bar.Baz"));
 }
 
 }  // namespace
