@@ -1,23 +1,27 @@
 #include "Text.h"
 
 #include <windows.h>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <utility>
 
-void CopyToAnsiField(const std::wstring& text, char* field, int fieldSize)
+void CopyToAnsiField(const std::wstring& text, char* field, int fieldSize, UINT codePage)
 {
     if (!field || fieldSize <= 0) return;
-    field[0] = '\0';
-    if (text.empty()) return;
-    const int needed = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    if (needed <= 0) return;
-    std::string ansi(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), ansi.data(), needed, nullptr,
-                        nullptr);
-    const size_t length = ansi.size() < static_cast<size_t>(fieldSize - 1) ? ansi.size() : fieldSize - 1;
-    ansi.copy(field, length);
+    // Character by character: a cut through the converted bytes could keep a double-byte
+    // character's lead byte without its trail byte.
+    int length = 0;
+    for (size_t i = 0; i < text.size();) {
+        const int units = IS_HIGH_SURROGATE(text[i]) && i + 1 < text.size() && IS_LOW_SURROGATE(text[i + 1]) ? 2 : 1;
+        char bytes[8];
+        const int count = WideCharToMultiByte(codePage, 0, text.data() + i, units, bytes, sizeof(bytes), nullptr,
+                                              nullptr);
+        if (count <= 0 || count > fieldSize - 1 - length) break;
+        std::memcpy(field + length, bytes, static_cast<size_t>(count));
+        length += count;
+        i += static_cast<size_t>(units);
+    }
     field[length] = '\0';
 }
 

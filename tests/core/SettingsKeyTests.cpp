@@ -1,4 +1,5 @@
 #include <core/SettingsKey.h>
+#include <core/Text.h>
 
 #include "../support/RegistryScratch.h"
 
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -99,6 +101,17 @@ TEST_F(SettingsKeyTest, ReadsAskForReadAccessOnlyAndWritesForWriteAccess)
     const CSettingsKey bar(kVeloranDriverClsid, L"D:/x.y/Bar.Baz.exe", RecordRequest);
     EXPECT_EQ(bar.ReadDword(L"Number", 5), 5u);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDriverKey + L"\\Bar.Baz"));
+}
+
+TEST(AnsiField, CutsAfterTheLastWholeDoubleByteCharacter)
+{
+    ASSERT_TRUE(IsValidCodePage(932));
+    char field[6];
+    std::memset(field, 'x', sizeof(field));
+    CopyToAnsiField(L"A\u30C9\u30E9\u30A4", field, 5, 932);  // three bytes left after "A"
+    EXPECT_STREQ(field, "A\x83\x68");
+    CopyToAnsiField(L"\u30C9\u30E9", field, 5, 932);
+    EXPECT_STREQ(field, "\x83\x68\x83\x89");
 }
 
 }  // namespace
