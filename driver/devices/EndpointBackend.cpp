@@ -78,6 +78,14 @@ bool RefusesExclusive(HRESULT hr)
     }
 }
 
+// Frames of silence queued: frames, or 0 when the buffer refused them.
+UINT32 WriteSilence(IAudioRenderClient* service, UINT32 frames)
+{
+    BYTE* data = nullptr;
+    if (FAILED(service->GetBuffer(frames, &data))) return 0;
+    return SUCCEEDED(service->ReleaseBuffer(frames, AUDCLNT_BUFFERFLAGS_SILENT)) ? frames : 0;
+}
+
 HRESULT ActivateClient(IMMDevice* device, ComPtr<IAudioClient>& client)
 {
     const HRESULT hr = device->Activate(__uuidof(IAudioClient), CLSCTX_INPROC_SERVER, nullptr, client.PutVoid());
@@ -223,7 +231,7 @@ std::unique_ptr<CEndpointBackend> CEndpointBackend::Create(IDevicePlatform& plat
     if (!backend || !backend->CreateEvents()) return nullptr;
     // Every operation makes its own enumerator; this one only proves that the API exists.
     ComPtr<IMMDeviceEnumerator> enumerator;
-    if (FAILED(backend->NewEnumerator(enumerator))) return nullptr;
+    if (FAILED(NewEnumerator(platform, enumerator))) return nullptr;
     return backend;
 }
 
@@ -231,18 +239,32 @@ CEndpointBackend::CEndpointBackend(IDevicePlatform& platform, bool ntSixMode, bo
                                    int endpointShareMode)
     : platform_(platform), ntSixMode_(ntSixMode), tenOrLater_(tenOrLater),
       shareMode_(endpointShareMode == kExclusiveOnly || endpointShareMode == kSharedOnly ? endpointShareMode
-                                                                                         : kExclusiveOrShared)
+                                                                                         : kExclusiveOrShared),
+      capture_(new (std::nothrow) Stream), render_(new (std::nothrow) Stream)
 {
-    capture_.flow = eCapture;
-    render_.flow = eRender;
-    capture_.owner = render_.owner = this;
+    for (Stream* stream : {capture_.get(), render_.get()}) {
+        if (!stream) continue;
+        stream->platform = &platform;
+        stream->shareMode = shareMode_;
+        stream->ntSixMode = ntSixMode;
+        stream->tenOrLater = tenOrLater;
+    }
+    if (capture_) capture_->flow = eCapture;
+    if (render_) render_->flow = eRender;
 }
 
-CEndpointBackend::~CEndpointBackend() { ReleaseAll(); }
+CEndpointBackend::~CEndpointBackend()
+{
+    ReleaseAll();
+    // A thread that outlived the wait still uses its record: leaked rather than freed under it.
+    for (std::unique_ptr<Stream>* stream : {&capture_, &render_})
+        if (*stream && (*stream)->thread.valid()) stream->release();
+}
 
 bool CEndpointBackend::CreateEvents()
 {
-    for (Stream* stream : {&capture_, &render_}) {
+    for (Stream* stream : {capture_.get(), render_.get()}) {
+        if (!stream) return false;
         for (UniqueHandle* event : {&stream->stopEvent, &stream->endedEvent, &stream->readyEvent}) {
             event->Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
             if (!event->valid()) return false;
@@ -251,17 +273,18 @@ bool CEndpointBackend::CreateEvents()
     return true;
 }
 
-HRESULT CEndpointBackend::NewEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator)
+HRESULT CEndpointBackend::NewEnumerator(IDevicePlatform& platform, ComPtr<IMMDeviceEnumerator>& enumerator)
 {
-    const HRESULT hr = platform_.CreateEndpointEnumerator(enumerator.Put());
+    const HRESULT hr = platform.CreateEndpointEnumerator(enumerator.Put());
     return SUCCEEDED(hr) && !enumerator ? E_POINTER : hr;
 }
 
-bool CEndpointBackend::ActiveEndpoints(ComPtr<IMMDeviceCollection>& endpoints, UINT& count)
+bool CEndpointBackend::ActiveEndpoints(IDevicePlatform& platform, ComPtr<IMMDeviceCollection>& endpoints,
+                                       UINT& count)
 {
     ComPtr<IMMDeviceEnumerator> enumerator;
     count = 0;
-    return SUCCEEDED(NewEnumerator(enumerator)) &&
+    return SUCCEEDED(NewEnumerator(platform, enumerator)) &&
            SUCCEEDED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, endpoints.Put())) && endpoints &&
            SUCCEEDED(endpoints->GetCount(&count));
 }
@@ -270,7 +293,7 @@ bool CEndpointBackend::ListEndpoints(std::vector<std::wstring>& renderPaths, std
 {
     ComPtr<IMMDeviceCollection> endpoints;
     UINT count = 0;
-    if (!ActiveEndpoints(endpoints, count)) return false;
+    if (!ActiveEndpoints(platform_, endpoints, count)) return false;
 
     bool listed = false;
     for (UINT i = 0; i < count; ++i) {
@@ -300,7 +323,7 @@ bool CEndpointBackend::GetDefaultEndpoint(EDataFlow flow, std::wstring& path, st
     ComPtr<IMMDeviceEnumerator> enumerator;
     ComPtr<IMMDevice> device;
     ComPtr<IPropertyStore> store;
-    if (FAILED(NewEnumerator(enumerator)) ||
+    if (FAILED(NewEnumerator(platform_, enumerator)) ||
         FAILED(enumerator->GetDefaultAudioEndpoint(flow, eMultimedia, device.Put())) || !device ||
         FAILED(device->OpenPropertyStore(STGM_READ, store.Put())) || !store)
         return false;
@@ -315,11 +338,17 @@ bool CEndpointBackend::GetDefaultEndpoint(EDataFlow flow, std::wstring& path, st
 bool CEndpointBackend::FindEndpoint(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
                                     std::wstring* friendlyName)
 {
+    return FindEndpointOn(platform_, flow, path, device, friendlyName);
+}
+
+bool CEndpointBackend::FindEndpointOn(IDevicePlatform& platform, EDataFlow flow, const std::wstring& path,
+                                      ComPtr<IMMDevice>& device, std::wstring* friendlyName)
+{
     device.Reset();
     if (path.empty()) return false;
     ComPtr<IMMDeviceCollection> endpoints;
     UINT count = 0;
-    if (!ActiveEndpoints(endpoints, count)) return false;
+    if (!ActiveEndpoints(platform, endpoints, count)) return false;
 
     for (UINT i = 0; i < count; ++i) {
         ComPtr<IMMDevice> candidate;
@@ -385,7 +414,7 @@ bool CEndpointBackend::OpenAndStart(const std::wstring& capturePath, const _sStr
                                     const std::wstring& renderPath, const _sStreamParams& renderParams,
                                     HANDLE startEvent)
 {
-    ReleaseAll();
+    if (!ReleaseAll()) return false;
     if (capturePath.size() > kMaxPathChars || renderPath.size() > kMaxPathChars) return false;
     auto reset = [&](Stream& stream, const std::wstring& path, const _sStreamParams& params) {
         ResetEvent(stream.stopEvent.get());
@@ -407,19 +436,22 @@ bool CEndpointBackend::OpenAndStart(const std::wstring& capturePath, const _sStr
         stream.queued.Reset();
         stream.heldFrames = 0;
         stream.queuedInDevice = 0;
+        stream.discontinuities = 0;
+        stream.underruns = 0;
+        stream.drops = 0;
     };
-    reset(capture_, capturePath, captureParams);
-    reset(render_, renderPath, renderParams);
+    reset(*capture_, capturePath, captureParams);
+    reset(*render_, renderPath, renderParams);
 
-    bool started = capturePath.empty() || StartThread(capture_);
-    started = started && (renderPath.empty() || StartThread(render_));
+    bool started = capturePath.empty() || StartThread(*capture_);
+    started = started && (renderPath.empty() || StartThread(*render_));
     if (!started) {
         ReleaseAll();
         return false;
     }
     if (!renderPath.empty()) {
-        std::lock_guard<CCriticalSection> hold(handOverLock_);
-        renderHandOver_ = true;
+        std::lock_guard<CCriticalSection> hold(render_->handOverLock);
+        render_->handOver = true;
     }
     return true;
 }
@@ -435,57 +467,69 @@ bool CEndpointBackend::StartThread(Stream& stream)
     return stream.started.load() == 1;
 }
 
-void CEndpointBackend::StopCapture() { StopStream(capture_); }
-
-void CEndpointBackend::StopRender()
+void CEndpointBackend::RequestStop()
 {
-    {
-        std::lock_guard<CCriticalSection> hold(handOverLock_);
-        renderHandOver_ = false;
-    }
-    StopStream(render_);
+    AskToStop(*capture_);
+    AskToStop(*render_);
 }
 
-void CEndpointBackend::StopStream(Stream& stream)
+// Returns at once; the hand-over ends with the request, so that nothing more queues for a stream
+// on its way out.
+void CEndpointBackend::AskToStop(Stream& stream)
 {
+    if (stream.flow == eRender) {
+        std::lock_guard<CCriticalSection> hold(stream.handOverLock);
+        stream.handOver = false;
+    }
     if (!stream.thread.valid()) return;
     stream.stopRequested = 1;
     SetEvent(stream.stopEvent.get());
-    // The thread handle rather than endedEvent: it is signalled once the thread has also left
-    // COM and the scheduler, so nothing of it is left behind.
-    WaitForSingleObject(stream.thread.get(), kStopWaitMs);
-    stream.thread.Reset();
-    stream.audioEvent.Reset();
-    stream.running = 0;
-    // A stopped capture stream must not hold back the sets of the others.
-    if (stream.flow == eCapture && stream.params.captureSink) stream.params.captureSink->UnregisterSource(&stream);
 }
 
-void CEndpointBackend::ReleaseAll()
+bool CEndpointBackend::StopCapture() { return StopStream(*capture_); }
+
+bool CEndpointBackend::StopRender() { return StopStream(*render_); }
+
+bool CEndpointBackend::StopStream(Stream& stream)
 {
-    StopCapture();
-    StopRender();
+    AskToStop(stream);
+    if (!stream.thread.valid()) return true;
+    // The thread handle rather than endedEvent: it is signalled once the thread has also left
+    // COM and the scheduler, so nothing of it is left behind.
+    if (WaitForSingleObject(stream.thread.get(), stopWaitMs_) != WAIT_OBJECT_0) return false;
+    stream.thread.Reset();
+    stream.running = 0;
+    return true;
+}
+
+bool CEndpointBackend::ReleaseAll()
+{
+    RequestStop();
+    const bool captureEnded = StopCapture();
+    const bool renderEnded = StopRender();
+    if (captureEnded) Release(*capture_);
+    if (renderEnded) Release(*render_);
+    return captureEnded && renderEnded;
+}
+
+// Only once the stream's thread has ended.
+void CEndpointBackend::Release(Stream& stream)
+{
     {
-        std::lock_guard<CCriticalSection> hold(volumeLock_);
-        capture_.volume.Reset();
-        capture_.captureService.Reset();
-        capture_.client.Reset();
-        render_.volume.Reset();
-        render_.renderService.Reset();
-        render_.client.Reset();
-        capture_.device.Reset();
-        render_.device.Reset();
+        std::lock_guard<CCriticalSection> hold(stream.volumeLock);
+        stream.volume.Reset();
+        stream.captureService.Reset();
+        stream.renderService.Reset();
+        stream.client.Reset();
+        stream.device.Reset();
     }
-    capture_.audioEvent.Reset();
-    render_.audioEvent.Reset();
+    stream.audioEvent.Reset();
     {
-        std::lock_guard<CCriticalSection> hold(handOverLock_);
-        render_.adapter.reset();
+        std::lock_guard<CCriticalSection> hold(stream.handOverLock);
+        stream.adapter.reset();
     }
-    capture_.adapter.reset();
-    capture_.block.reset();
-    capture_.zeros.reset();
-    render_.block.reset();
+    stream.block.reset();
+    stream.zeros.reset();
 }
 
 DWORD WINAPI CEndpointBackend::StreamThread(void* context)
@@ -494,8 +538,7 @@ DWORD WINAPI CEndpointBackend::StreamThread(void* context)
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
         const CMmcssRegistration mmcss;
-        stream.owner->mmcssTask_ = mmcss.task();
-        stream.owner->RunStream(stream);
+        RunStream(stream);
     }
     if (SUCCEEDED(com)) CoUninitialize();
     SetEvent(stream.endedEvent.get());
@@ -510,19 +553,21 @@ void CEndpointBackend::RunStream(Stream& stream)
     }
     stream.started = 1;
     SetEvent(stream.readyEvent.get());
-    if (!WaitForStart(stream) || FAILED(stream.client->Start())) return;
-
-    stream.running = 1;
-    if (stream.flow == eCapture)
-        CaptureLoop(stream);
-    else if (stream.mode == EndpointStreamMode::Exclusive)
-        RenderLoopExclusive(stream);
-    else
-        RenderLoopShared(stream);
-    stream.running = 0;
-
-    if (stream.flow == eCapture) Sleep(100);
-    stream.client->Stop();
+    if (WaitForStart(stream) && SUCCEEDED(stream.client->Start())) {
+        stream.running = 1;
+        if (stream.flow == eCapture)
+            CaptureLoop(stream);
+        else if (stream.mode == EndpointStreamMode::Exclusive)
+            RenderLoopExclusive(stream);
+        else
+            RenderLoopShared(stream);
+        stream.running = 0;
+        stream.client->Stop();
+    }
+    // Ended on its own (device error, endpoint gone): the other sources keep completing sets. A
+    // requested stop leaves the sink alone, whose lock a blocked buffer switch may hold.
+    if (stream.flow == eCapture && !stream.stopRequested.load() && stream.params.captureSink)
+        stream.params.captureSink->UnregisterSource(&stream);
 }
 
 bool CEndpointBackend::PrepareStream(Stream& stream)
@@ -538,9 +583,9 @@ bool CEndpointBackend::PrepareStream(Stream& stream)
 
     ComPtr<IMMDevice> device;
     std::wstring name;
-    if (!FindEndpoint(stream.flow, stream.devicePath, device, &name)) return false;
+    if (!FindEndpointOn(*stream.platform, stream.flow, stream.devicePath, device, &name)) return false;
     {
-        std::lock_guard<CCriticalSection> hold(volumeLock_);
+        std::lock_guard<CCriticalSection> hold(stream.volumeLock);
         stream.device = device;
         stream.name = name;
     }
@@ -583,7 +628,7 @@ bool CEndpointBackend::PrepareStream(Stream& stream)
     } else {
         PrimeRender(stream);
         // Part of the start: a device without endpoint volume still streams.
-        SetOutputVolume(params.volumeLeft, params.volumeRight);
+        SetLevels(stream, params.volumeLeft, params.volumeRight, false);
     }
     return true;
 }
@@ -591,7 +636,7 @@ bool CEndpointBackend::PrepareStream(Stream& stream)
 bool CEndpointBackend::ChooseMode(Stream& stream, ComPtr<IAudioClient>& client, bool& reinitialised)
 {
     const WAVEFORMATEX* format = &stream.format.Format;
-    if (shareMode_ != kSharedOnly) {
+    if (stream.shareMode != kSharedOnly) {
         ComPtr<IAudioClient> test;
         if (FAILED(ActivateClient(stream.device.Get(), test))) return false;
         HRESULT hr = test->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, format, nullptr);
@@ -607,7 +652,7 @@ bool CEndpointBackend::ChooseMode(Stream& stream, ComPtr<IAudioClient>& client, 
                 return true;
             }
         }
-        if (shareMode_ == kExclusiveOnly || !RefusesExclusive(hr)) return false;
+        if (stream.shareMode == kExclusiveOnly || !RefusesExclusive(hr)) return false;
     }
 
     reinitialised = false;
@@ -638,10 +683,10 @@ HRESULT CEndpointBackend::InitializeExclusive(Stream& stream, ComPtr<IAudioClien
     const REFERENCE_TIME nominal = Duration(Aligned(stream.params.framesPerPacket, blockAlign), rate);
     HRESULT hr = initialize(nominal);
     reinitialised = false;
-    if (SUCCEEDED(hr) && !ntSixMode_) return hr;
+    if (SUCCEEDED(hr) && !stream.ntSixMode) return hr;
 
     REFERENCE_TIME retry = nominal;
-    if (ntSixMode_ || hr == AUDCLNT_E_INVALID_DEVICE_PERIOD) {
+    if (stream.ntSixMode || hr == AUDCLNT_E_INVALID_DEVICE_PERIOD) {
         retry = Duration(FallbackFrames(rate, blockAlign), rate);
     } else if (hr == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED) {
         // After this failure the client reports the next aligned size.
@@ -664,10 +709,12 @@ HRESULT CEndpointBackend::InitializeExclusive(Stream& stream, ComPtr<IAudioClien
 
 HRESULT CEndpointBackend::InitializeShared(Stream& stream, ComPtr<IAudioClient>& client)
 {
-    // Room for one packet plus two engine periods: a packet that arrives just after an event
-    // still fits when the next one comes.
+    // Room for one packet plus engine periods: render, two, so that a packet that arrives just
+    // after an event still fits when the next one comes; capture, four, so that a sink slower
+    // than a period for a while does not lose data.
+    const int periods = stream.flow == eCapture ? 4 : 2;
     const REFERENCE_TIME duration = Duration(stream.params.framesPerPacket, stream.params.sampleRate) +
-                                    2 * std::max<REFERENCE_TIME>(stream.periods[0], 0);
+                                    periods * std::max<REFERENCE_TIME>(stream.periods[0], 0);
     return client->Initialize(AUDCLNT_SHAREMODE_SHARED, kSharedFlags, duration, 0, &stream.format.Format, nullptr);
 }
 
@@ -693,18 +740,13 @@ bool CEndpointBackend::MakeAdapter(Stream& stream, bool reinitialised)
     }
     std::unique_ptr<CPacketFifo> adapter(new (std::nothrow) CPacketFifo(inputPacket, chunk, nullptr));
     if (!adapter || !adapter->valid()) return false;
-    std::lock_guard<CCriticalSection> hold(handOverLock_);
+    std::lock_guard<CCriticalSection> hold(stream.handOverLock);
     stream.adapter = std::move(adapter);
     stream.adapted = true;
     return true;
 }
 
-void CEndpointBackend::PrimeRender(Stream& stream)
-{
-    BYTE* data = nullptr;
-    if (SUCCEEDED(stream.renderService->GetBuffer(stream.bufferFrames, &data)))
-        stream.renderService->ReleaseBuffer(stream.bufferFrames, AUDCLNT_BUFFERFLAGS_SILENT);
-}
+void CEndpointBackend::PrimeRender(Stream& stream) { WriteSilence(stream.renderService.Get(), stream.bufferFrames); }
 
 bool CEndpointBackend::WaitForStart(Stream& stream)
 {
@@ -716,21 +758,40 @@ bool CEndpointBackend::WaitForStart(Stream& stream)
     return stream.stopRequested.load() == 0;
 }
 
+// Waits for the device's next event; false when the stream is to end: a stop request, a failed
+// wait, or a device that went quiet because its endpoint is gone.
+bool CEndpointBackend::NextEvent(Stream& stream)
+{
+    const HANDLE waits[2] = {stream.stopEvent.get(), stream.audioEvent.get()};
+    for (;;) {
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kEventWaitMs);
+        if (stream.stopRequested.load()) return false;
+        if (woken == WAIT_OBJECT_0 + 1) return true;
+        UINT32 padding = 0;
+        if (woken != WAIT_TIMEOUT || stream.client->GetCurrentPadding(&padding) == AUDCLNT_E_DEVICE_INVALIDATED)
+            return false;
+    }
+}
+
 void CEndpointBackend::CaptureLoop(Stream& stream)
 {
     IAudioCaptureClient* service = stream.captureService.Get();
-    const HANDLE waits[2] = {stream.stopEvent.get(), stream.audioEvent.get()};
     const UINT32 zeroFrames = stream.bufferFrames;
-    for (;;) {
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (stream.stopRequested.load() || woken != WAIT_OBJECT_0 + 1) break;
-        // An exclusive stream has one buffer per event; a shared one may have queued several packets.
-        for (;;) {
+    bool first = true;
+    while (NextEvent(stream)) {
+        // An exclusive stream has one buffer per event; a shared one may have queued several
+        // packets, and a slow sink must not keep the thread draining them after a stop request.
+        do {
             BYTE* data = nullptr;
             UINT32 frames = 0;
             DWORD flags = 0;
             const HRESULT hr = service->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+            if (hr == AUDCLNT_E_DEVICE_INVALIDATED) return;
             if (FAILED(hr) || hr == AUDCLNT_S_BUFFER_EMPTY) break;
+            // Windows flags the first packet after a start as well; only later ones follow lost data.
+            if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) && !first)
+                stream.discontinuities.fetch_add(1, std::memory_order_relaxed);
+            first = false;
             if (data && frames) {
                 const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
                 const UINT32 count = silent ? std::min(frames, zeroFrames) : frames;
@@ -738,8 +799,7 @@ void CEndpointBackend::CaptureLoop(Stream& stream)
                 stream.frames.fetch_add(count, std::memory_order_relaxed);
             }
             service->ReleaseBuffer(frames);
-            if (stream.mode == EndpointStreamMode::Exclusive) break;
-        }
+        } while (stream.mode != EndpointStreamMode::Exclusive && !stream.stopRequested.load());
     }
 }
 
@@ -751,7 +811,7 @@ void CEndpointBackend::DeliverCapture(Stream& stream, const uint8_t* data, int b
         return;
     }
     if (!stream.adapter->Push(data, bytes)) return;
-    while (stream.adapter->Pop(stream.block.get()))
+    while (!stream.stopRequested.load() && stream.adapter->Pop(stream.block.get()))
         if (sink) sink->DeliverSource(&stream, stream.block.get(), stream.nominalBytes);
     stream.held.Add(stream.adapter->Fill() / stream.blockAlign);
     stream.heldFrames.store(stream.held.Value(), std::memory_order_relaxed);
@@ -761,86 +821,100 @@ void CEndpointBackend::RenderLoopExclusive(Stream& stream)
 {
     IAudioRenderClient* service = stream.renderService.Get();
     CPacketFifo& adapter = *stream.adapter;
-    const HANDLE waits[2] = {stream.stopEvent.get(), stream.audioEvent.get()};
     BYTE* lastFilled = nullptr;
-    for (;;) {
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (stream.stopRequested.load() || woken != WAIT_OBJECT_0 + 1) break;
+    bool handedOver = false;  // silence before the engine's first block is the start, not a fault
+    while (NextEvent(stream)) {
         BYTE* data = nullptr;
-        if (FAILED(service->GetBuffer(stream.bufferFrames, &data))) continue;
+        const HRESULT hr = service->GetBuffer(stream.bufferFrames, &data);
+        if (hr == AUDCLNT_E_DEVICE_INVALIDATED) return;
+        if (FAILED(hr)) continue;
         DWORD flags = 0;
         // Before Windows 10 a repeated event can hand out the buffer that is already filled.
-        if (data && (tenOrLater_ || data != lastFilled)) {
+        if (data && (stream.tenOrLater || data != lastFilled)) {
             // The adapter's chunk is the device buffer. Silence rather than the buffer's stale
             // contents when the engine is behind.
-            if (adapter.Pop(data))
+            if (adapter.Pop(data)) {
                 stream.frames.fetch_add(stream.bufferFrames, std::memory_order_relaxed);
-            else
+                handedOver = true;
+            } else {
                 flags = AUDCLNT_BUFFERFLAGS_SILENT;
+                if (handedOver) stream.underruns.fetch_add(1, std::memory_order_relaxed);
+            }
             lastFilled = data;
         }
         service->ReleaseBuffer(stream.bufferFrames, flags);
     }
 }
 
+// Whole chunks, each written as soon as it fits. The first chunk finds the primed silence mostly
+// played: silence tops the buffer up to a chunk below full before it, and the buffer stays about
+// that full afterwards. A wake that finds nothing to play while less than a device period is
+// left writes that silence again, so that one late block costs one gap rather than many.
 void CEndpointBackend::RenderLoopShared(Stream& stream)
 {
     IAudioClient* client = stream.client.Get();
     IAudioRenderClient* service = stream.renderService.Get();
     CPacketFifo& adapter = *stream.adapter;
-    const HANDLE waits[2] = {stream.stopEvent.get(), stream.audioEvent.get()};
-    const int blockAlign = stream.blockAlign;
-    const UINT32 chunkFrames = UINT32(stream.nominalBytes / blockAlign);
-    UINT32 staged = 0;  // frames of the popped chunk not yet written
-    UINT32 offset = 0;
-    for (;;) {
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (stream.stopRequested.load() || woken != WAIT_OBJECT_0 + 1) break;
+    const UINT32 bufferFrames = stream.bufferFrames;
+    const UINT32 chunkFrames = UINT32(stream.nominalBytes / stream.blockAlign);
+    const UINT32 preRoll = bufferFrames > chunkFrames ? bufferFrames - chunkFrames : 0;
+    bool staged = false;  // the block holds a chunk not yet written
+    bool handedOver = false;
+    while (NextEvent(stream)) {
         UINT32 padding = 0;
-        if (FAILED(client->GetCurrentPadding(&padding))) continue;
-        // Only the free part of the buffer may be written; the engine still plays the rest.
-        UINT32 space = stream.bufferFrames > padding ? stream.bufferFrames - padding : 0;
-        while (space > 0) {
-            if (staged == 0) {
-                if (!adapter.Pop(stream.block.get())) break;
-                staged = chunkFrames;
-                offset = 0;
-                stream.queued.Add(int(stream.bufferFrames - space));
-                stream.queuedInDevice.store(stream.queued.Value(), std::memory_order_relaxed);
+        const HRESULT hr = client->GetCurrentPadding(&padding);
+        if (hr == AUDCLNT_E_DEVICE_INVALIDATED) return;
+        if (FAILED(hr)) continue;
+        while (bufferFrames - std::min(padding, bufferFrames) >= chunkFrames && !stream.stopRequested.load()) {
+            if (!staged) staged = adapter.Pop(stream.block.get()) != 0;
+            if (!staged) break;
+            if (!handedOver) {
+                handedOver = true;
+                if (padding < preRoll) padding += WriteSilence(service, preRoll - padding);
+                continue;
             }
-            const UINT32 frames = std::min(space, staged);
             BYTE* data = nullptr;
-            if (FAILED(service->GetBuffer(frames, &data)) || !data) break;
-            std::memcpy(data, stream.block.get() + size_t(offset) * blockAlign, size_t(frames) * blockAlign);
-            if (FAILED(service->ReleaseBuffer(frames, 0))) break;
-            staged -= frames;
-            offset += frames;
-            space -= frames;
-            stream.frames.fetch_add(frames, std::memory_order_relaxed);
+            if (FAILED(service->GetBuffer(chunkFrames, &data)) || !data) break;
+            std::memcpy(data, stream.block.get(), size_t(stream.nominalBytes));
+            if (FAILED(service->ReleaseBuffer(chunkFrames, 0))) break;
+            staged = false;
+            // The frames ahead of the chunk, the pre-roll included.
+            stream.queued.Add(int(padding));
+            stream.queuedInDevice.store(stream.queued.Value(), std::memory_order_relaxed);
+            padding += chunkFrames;
+            stream.frames.fetch_add(chunkFrames, std::memory_order_relaxed);
+        }
+        if (!staged && handedOver && padding < UINT32(stream.periodFrames) && padding < preRoll) {
+            WriteSilence(service, preRoll - padding);
+            stream.underruns.fetch_add(1, std::memory_order_relaxed);
         }
     }
 }
 
 int CEndpointBackend::DeliverRender(const void* block, int bytes)
 {
-    std::lock_guard<CCriticalSection> hold(handOverLock_);
-    if (!renderHandOver_ || !render_.adapter) return 0;
+    Stream& render = *render_;
+    std::lock_guard<CCriticalSection> hold(render.handOverLock);
+    if (!render.handOver || !render.adapter) return 0;
     int overflow = 0;
-    render_.held.Add(render_.adapter->Fill() / render_.blockAlign);
-    render_.heldFrames.store(render_.held.Value(), std::memory_order_relaxed);
-    render_.adapter->Push(block, bytes, &overflow);
-    // The render thread takes an extra chunk on this wake-up and so works the backlog off.
-    if (overflow && render_.audioEvent.valid()) SetEvent(render_.audioEvent.get());
+    render.held.Add(render.adapter->Fill() / render.blockAlign);
+    render.heldFrames.store(render.held.Value(), std::memory_order_relaxed);
+    render.adapter->Push(block, bytes, &overflow);
+    if (overflow) {
+        render.drops.fetch_add(1, std::memory_order_relaxed);
+        // The render thread takes an extra chunk on this wake-up and so works the backlog off.
+        if (render.audioEvent.valid()) SetEvent(render.audioEvent.get());
+    }
     return 1;
 }
 
-bool CEndpointBackend::SetInputVolume(int left, int right) { return SetLevels(capture_, left, right, true); }
+bool CEndpointBackend::SetInputVolume(int left, int right) { return SetLevels(*capture_, left, right, true); }
 
-bool CEndpointBackend::SetOutputVolume(int left, int right) { return SetLevels(render_, left, right, false); }
+bool CEndpointBackend::SetOutputVolume(int left, int right) { return SetLevels(*render_, left, right, false); }
 
 bool CEndpointBackend::SetLevels(Stream& stream, int left, int right, bool muteMono)
 {
-    std::lock_guard<CCriticalSection> hold(volumeLock_);
+    std::lock_guard<CCriticalSection> hold(stream.volumeLock);
     if (!stream.device) return false;
     if (!stream.volume &&
         (FAILED(stream.device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, nullptr,
@@ -874,14 +948,24 @@ bool CEndpointBackend::SetLevels(Stream& stream, int left, int right, bool muteM
 
 std::wstring CEndpointBackend::captureName() const
 {
-    std::lock_guard<CCriticalSection> hold(volumeLock_);
-    return capture_.name;
+    std::lock_guard<CCriticalSection> hold(capture_->volumeLock);
+    return capture_->name;
 }
 
 std::wstring CEndpointBackend::renderName() const
 {
-    std::lock_guard<CCriticalSection> hold(volumeLock_);
-    return render_.name;
+    std::lock_guard<CCriticalSection> hold(render_->volumeLock);
+    return render_->name;
+}
+
+uint64_t CEndpointBackend::faultCount() const
+{
+    uint64_t count = 0;
+    for (const Stream* stream : {capture_.get(), render_.get()})
+        count += uint64_t(stream->discontinuities.load(std::memory_order_relaxed) +
+                          stream->underruns.load(std::memory_order_relaxed) +
+                          stream->drops.load(std::memory_order_relaxed));
+    return count;
 }
 
 EndpointStreamInfo CEndpointBackend::Info(const Stream& stream) const
@@ -892,6 +976,9 @@ EndpointStreamInfo CEndpointBackend::Info(const Stream& stream) const
     info.periodFrames = stream.periodFrames;
     info.streamLatencyFrames = stream.streamLatencyFrames;
     info.frames = stream.frames.load(std::memory_order_relaxed);
+    info.discontinuities = stream.discontinuities.load(std::memory_order_relaxed);
+    info.underruns = stream.underruns.load(std::memory_order_relaxed);
+    info.drops = stream.drops.load(std::memory_order_relaxed);
     if (stream.mode == EndpointStreamMode::None) return info;
     // The stream latency holds one device period: on capture that period fills while the host
     // buffer does, so it is not waited twice; on render it is the buffer written ahead. What

@@ -5,6 +5,10 @@
 // Streams run in exclusive mode. With endpointShareMode 1 an endpoint that refuses exclusive use
 // streams in shared mode instead, with the audio engine converting to and from the driver's 16-bit
 // format; with 2 every stream is shared; with 0 a refusal fails the stream.
+//
+// Stops are bounded. A stream thread that outlives the wait keeps everything it uses, down to its
+// stream record, until a later stop or release finds it ended; the destructor leaves such a
+// record behind rather than free it under the thread.
 #pragma once
 
 #include "DevicePlatform.h"
@@ -48,6 +52,12 @@ struct EndpointStreamInfo {
     // outputReady (render).
     int latencyFrames = 0;
     int64_t frames = 0;           // moved between the device and the driver since the start
+    // Faults since the start. Capture: packets the device flagged as following lost data. Render:
+    // wakes after the first hand-over that found nothing to play and wrote silence (underruns),
+    // and blocks the full adapter dropped (drops).
+    int64_t discontinuities = 0;
+    int64_t underruns = 0;
+    int64_t drops = 0;
 };
 
 class CEndpointBackend {
@@ -58,7 +68,8 @@ public:
 
     static constexpr DWORD kReadyWaitMs = 5000;
     static constexpr DWORD kStartWaitMs = 5000;
-    static constexpr DWORD kStopWaitMs = 10000;
+    static constexpr DWORD kStopWaitMs = 3000;        // default bound of every stop
+    static constexpr DWORD kEventWaitMs = 2000;       // a silent device is asked whether it still exists
     static constexpr int kCaptureBlockBytes = 16384;  // largest nominal capture packet
     static constexpr int kHeldWindow = 32;             // hand-overs the held frames are averaged over
 
@@ -84,13 +95,20 @@ public:
 
     // Opens and starts the directions whose path is not empty. Each stream thread reports ready
     // and then waits for startEvent (the engine's manual-reset start event; null starts at once).
-    // True when every direction asked for started; otherwise nothing is left open.
+    // True when every direction asked for started; otherwise nothing is left open. False at once
+    // while a thread of an earlier stream still lives.
     bool OpenAndStart(const std::wstring& capturePath, const _sStreamParams& captureParams,
                       const std::wstring& renderPath, const _sStreamParams& renderParams, HANDLE startEvent);
-    void StopCapture();
-    void StopRender();
-    // Stops what still runs, then releases every interface and frees the adapters.
-    void ReleaseAll();
+    // Asks both directions' threads to end and returns at once. A stopped stream stays registered
+    // with its capture sink; only a capture thread that ends on its own unregisters itself.
+    void RequestStop();
+    // Stop and wait up to the stop time-out; true when the direction's thread has ended.
+    bool StopCapture();
+    bool StopRender();
+    // Stops what still runs, then releases the interfaces and adapters of every direction whose
+    // thread has ended; true when both have.
+    bool ReleaseAll();
+    void SetStopWaitMs(DWORD milliseconds) { stopWaitMs_ = milliseconds; }
 
     // The engine's render hand-over: queues one block for the render stream and wakes it when the
     // queue overflowed. Returns 1 when the block was taken, 0 without an active render stream.
@@ -101,10 +119,12 @@ public:
     bool SetInputVolume(int left, int right);
     bool SetOutputVolume(int left, int right);
 
-    bool captureActive() const { return capture_.running.load() != 0; }
-    bool renderActive() const { return render_.running.load() != 0; }
-    EndpointStreamInfo captureInfo() const { return Info(capture_); }
-    EndpointStreamInfo renderInfo() const { return Info(render_); }
+    bool captureActive() const { return capture_->running.load() != 0; }
+    bool renderActive() const { return render_->running.load() != 0; }
+    EndpointStreamInfo captureInfo() const { return Info(*capture_); }
+    EndpointStreamInfo renderInfo() const { return Info(*render_); }
+    // Every fault of both directions since their start; lock-free, for the audio path.
+    uint64_t faultCount() const;
     std::wstring captureName() const;
     std::wstring renderName() const;
     int shareMode() const { return shareMode_; }
@@ -112,9 +132,14 @@ public:
     bool tenOrLater() const { return tenOrLater_; }
 
 private:
+    // Everything a stream thread touches, the backend's settings included, so that a thread that
+    // outlives the backend never reaches into it.
     struct Stream {
         EDataFlow flow = eCapture;
-        CEndpointBackend* owner = nullptr;
+        IDevicePlatform* platform = nullptr;
+        int shareMode = kExclusiveOrShared;
+        bool ntSixMode = false;
+        bool tenOrLater = false;
         std::wstring devicePath;
         _sStreamParams params;
         HANDLE startEvent = nullptr;
@@ -128,12 +153,17 @@ private:
         UniqueHandle thread;
         DWORD threadId = 0;
 
-        ComPtr<IMMDevice> device;  // guarded by volumeLock_ with name and volume
+        mutable CCriticalSection volumeLock;  // guards device, name and volume
+        ComPtr<IMMDevice> device;
         std::wstring name;
         ComPtr<IAudioClient> client;
         ComPtr<IAudioCaptureClient> captureService;
         ComPtr<IAudioRenderClient> renderService;
         ComPtr<IAudioEndpointVolume> volume;
+        // DeliverRender runs on other interfaces' capture threads; this keeps it off a render
+        // stream that is being stopped or released.
+        CCriticalSection handOverLock;
+        bool handOver = false;  // render: DeliverRender may queue blocks
         std::unique_ptr<CPacketFifo> adapter;
         bool adapted = false;  // an adapter was made at the last open; outlives it
         WAVEFORMATEXTENSIBLE format = {};
@@ -151,46 +181,52 @@ private:
         CRunningMean<kHeldWindow> held;     // written by the thread that hands over
         std::atomic<int> heldFrames{0};     // its mean; see EndpointStreamInfo
         CRunningMean<kHeldWindow> queued;   // written by the render thread
-        std::atomic<int> queuedInDevice{0}; // shared render: buffer frames ahead of a chunk begun, averaged
+        std::atomic<int> queuedInDevice{0}; // shared render: buffer frames ahead of a chunk written, averaged
+        std::atomic<int64_t> discontinuities{0};
+        std::atomic<int64_t> underruns{0};
+        std::atomic<int64_t> drops{0};
     };
 
     CEndpointBackend(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater, int endpointShareMode);
     bool CreateEvents();
-    HRESULT NewEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator);
+    static HRESULT NewEnumerator(IDevicePlatform& platform, ComPtr<IMMDeviceEnumerator>& enumerator);
     // The active endpoints of both flows.
-    bool ActiveEndpoints(ComPtr<IMMDeviceCollection>& endpoints, UINT& count);
+    static bool ActiveEndpoints(IDevicePlatform& platform, ComPtr<IMMDeviceCollection>& endpoints, UINT& count);
+    static bool FindEndpointOn(IDevicePlatform& platform, EDataFlow flow, const std::wstring& path,
+                               ComPtr<IMMDevice>& device, std::wstring* friendlyName);
 
     bool StartThread(Stream& stream);
-    void StopStream(Stream& stream);
+    static void AskToStop(Stream& stream);
+    bool StopStream(Stream& stream);
+    static void Release(Stream& stream);
+
+    // What runs on a stream thread: static, so that it reaches only the stream record.
     static DWORD WINAPI StreamThread(void* context);
-    void RunStream(Stream& stream);
-    bool PrepareStream(Stream& stream);
-    bool ChooseMode(Stream& stream, ComPtr<IAudioClient>& client, bool& reinitialised);
-    HRESULT InitializeExclusive(Stream& stream, ComPtr<IAudioClient>& client, bool& reinitialised);
-    HRESULT InitializeShared(Stream& stream, ComPtr<IAudioClient>& client);
-    bool MakeAdapter(Stream& stream, bool reinitialised);
-    void PrimeRender(Stream& stream);
-    bool WaitForStart(Stream& stream);
-    void CaptureLoop(Stream& stream);
-    void RenderLoopExclusive(Stream& stream);
-    void RenderLoopShared(Stream& stream);
-    void DeliverCapture(Stream& stream, const uint8_t* data, int bytes);
+    static void RunStream(Stream& stream);
+    static bool PrepareStream(Stream& stream);
+    static bool ChooseMode(Stream& stream, ComPtr<IAudioClient>& client, bool& reinitialised);
+    static HRESULT InitializeExclusive(Stream& stream, ComPtr<IAudioClient>& client, bool& reinitialised);
+    static HRESULT InitializeShared(Stream& stream, ComPtr<IAudioClient>& client);
+    static bool MakeAdapter(Stream& stream, bool reinitialised);
+    static void PrimeRender(Stream& stream);
+    static bool WaitForStart(Stream& stream);
+    static bool NextEvent(Stream& stream);
+    static void CaptureLoop(Stream& stream);
+    static void RenderLoopExclusive(Stream& stream);
+    static void RenderLoopShared(Stream& stream);
+    static void DeliverCapture(Stream& stream, const uint8_t* data, int bytes);
+    static bool SetLevels(Stream& stream, int left, int right, bool muteMono);
 
     bool ProbeExclusive(IAudioClient* client, EndpointFormat& format);
     bool ProbeShared(IAudioClient* client, EndpointFormat& format);
-    bool SetLevels(Stream& stream, int left, int right, bool muteMono);
     EndpointStreamInfo Info(const Stream& stream) const;
 
     IDevicePlatform& platform_;
     const bool ntSixMode_;
     const bool tenOrLater_;
     const int shareMode_;
-    std::atomic<HANDLE> mmcssTask_{nullptr};  // last registration of a stream thread
-    Stream capture_;
-    Stream render_;
-    // DeliverRender runs on other interfaces' capture threads; this keeps it off a render stream
-    // that is being stopped or released.
-    mutable CCriticalSection handOverLock_;
-    bool renderHandOver_ = false;
-    mutable CCriticalSection volumeLock_;
+    DWORD stopWaitMs_ = kStopWaitMs;
+    // Allocated once; left behind by the destructor while their thread still lives.
+    std::unique_ptr<Stream> capture_;
+    std::unique_ptr<Stream> render_;
 };

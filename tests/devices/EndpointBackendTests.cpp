@@ -581,7 +581,8 @@ TEST_F(EndpointBackendTest, SharedLoopbackAdaptsDevicePeriodsAndWritesOnlyFreeSp
     EXPECT_EQ(engine.captured, Ramp16(0, 93 * 512, {1, -30000}, {1, 3}));
     const std::vector<uint8_t> rendered = audio.Rendered(render);
     ASSERT_EQ(rendered.size(), 100u * 480 * 4);
-    const size_t primed = size_t(renderInfo.bufferFrames) * 4;
+    // The first packet is complete after two capture periods; the pre-roll then plays ahead of it.
+    const size_t primed = size_t(2 * 480 + renderInfo.bufferFrames - 512) * 4;
     EXPECT_EQ(std::vector<uint8_t>(rendered.begin(), rendered.begin() + primed), std::vector<uint8_t>(primed, 0));
     EXPECT_EQ(std::vector<uint8_t>(rendered.begin() + primed, rendered.end()),
               std::vector<uint8_t>(engine.captured.begin(), engine.captured.begin() + (rendered.size() - primed)));
@@ -595,10 +596,11 @@ TEST_F(EndpointBackendTest, SharedLoopbackAdaptsDevicePeriodsAndWritesOnlyFreeSp
     ASSERT_TRUE(audio.WaitUntilStreaming(render));
     const std::vector<uint8_t> backlog = Ramp16(0, 8 * 512, {5, 9}, {1, 2});
     for (int chunk = 0; chunk < 8; ++chunk) backend->DeliverRender(backlog.data() + chunk * 2048, 2048);
-    AdvancePeriods(12, 480);
-    const size_t buffer = size_t(backend->renderInfo().bufferFrames) * 4;
+    AdvancePeriods(13, 480);
+    // The first chunk fits once two periods have played, behind the pre-roll.
+    const size_t buffer = size_t(2 * 480 + backend->renderInfo().bufferFrames - 512) * 4;
     const std::vector<uint8_t> played = audio.Rendered(render);
-    ASSERT_EQ(played.size(), 12u * 480 * 4);
+    ASSERT_EQ(played.size(), 13u * 480 * 4);
     EXPECT_EQ(std::vector<uint8_t>(played.begin() + buffer, played.begin() + buffer + backlog.size()), backlog);
     EXPECT_EQ(audio.Stats(render).refused, 0) << "asked for more than the free space";
 }
