@@ -42,7 +42,8 @@ constexpr double kRunSeconds = 0.01;
 double MedianUs(auto body) { return MedianSeconds(body, kRunSeconds, kRuns) * 1e6; }
 double MemcpyUs(int bytes) { return MemcpySeconds(bytes, kRunSeconds, kRuns) * 1e6; }
 
-// What a render queue's guard costs by itself: one wait on a signalled auto-reset event and one signal.
+// One wait on a signalled auto-reset event and one signal: the render queues' former guard, per
+// push and per pop; the reference of earlier figures.
 double GuardEventUs()
 {
     UniqueHandle guard(CreateEventW(nullptr, FALSE, TRUE, nullptr));
@@ -76,6 +77,7 @@ struct Case {
     int frames;
     int sampleType;
     bool processing;  // DC removal and software gain 80 % on every input channel
+    bool meters;      // the control panel's level display open, nobody waiting on its copies
 };
 
 struct Result {
@@ -166,6 +168,7 @@ const char* Measure(const Case& c, const CSettingsKey& hostKey, const CSettingsK
         }
     }
 
+    driver->SetPanelMetering(c.meters);
     gHost.driver = driver.get();
     gHost.callOutputReady = false;
     if (driver->start() != ASE_OK) return "start failed";
@@ -247,38 +250,38 @@ int main()
                 static_cast<long long>(frequency.QuadPart));
     std::printf("per case: median of %d groups of %d switches; memcpy: median of %d runs of ~%.0f ms\n", kGroups,
                 kGroupSwitches, kRuns, kRunSeconds * 1000);
-    std::printf("%5s %6s %5s %10s %7s %10s %10s %11s %10s %7s\n", "ports", "frames", "host", "processing", "bytes",
-                "us/switch", "capture us", "render/port", "memcpy us", "ratio");
+    std::printf("%5s %6s %5s %10s %6s %7s %10s %10s %11s %10s %7s\n", "ports", "frames", "host", "processing",
+                "meters", "bytes", "us/switch", "capture us", "render/port", "memcpy us", "ratio");
+
+    std::vector<Case> cases;
+    for (const int ports : {1, 4, 16})
+        for (const int frames : {128, 512})
+            for (const int type : {ASIOSTInt16LSB, ASIOSTInt32LSB})
+                for (const bool processing : {false, true}) cases.push_back({ports, frames, type, processing, false});
+    for (const int ports : {1, 4, 16}) cases.push_back({ports, 128, ASIOSTInt16LSB, false, true});
 
     bool allPlayed = true;
     const double started = Now();
-    for (const int ports : {1, 4, 16}) {
-        for (const int frames : {128, 512}) {
-            for (const int type : {ASIOSTInt16LSB, ASIOSTInt32LSB}) {
-                for (const bool processing : {false, true}) {
-                    const Case c{ports, frames, type, processing};
-                    Result r;
-                    if (const char* failure = Measure(c, hostKey, defaultKey, r)) {
-                        std::printf("%5d %6d %5s %10s   not measured: %s\n", ports, frames,
-                                    type == ASIOSTInt16LSB ? "int16" : "int32", processing ? "dc+gain" : "off", failure);
-                        allPlayed = false;
-                        continue;
-                    }
-                    std::printf("%5d %6d %5s %10s %7d %10.2f %10.2f %11.2f %10.3f %7.0f\n", ports, frames,
-                                type == ASIOSTInt16LSB ? "int16" : "int32", processing ? "dc+gain" : "off", r.bytes,
-                                r.usPerSwitch, r.usCapture, (r.usPerSwitch - r.usCapture) / ports, r.memcpyUs,
-                                r.usPerSwitch / r.memcpyUs);
-                    if (r.played != r.handedOver) {
-                        std::printf("      render queues dropped blocks: %lld of %lld played\n",
-                                    static_cast<long long>(r.played), static_cast<long long>(r.handedOver));
-                        allPlayed = false;
-                    }
-                }
-            }
+    for (const Case& c : cases) {
+        std::printf("%5d %6d %5s %10s %6s ", c.ports, c.frames, c.sampleType == ASIOSTInt16LSB ? "int16" : "int32",
+                    c.processing ? "dc+gain" : "off", c.meters ? "open" : "-");
+        Result r;
+        if (const char* failure = Measure(c, hostKey, defaultKey, r)) {
+            std::printf("  not measured: %s\n", failure);
+            allPlayed = false;
+            continue;
+        }
+        std::printf("%7d %10.2f %10.2f %11.2f %10.3f %7.0f\n", r.bytes, r.usPerSwitch, r.usCapture,
+                    (r.usPerSwitch - r.usCapture) / c.ports, r.memcpyUs, r.usPerSwitch / r.memcpyUs);
+        if (r.played != r.handedOver) {
+            std::printf("      render queues dropped blocks: %lld of %lld played\n", static_cast<long long>(r.played),
+                        static_cast<long long>(r.handedOver));
+            allPlayed = false;
         }
     }
     SHDeleteKeyW(HKEY_LOCAL_MACHINE, hostKey.KeyPath().c_str());
-    std::printf("reference: one event wait+signal (the guard of every render queue push) %.2f us\n", GuardEventUs());
+    std::printf("reference: one event wait+signal (the former guard of every render queue push and pop) %.2f us\n",
+                GuardEventUs());
 
     std::printf(
         "\nus/switch: one buffer switch as the engine runs it on a capture thread: for each port, the\n"
@@ -289,7 +292,8 @@ int main()
         "outputReady (capture side only). render/port: the difference, per port: outputReady's\n"
         "interleaving and hand-over. bytes: host input and output samples plus the 16-bit capture and\n"
         "render blocks of all ports; ratio: us/switch over a memcpy of that many bytes. Every channel\n"
-        "of every port is active (16 ports: 32 inputs and 32 outputs).\n");
+        "of every port is active (16 ports: 32 inputs and 32 outputs). meters open: every switch also\n"
+        "copies each port's samples for the level display.\n");
     std::printf("render queues: %s\n", allPlayed ? "every block handed over was played, none dropped"
                                                  : "see the lines above");
     std::printf("total %.1f s\n", Now() - started);

@@ -1,9 +1,12 @@
 // Cost of the stream hand-over objects, each against a plain memcpy of the same bytes measured in
 // the same run. Every figure is the median of several timed runs of many iterations.
 #include <core/CaptureAggregator.h>
+#include <core/MeterTap.h>
 #include <core/PacketFifo.h>
 
 #include "BenchTiming.h"
+
+#include <veloran/UniqueHandle.h>
 
 #include <windows.h>
 
@@ -44,7 +47,8 @@ void FifoPushPop(int chunk, bool withNotify)
     Report(what, chunk, ns);
 }
 
-// What the FIFO's guard costs by itself: one wait on a signalled auto-reset event and one signal.
+// One wait on a signalled auto-reset event and one signal: the FIFO's former guard, per push and
+// per pop; the reference of earlier figures.
 void GuardEvent()
 {
     UniqueHandle guard(CreateEventW(nullptr, FALSE, TRUE, nullptr));
@@ -55,6 +59,20 @@ void GuardEvent()
         }
     });
     std::printf("%-48s %6s %10.1f\n", "reference: guard event wait+signal", "-", ns);
+}
+
+// A level display's copy of one channel per buffer switch, while its reader does not wait.
+void MeterCopy(int bytes)
+{
+    CMeterTap tap;
+    std::vector<uint8_t> samples(bytes, 1);
+    const double ns = MedianNs([&](int n) {
+        for (int i = 0; i < n; ++i) {
+            tap.Copy(i & 1, samples.data(), bytes);
+            Touch(tap.buffer(i & 1));
+        }
+    });
+    Report("meter tap copy, no reader waiting", bytes, ns);
 }
 
 void CountBatch(const uint8_t* blocks, const int*, int, const int*, CMordane* owner)
@@ -105,6 +123,7 @@ int main()
         FifoPushPop(chunk, true);
     }
     GuardEvent();
+    MeterCopy(256);
     for (const int sources : {1, 16}) AggregatorDelivery(sources, 2048);
     return 0;
 }
