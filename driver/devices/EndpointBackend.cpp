@@ -861,12 +861,17 @@ void CEndpointBackend::RenderLoopShared(Stream& stream)
     bool staged = false;  // the block holds a chunk not yet written
     bool handedOver = false;
     while (NextEvent(stream)) {
+        // What was queued when the device was asked decides the wake; later blocks wait for the next.
+        int ready = adapter.Fill() / stream.nominalBytes;
         UINT32 padding = 0;
         const HRESULT hr = client->GetCurrentPadding(&padding);
         if (hr == AUDCLNT_E_DEVICE_INVALIDATED) return;
         if (FAILED(hr)) continue;
         while (bufferFrames - std::min(padding, bufferFrames) >= chunkFrames && !stream.stopRequested.load()) {
-            if (!staged) staged = adapter.Pop(stream.block.get()) != 0;
+            if (!staged && ready > 0) {
+                staged = adapter.Pop(stream.block.get()) != 0;
+                --ready;
+            }
             if (!staged) break;
             if (!handedOver) {
                 handedOver = true;

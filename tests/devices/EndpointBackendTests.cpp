@@ -84,6 +84,14 @@ int ThreadCount()
     return count;
 }
 
+// Until done() holds, for at most five seconds; for what another thread does.
+template <class Done>
+bool Eventually(Done done)
+{
+    for (int waited = 0; waited < 5000 && !done(); ++waited) Sleep(1);
+    return done();
+}
+
 // The engine's side of the streams: an aggregator whose packets are recorded and, when asked,
 // handed straight back to the render stream as the engine's outputReady would.
 class CEngineSide {
@@ -102,21 +110,25 @@ private:
 public:
     CCaptureAggregator aggregator;
     CEndpointBackend* loopTo = nullptr;
+    std::atomic<int> silentBatches{0};  // batches up to this one hand nothing over, as an engine behind
     std::vector<uint8_t> captured;
     std::atomic<int> batches{0};
     std::atomic<int> emptyBatches{0};
+    // While reset, each batch waits in here, as a buffer switch that blocks inside the host.
+    UniqueHandle open{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
 
 private:
     static void Batch(const uint8_t* blocks, const int* sizes, int, const int*, CMordane* owner)
     {
         auto* self = reinterpret_cast<CEngineSide*>(owner);  // the aggregator only passes its owner on
         ++self->batches;
+        WaitForSingleObject(self->open.get(), 10000);
         if (sizes[0] == 0) {
             ++self->emptyBatches;
             return;
         }
         self->captured.insert(self->captured.end(), blocks, blocks + sizes[0]);
-        if (self->loopTo) self->loopTo->DeliverRender(blocks, sizes[0]);
+        if (self->loopTo && self->batches > self->silentBatches) self->loopTo->DeliverRender(blocks, sizes[0]);
     }
 };
 
@@ -794,6 +806,125 @@ TEST_F(EndpointBackendTest, EndpointVolumesTakeTheLevelsAndMuteAMonoInputAtZero)
     EXPECT_FLOAT_EQ(audio.Volume(capture).levels[0], 0.0f);
     EXPECT_FLOAT_EQ(audio.Volume(capture).levels[1], 0.65f);
     EXPECT_FALSE(audio.Volume(capture).muted) << "only a mono input is muted";
+}
+
+TEST_F(EndpointBackendTest, AStopThatTimesOutReleasesNothingUntilTheThreadHasEnded)
+{
+    AddInterface();
+    CEngineSide& engine = NewEngine();
+    Make(CEndpointBackend::kExclusiveOnly);
+    ASSERT_TRUE(Open(engine, 48000, 512, true, false));
+    ASSERT_TRUE(audio.WaitUntilStreaming(capture));
+    audio.SetLockstep(false);
+    ResetEvent(engine.open.get());
+    AdvancePeriods(1);
+    ASSERT_TRUE(Eventually([&] { return engine.batches.load() == 1; }));
+
+    // The capture thread is inside the sink: neither stops, and nothing it uses goes.
+    backend->SetStopWaitMs(20);
+    const long live = audio.LiveObjects();
+    EXPECT_FALSE(backend->StopCapture());
+    EXPECT_FALSE(backend->ReleaseAll());
+    EXPECT_FALSE(backend->OpenAndStart(capturePath, Params(48000, 2, 512, &NewEngine().aggregator), L"", {},
+                                       start.get()))
+        << "the old stream's records are still in use";
+    EXPECT_EQ(audio.LiveObjects(), live);
+    EXPECT_TRUE(audio.IsStreaming(capture));
+
+    SetEvent(engine.open.get());
+    backend->SetStopWaitMs(CEndpointBackend::kStopWaitMs);
+    EXPECT_TRUE(backend->ReleaseAll());
+    EXPECT_EQ(audio.LiveObjects(), 0);
+    EXPECT_EQ(engine.batches.load(), 1);
+    EXPECT_EQ(engine.aggregator.sourceCount(), 1) << "a requested stop leaves the sink's lock alone";
+}
+
+TEST_F(EndpointBackendTest, ASharedCaptureBehindASlowSinkStopsWithinAPacketOfTheRequest)
+{
+    AddInterface();
+    CEngineSide& engine = NewEngine();
+    Make(CEndpointBackend::kSharedOnly);
+    ASSERT_TRUE(Open(engine, 48000, 512, true, false));
+    ASSERT_TRUE(audio.WaitUntilStreaming(capture));
+    audio.SetLockstep(false);
+    ResetEvent(engine.open.get());
+    // The second 480-frame packet completes the first 512-frame one; three more queue behind it.
+    AdvancePeriods(5, 480);
+    ASSERT_TRUE(Eventually([&] { return engine.batches.load() == 1; }));
+    backend->RequestStop();
+    SetEvent(engine.open.get());
+    EXPECT_TRUE(backend->StopCapture());
+    EXPECT_LE(engine.batches.load(), 2) << "the backlog was drained after the stop request";
+}
+
+TEST_F(EndpointBackendTest, SharedRenderPreRollsAtTheFirstHandOverAndKeepsTheBufferFromRunningDry)
+{
+    AddInterface();
+    CEngineSide& engine = NewEngine();
+    engine.loopTo = &Make(CEndpointBackend::kSharedOnly);
+    engine.silentBatches = 4;
+    ASSERT_TRUE(Open(engine));
+    ASSERT_TRUE(audio.WaitUntilStreaming(capture) && audio.WaitUntilStreaming(render));
+    const int buffer = backend->renderInfo().bufferFrames;
+    // The fifth packet is complete at the sixth period, long after the primed silence has played.
+    AdvancePeriods(6, 480);
+    // Lockstep waits for the render thread's look at the buffer, not for what it writes then.
+    ASSERT_TRUE(Eventually([&] { return backend->renderInfo().frames > 0; }));
+    const int64_t dry = audio.Stats(render).underruns;
+    AdvancePeriods(40, 480);
+    EXPECT_EQ(audio.Stats(render).underruns, dry);
+    EXPECT_EQ(backend->renderInfo().underruns, 0);
+    // That wake tops the buffer up to a packet below full, then writes the packet.
+    const std::vector<uint8_t> rendered = audio.Rendered(render);
+    const size_t first = size_t(6 * 480 + buffer - 512) * 4;
+    ASSERT_GT(rendered.size(), first);
+    EXPECT_EQ(std::vector<uint8_t>(rendered.begin(), rendered.begin() + first), std::vector<uint8_t>(first, 0));
+    const auto handedOver = engine.captured.begin() + 4 * 2048;
+    EXPECT_EQ(std::vector<uint8_t>(rendered.begin() + first, rendered.end()),
+              std::vector<uint8_t>(handedOver, handedOver + (rendered.size() - first)));
+    // Packet b was handed over at the capture period that completed it and leaves the buffer 480
+    // frames after its place in the record.
+    const int packets = int(engine.captured.size() / 2048);
+    double waited = 0;
+    for (int b = packets - CEndpointBackend::kHeldWindow; b < packets; ++b) {
+        const int handOver = (512 * (b + 1) + 479) / 480 * 480;
+        waited += 480 + int(first / 4) + 512 * (b - 4) - handOver;
+    }
+    waited /= CEndpointBackend::kHeldWindow;
+    EXPECT_NEAR(backend->renderInfo().latencyFrames, waited, 240);
+
+    // The engine falls behind: counted, and the buffer is filled up again.
+    engine.silentBatches = 1 << 20;
+    AdvancePeriods(4, 480);
+    EXPECT_GE(backend->renderInfo().underruns, 1);
+    EXPECT_EQ(backend->faultCount(), uint64_t(backend->renderInfo().underruns));
+}
+
+TEST_F(EndpointBackendTest, LostCapturePacketsAndDroppedRenderBlocksAreCounted)
+{
+    AddInterface();
+    CEngineSide& engine = NewEngine();
+    Make(CEndpointBackend::kSharedOnly);
+    ASSERT_TRUE(Open(engine));
+    ASSERT_TRUE(audio.WaitUntilStreaming(capture) && audio.WaitUntilStreaming(render));
+
+    // Ten blocks fill the adapter while the primed buffer has no room: the last three each drop one.
+    const std::vector<uint8_t> block(2048, 0x11);
+    for (int b = 0; b < 12; ++b) backend->DeliverRender(block.data(), 2048);
+    EXPECT_EQ(backend->renderInfo().drops, 3);
+
+    // The sink blocks while the device's capture buffer overflows.
+    audio.SetLockstep(false);
+    ResetEvent(engine.open.get());
+    AdvancePeriods(2, 480);
+    ASSERT_TRUE(Eventually([&] { return engine.batches.load() == 1; }));
+    AdvancePeriods(6, 480);
+    ASSERT_GT(audio.Stats(capture).overruns, 0);
+    SetEvent(engine.open.get());
+    audio.SetLockstep(true);
+    AdvancePeriods(3, 480);
+    EXPECT_EQ(backend->captureInfo().discontinuities, 1);
+    EXPECT_EQ(backend->faultCount(), 4u);
 }
 
 }  // namespace

@@ -22,9 +22,12 @@ const char* ModeName(EndpointStreamMode mode)
 
 void Report(const char* direction, const EndpointStreamInfo& info)
 {
-    std::printf("%s: %s, buffer %d, period %d, stream latency %d, adapter %d, reported latency %d frames, %lld moved\n",
+    std::printf("%s: %s, buffer %d, period %d, stream latency %d, adapter %d, reported latency %d frames, %lld moved, "
+                "%lld discontinuities, %lld underruns, %lld drops\n",
                 direction, ModeName(info.mode), info.bufferFrames, info.periodFrames, info.streamLatencyFrames,
-                info.adapterFrames, info.latencyFrames, static_cast<long long>(info.frames));
+                info.adapterFrames, info.latencyFrames, static_cast<long long>(info.frames),
+                static_cast<long long>(info.discontinuities), static_cast<long long>(info.underruns),
+                static_cast<long long>(info.drops));
 }
 
 // Captured packets are counted and measured; each is answered with one packet of a 1 kHz tone,
