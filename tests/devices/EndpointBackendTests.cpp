@@ -857,6 +857,30 @@ TEST_F(EndpointBackendTest, ASharedCaptureBehindASlowSinkStopsWithinAPacketOfThe
     EXPECT_LE(engine.batches.load(), 2) << "the backlog was drained after the stop request";
 }
 
+TEST_F(EndpointBackendTest, ACaptureWhoseEndpointIsGoneLeavesTheSetsToTheOtherSources)
+{
+    AddInterface(0);
+    const std::wstring gonePath = capturePath;
+    const int gone = capture;
+    AddInterface(1);
+    CEngineSide& engine = NewEngine();
+    Make(CEndpointBackend::kExclusiveOnly);
+    auto other = CEndpointBackend::Create(platform, false, true, CEndpointBackend::kExclusiveOnly);
+    SetEvent(start.get());
+    ASSERT_TRUE(backend->OpenAndStart(gonePath, Params(48000, 2, 512, &engine.aggregator), L"", {}, start.get()));
+    ASSERT_TRUE(other->OpenAndStart(capturePath, Params(48000, 2, 512, &engine.aggregator), L"", {}, start.get()));
+    ASSERT_TRUE(audio.WaitUntilStreaming(gone) && audio.WaitUntilStreaming(capture));
+    AdvancePeriods(3);
+    EXPECT_EQ(engine.batches.load(), 3);
+
+    audio.SetState(gone, DEVICE_STATE_NOTPRESENT);
+    ASSERT_TRUE(Eventually([&] { return engine.aggregator.sourceCount() == 1; }));
+    EXPECT_FALSE(backend->captureActive());
+    AdvancePeriods(3);
+    EXPECT_EQ(engine.batches.load(), 6) << "the sets wait for a source that is gone";
+    EXPECT_TRUE(backend->ReleaseAll());
+}
+
 TEST_F(EndpointBackendTest, SharedRenderPreRollsAtTheFirstHandOverAndKeepsTheBufferFromRunningDry)
 {
     AddInterface();

@@ -419,6 +419,10 @@ void CVirtualAudioSystem::SetState(EndpointId endpoint, DWORD state)
 {
     Lock hold(state_->mutex);
     state_->At(endpoint).state = state;
+    // Its streams learn at their next call; each is woken once to make it.
+    if (state != DEVICE_STATE_ACTIVE)
+        for (const CAudioClient* client : state_->clients)
+            if (client->endpointId() == endpoint && client->running()) client->Wake();
 }
 
 void CVirtualAudioSystem::SetStringProperty(EndpointId endpoint, const PROPERTYKEY& key, const std::wstring& value)
@@ -551,7 +555,7 @@ void CVirtualAudioSystem::Advance(int64_t referenceFrames)
             Lock hold(state_->mutex);
             int64_t earliest = target + 1;
             for (CAudioClient* client : state_->clients) {
-                if (!client->running()) continue;
+                if (!client->ticking()) continue;
                 const int64_t at = client->NextBoundary();
                 if (at < earliest || (at == earliest && due && client->endpointId() < due->endpointId())) {
                     earliest = at;
@@ -587,7 +591,7 @@ bool CVirtualAudioSystem::WaitUntilServed(DWORD timeoutMs) const
             Lock hold(state_->mutex);
             bool served = true;
             for (const CAudioClient* client : state_->clients)
-                if (client->running() && !client->Served()) served = false;
+                if (client->ticking() && !client->Served()) served = false;
             if (served) return true;
         }
         if (GetTickCount64() > deadline) return false;

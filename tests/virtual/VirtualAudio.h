@@ -99,6 +99,8 @@ public:
     EndpointId AddEndpoint(EDataFlow flow, const std::wstring& path, const std::wstring& friendlyName, int channels,
                            std::vector<VirtualFormat> exclusiveFormats = {});
     void SetDefault(EDataFlow flow, EndpointId endpoint);
+    // An endpoint that leaves the active state stops the clocks of its running streams, whose
+    // buffer and padding calls then answer AUDCLNT_E_DEVICE_INVALIDATED, as after a removal.
     void SetState(EndpointId endpoint, DWORD state);
 
     // Properties, appended in store order (an existing key is replaced in place).

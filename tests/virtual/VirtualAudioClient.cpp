@@ -249,6 +249,7 @@ HRESULT CAudioClient::GetCurrentPadding(UINT32* frames)
     if (!frames) return E_POINTER;
     Lock hold(state_->mutex);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (endpoint_.state != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (capture_)
         *frames = UINT32(queued_) * periodFrames_;
     else if (exclusive_)
@@ -366,6 +367,7 @@ HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags
     *data = nullptr;
     *frames = 0;
     *flags = 0;
+    if (endpoint_.state != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (captureHeld_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
     if (queued_ == 0) return AUDCLNT_S_BUFFER_EMPTY;
     *data = packets_.data() + size_t(head_) * periodFrames_ * blockAlign_;
@@ -401,6 +403,7 @@ HRESULT CAudioClient::RenderGetBuffer(UINT32 frames, BYTE** data)
     if (!data) return E_POINTER;
     Lock hold(state_->mutex);
     *data = nullptr;
+    if (endpoint_.state != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (renderHolding_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
     if (exclusive_) {
         if (frames != bufferFrames_) return Refuse(AUDCLNT_E_INVALID_SIZE);

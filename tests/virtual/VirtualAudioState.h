@@ -145,6 +145,10 @@ public:
 
     // The clock, under the state's lock.
     bool running() const { return running_; }
+    // A running stream whose endpoint is gone keeps no time; its calls answer
+    // AUDCLNT_E_DEVICE_INVALIDATED.
+    bool ticking() const { return running_ && endpoint_.state == DEVICE_STATE_ACTIVE; }
+    void Wake() const { SetEvent(event_); }
     int endpointId() const { return endpoint_.id; }
     int64_t NextBoundary() const;  // reference frame at which the current period ends
     void EndPeriod();
