@@ -10,7 +10,29 @@
 #include <cstring>
 
 CEngineSlot::CEngineSlot() = default;
-CEngineSlot::~CEngineSlot() { Stop(); }
+CEngineSlot::~CEngineSlot()
+{
+    Stop(kStopWaitMs);
+    AbandonStrandedAccess();
+}
+
+bool CEngineSlot::StillStranded()
+{
+    if (!stranded_) return false;
+    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    if (backend) {
+        backend->SetStopWaitMs(0);
+        stranded_ = !backend->ReleaseAll();
+    }
+    return stranded_;
+}
+
+void CEngineSlot::AbandonStrandedAccess()
+{
+    // The thread returns into its stream records one day; a leak is the only safe end for them.
+    if (StillStranded()) static_cast<void>(deviceAccess_.release());
+    stranded_ = false;
+}
 
 void CEngineSlot::Reset()
 {
@@ -71,6 +93,7 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     render.volumeLeft = p.output.level[0];
     render.volumeRight = p.output.level[1];
 
+    AbandonStrandedAccess();
     if (!deviceAccess_ || deviceShareMode_ != settings.endpointShareMode) {
         deviceAccess_.reset();
         deviceAccess_ = std::make_unique<CDeviceAccess>(platform, settings.endpointShareMode);
@@ -93,16 +116,31 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     return 1;
 }
 
-int CEngineSlot::Stop()
+void CEngineSlot::RequestStop()
 {
-    if ((capturing || rendering) && port >= 0 && deviceAccess_ && deviceAccess_->endpointBackend()) {
-        CEndpointBackend* backend = deviceAccess_->endpointBackend();
-        backend->StopCapture();
-        backend->StopRender();
-        backend->ReleaseAll();
+    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    if ((capturing || rendering) && port >= 0 && backend) backend->RequestStop();
+}
+
+int CEngineSlot::Stop(DWORD waitMs)
+{
+    bool ended = true;
+    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    if ((capturing || rendering) && port >= 0 && backend) {
+        backend->SetStopWaitMs(waitMs);
+        ended = backend->StopCapture();
+        ended = backend->StopRender() && ended;
+        ended = backend->ReleaseAll() && ended;
     }
+    if (!ended) stranded_ = true;
     Reset();
-    return 1;
+    return ended ? 1 : 0;
+}
+
+uint64_t CEngineSlot::FaultCount() const
+{
+    const CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    return (capturing || rendering) && backend ? backend->faultCount() : 0;
 }
 
 void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames, int meterIndex)

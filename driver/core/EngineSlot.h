@@ -20,6 +20,7 @@ struct _sSettings;
 class CEngineSlot {
 public:
     static constexpr int kWorkSamples = 2048;
+    static constexpr DWORD kStopWaitMs = 3000;  // for the threads of every port together
 
     CEngineSlot();
     ~CEngineSlot();
@@ -30,7 +31,16 @@ public:
     // Opens the port's streams for the buffers assigned to it. 1 when started or nothing to start.
     int Start(IDevicePlatform& platform, const _sPort& port, const _sSettings& settings,
               CCaptureAggregator* aggregator, HANDLE startEvent);
-    int Stop();
+    // Asks the port's streams to end and returns at once.
+    void RequestStop();
+    // Stops the streams, waiting at most waitMs for their threads. 0 when a thread outlived the
+    // wait (stuck in the host's callback): what it uses is then kept, never freed.
+    int Stop(DWORD waitMs);
+    // Whether a thread that outlived an earlier stop is still alive; its resources are released
+    // once it has ended.
+    bool StillStranded();
+    // Packets the port's streams dropped, repeated or flagged as lost since they started.
+    uint64_t FaultCount() const;
 
     // One capture packet (bytes 0: the source had none; the previous samples are repeated).
     // meterIndex is the buffer half whose meter copies to fill, -1 while no level display is open.
@@ -61,6 +71,10 @@ private:
     int captureHalf_ = 0;
     int16_t workLeft_[kWorkSamples] = {};
     int16_t workRight_[kWorkSamples] = {};
+    // Gives up the device access whose thread outlived a stop, without destroying it.
+    void AbandonStrandedAccess();
+
     std::unique_ptr<CDeviceAccess> deviceAccess_;
     int deviceShareMode_ = -1;
+    bool stranded_ = false;
 };

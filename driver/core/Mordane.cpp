@@ -23,6 +23,7 @@ constexpr DWORD kPrivateMessageTimeoutMs = 5000;
 constexpr double kTwo32 = 4294967296.0;
 // Switches after start by which the streams' hand-overs have settled.
 constexpr int kLatencySettledSwitches = 8;
+constexpr DWORD kLastPortsStopWaitMs = 100;
 
 template <class T>
 std::unique_ptr<T[]> AllocateArray(size_t count)
@@ -47,14 +48,55 @@ CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey
     driverInfo_.driverVersion = kDriverVersion;
     CopyToAnsiField(kDriverName, driverInfo_.name, sizeof(driverInfo_.name));
 
+    MeasureLatencies();
+
     const bool complete = knownDevices_ && ports_ && engineSlots_ && renderBlocks_ && captureBlocks_ && startedEvent_.valid();
     if (result && !complete) *result = E_OUTOFMEMORY;
 }
 
 CMordane::~CMordane()
 {
-    stop();
+    // A failed construction may have left the slots unmade.
+    if (engineSlots_) stop();
     FreeHostBuffers();
+}
+
+void CMordane::destroy()
+{
+    if (InBufferSwitch()) {
+        // No further switch may reach a host that has let go; the switch's end finishes this.
+        running_ = false;
+        releasedInSwitch_ = true;
+        return;
+    }
+    if (engineSlots_) stop();
+    // A stream thread stuck in the host's callback returns into this object: keep it.
+    if (stranded_) return;
+    delete this;
+}
+
+void CMordane::DestroyAfterSwitch()
+{
+    // The capture thread that ran the switch cannot wait for itself to end; another thread
+    // stops the streams and deletes. It holds the module so that the code it runs stays loaded.
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&CMordane::DestroyThread)), &module))
+        return;
+    destroyModule_ = module;
+    const HANDLE thread = CreateThread(nullptr, 0, DestroyThread, this, 0, nullptr);
+    if (thread)
+        CloseHandle(thread);
+    else
+        FreeLibrary(module);  // kept alive: nothing else can end it safely
+}
+
+DWORD WINAPI CMordane::DestroyThread(void* self)
+{
+    CMordane* driver = static_cast<CMordane*>(self);
+    const HMODULE module = driver->destroyModule_;
+    driver->destroy();
+    FreeLibraryAndExitThread(module, 0);
 }
 
 HRESULT STDMETHODCALLTYPE CMordane::NonDelegatingQueryInterface(REFIID riid, void** ppv)
@@ -69,30 +111,61 @@ HRESULT STDMETHODCALLTYPE CMordane::NonDelegatingQueryInterface(REFIID riid, voi
 
 ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
 {
+    if (InBufferSwitch()) return ASIOTrue;
+    std::lock_guard<CCriticalSection> call(callLock_);
+    // The buffers the host holds depend on the port table, the sample type and the sizes: those
+    // stay as they are until disposeBuffers.
+    if (Prepared()) return ASIOTrue;
+
     driverInfo_.sysRef = sysHandle;
     hostWindow_ = static_cast<HWND>(sysHandle);
 
+    _sSettings settings = settings_;
     uint32_t storedRate = 0;
     if (defaultKey_.TryReadDword(L"SampleRate", storedRate) && (storedRate == 44100 || storedRate == 48000)) {
-        settings_.minSampleRate = storedRate;
-        settings_.maxSampleRate = storedRate;
+        settings.minSampleRate = storedRate;
+        settings.maxSampleRate = storedRate;
     }
-
-    settings_.endpointShareMode = settingsStore_.EndpointShareMode();
+    settings.endpointShareMode = settingsStore_.EndpointShareMode();
     // Probing the endpoint API also initialises COM for this thread.
-    endpointApiAvailable_ = CDeviceAccess(platform_, settings_.endpointShareMode).endpointBackendAvailable();
+    endpointApiAvailable_ = CDeviceAccess(platform_, settings.endpointShareMode).endpointBackendAvailable();
 
-    if (hostWindow_) ApplyPrivateMessageReply(SendPrivateMessage(hostWindow_));
+    ChooseHostMode();
 
+    std::unique_ptr<_sPort[]> ports = AllocateArray<_sPort>(kMaxPorts);
+    if (!ports) return ASIOTrue;
+    int portCount = 0;
+    PortInventory inventory;
     {
-        CDeviceAccess access(platform_, settings_.endpointShareMode);
+        CDeviceAccess access(platform_, settings.endpointShareMode);
         CKnownDevices(*knownDevices_, hostKey_, languages_)
-            .BuildPorts(access, useDefaultDevices_, defaultDevicesOnly_, ports_.get(), portCount_, inventory_);
+            .BuildPorts(access, useDefaultDevices_, defaultDevicesOnly_, ports.get(), portCount, inventory);
     }
-    settingsStore_.LoadSettings(portCount_, ports_.get(), settings_, defaultDevicesOnly_);
+    settingsStore_.LoadSettings(portCount, ports.get(), settings, defaultDevicesOnly_);
+    // The current rate is always one the driver accepts.
+    settings.sampleRate = std::clamp(settings.sampleRate, settings.minSampleRate, settings.maxSampleRate);
+    {
+        std::lock_guard<CCriticalSection> publish(queryLock_);
+        ports_ = std::move(ports);
+        portCount_ = portCount;
+        inventory_ = std::move(inventory);
+        settings_ = settings;
+        asioTime_.timeInfo.sampleRate = settings.sampleRate;
+    }
 
     if (defaultDevicesOnly_) SetErrorMessage(HardwareDescription());
     return ASIOTrue;
+}
+
+void CMordane::ChooseHostMode()
+{
+    switch (settingsStore_.UseDefaultDevices()) {
+    case 1: ApplyPrivateMessageReply(kReplyUseDefaultDevices); break;
+    case 2: ApplyPrivateMessageReply(kReplyDefaultDevicesOnly); break;
+    default:
+        if (hostWindow_) ApplyPrivateMessageReply(SendPrivateMessage(hostWindow_));
+        break;
+    }
 }
 
 LRESULT CMordane::SendPrivateMessage(HWND window)
@@ -132,8 +205,25 @@ void STDMETHODCALLTYPE CMordane::getErrorMessage(char* string)
 ASIOError STDMETHODCALLTYPE CMordane::start()
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
-    running_ = false;
+    // Asked before the lock: no driver lock is held while the host runs.
+    HostNotices notices;
+    const ASIOCallbacks callbacks = [this] {
+        std::lock_guard<CCriticalSection> read(queryLock_);
+        return callbacks_;
+    }();
+    if (callbacks.asioMessage) {
+        notices.latencies = callbacks.asioMessage(kAsioSelectorSupported, kAsioLatenciesChanged, nullptr, nullptr) != 0;
+        notices.overload = callbacks.asioMessage(kAsioSelectorSupported, kAsioOverload, nullptr, nullptr) != 0;
+    }
+    std::lock_guard<CCriticalSection> call(callLock_);
+    return StartLocked(notices);
+}
+
+ASIOError CMordane::StartLocked(HostNotices notices)
+{
+    StopLocked();
     if (!hasCallbacks_) return ASE_NotPresent;
+    notices_ = notices;
     if (portCount_ == 0) {
         running_ = true;
         return ASE_OK;
@@ -142,14 +232,15 @@ ASIOError STDMETHODCALLTYPE CMordane::start()
     try {
         return StartStreams();
     } catch (const std::bad_alloc&) {
-        StopSlots();
+        StopLocked();
         return ASE_NoMemory;
     }
 }
 
 ASIOError CMordane::StartStreams()
 {
-    StopSlots();
+    // A thread stuck in an old switch may still be inside the old aggregator.
+    if (stranded_ && aggregator_) retiredAggregators_.push_back(std::move(aggregator_));
     aggregator_.reset();
     aggregator_ = std::make_unique<CCaptureAggregator>(BatchDelivery, this, captureBlocks_.get(), captureBlockSizes_);
     if (!aggregator_->valid()) return ASE_NoMemory;
@@ -175,62 +266,100 @@ ASIOError CMordane::StartStreams()
         }
     }
 
-    samplePosition_ = 0.0;
-    systemTime_ = {};
+    PublishPosition(0.0, 0);
     bufferIndex_ = 0;
-    switchesSinceStart_ = 0;
-    latencyNotices_ = callbacks_.asioMessage &&
-                      callbacks_.asioMessage(kAsioSelectorSupported, kAsioLatenciesChanged, nullptr, nullptr) != 0;
+    switchCount_ = 0;
+    faultsSeen_ = 0;
+    pendingHandOver_ = 0;
     ResetEvent(startedEvent_.get());
     int started = 0;
     for (int i = 0; i < portCount_; ++i)
         started += engineSlots_[i].Start(platform_, ports_[i], settings_, aggregator_.get(), startedEvent_.get()) != 0 &&
                    engineSlots_[i].port >= 0;
     if (started == 0) {
-        StopSlots();
+        StopLocked();
         SetErrorMessage(languages_.Text(kStrStartFailed));
         return ASE_NotPresent;
     }
     for (int i = 0; i < portCount_; ++i)
         if (engineSlots_[i].capturing) aggregator_->AddPort(i);
+    {
+        std::lock_guard<CCriticalSection> hold(handOverLock_);
+        handOverOpen_ = true;
+    }
     running_ = true;
     SetEvent(startedEvent_.get());
+    MeasureLatencies();
     return ASE_OK;
 }
 
 void CMordane::StopSlots()
 {
-    for (int i = 0; i < kMaxPorts; ++i) engineSlots_[i].Stop();
+    // Every port is asked first, so that the streams end together and one wait covers them all.
+    for (int i = 0; i < kMaxPorts; ++i) engineSlots_[i].RequestStop();
+    const ULONGLONG deadline = GetTickCount64() + stopWaitMs_;
+    bool stranded = false;
+    for (int i = 0; i < kMaxPorts; ++i) {
+        const ULONGLONG now = GetTickCount64();
+        // A port that has ended already needs only a moment once the budget is spent.
+        const DWORD left = std::max<DWORD>(now < deadline ? DWORD(deadline - now) : 0, kLastPortsStopWaitMs);
+        engineSlots_[i].Stop(left);
+        stranded = engineSlots_[i].StillStranded() || stranded;
+    }
+    stranded_ = stranded;
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::stop()
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
-    running_ = false;
-    StopSlots();
+    std::lock_guard<CCriticalSection> call(callLock_);
+    StopLocked();
     return ASE_OK;
+}
+
+void CMordane::StopLocked()
+{
+    // From here on no switch reaches the host and no output reaches the streams.
+    running_ = false;
+    pendingHandOver_ = 0;
+    {
+        std::lock_guard<CCriticalSection> hold(handOverLock_);
+        handOverOpen_ = false;
+    }
+    StopSlots();
 }
 
 void CMordane::BatchDelivery(const uint8_t* blocks, const int* sizes, int sourceCount, const int* portList,
                              CMordane* owner)
 {
+    // Ports not yet stopped must not complete sets once a stop has begun.
+    if (!owner->running_.load()) return;
     for (int i = 0; i < sourceCount; ++i) {
         const int port = portList[i];
         if (port < 0 || port >= kMaxPorts) continue;
         owner->engineSlots_[port].DeliverCapture(blocks + size_t(i) * kCaptureBlockBytes, sizes[i],
                                                  owner->settings_.sampleType, owner->settings_.captureFrames,
-                                                 owner->MeterIndex());
+                                                 owner->MeterIndex(owner->bufferIndex_));
     }
     owner->RunBufferSwitch();
 }
 
+void CMordane::PublishPosition(double samplePosition, uint64_t systemTimeNs)
+{
+    positionSequence_.fetch_add(1, std::memory_order_acq_rel);
+    samplePosition_.store(samplePosition, std::memory_order_relaxed);
+    systemTimeNs_.store(systemTimeNs, std::memory_order_relaxed);
+    positionSequence_.fetch_add(1, std::memory_order_acq_rel);
+}
+
 void CMordane::RunBufferSwitch()
 {
-    if (!hasCallbacks_) return;
+    if (!hasCallbacks_ || !running_.load()) return;
     switchThread_ = GetCurrentThreadId();
-    const double ns = double(timeGetTime()) * 1e6;
-    systemTime_.hi = static_cast<unsigned long>(ns / kTwo32);
-    systemTime_.lo = static_cast<unsigned long>(ns - systemTime_.hi * kTwo32);
+    const int index = bufferIndex_;
+    const int64_t number = switchCount_.load() + 1;
+    PublishPosition(samplePosition_.load(std::memory_order_relaxed), uint64_t(timeGetTime()) * 1000000u);
+    pendingHandOver_ = (uint64_t(number) << 1) | uint64_t(index);
     if (timeInfoMode_ && callbacks_.bufferSwitchTimeInfo) {
         AsioTimeInfo& info = asioTime_.timeInfo;
         getSamplePosition(&info.samplePosition, &info.systemTime);
@@ -241,22 +370,39 @@ void CMordane::RunBufferSwitch()
             asioTime_.timeCode.timeCodeSamples.hi = 0;
             asioTime_.timeCode.timeCodeSamples.lo = static_cast<unsigned long>(ahead & 0xFFFFFFFFu);
         }
-        callbacks_.bufferSwitchTimeInfo(&asioTime_, bufferIndex_, directProcess_);
+        callbacks_.bufferSwitchTimeInfo(&asioTime_, index, directProcess_);
         info.flags &= ~(kSampleRateChanged | kClockSourceChanged);
     } else if (callbacks_.bufferSwitch) {
-        callbacks_.bufferSwitch(bufferIndex_, directProcess_);
+        callbacks_.bufferSwitch(index, directProcess_);
     }
-    bufferIndex_ ^= 1;
-    samplePosition_ += settings_.captureFrames;
+    bufferIndex_ = index ^ 1;
+    PublishPosition(samplePosition_.load(std::memory_order_relaxed) + settings_.captureFrames,
+                    systemTimeNs_.load(std::memory_order_relaxed));
+    switchCount_ = number;
     // Before the streams ran, getLatencies could only estimate; once what they hold has settled,
     // hosts that ask for it re-read the measured values.
-    if (++switchesSinceStart_ == kLatencySettledSwitches && latencyNotices_)
+    if (number == kLatencySettledSwitches && notices_.latencies && running_.load())
         callbacks_.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr);
+    TellHostOfFaults();
     switchThread_ = 0;
+    if (releasedInSwitch_.load()) DestroyAfterSwitch();
+}
+
+void CMordane::TellHostOfFaults()
+{
+    if (!notices_.overload) return;
+    uint64_t faults = 0;
+    for (int i = 0; i < portCount_; ++i) faults += engineSlots_[i].FaultCount();
+    // What the streams flagged while they started is not an overload.
+    const bool first = switchCount_.load() == 1;
+    const bool fresh = faults != faultsSeen_;
+    faultsSeen_ = faults;
+    if (fresh && !first && running_.load()) callbacks_.asioMessage(kAsioOverload, 0, nullptr, nullptr);
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* numOutputChannels)
 {
+    std::lock_guard<CCriticalSection> read(queryLock_);
     const ChannelTotals totals = CountChannels(ports_.get(), portCount_);
     if (numInputChannels) *numInputChannels = totals.inputs;
     if (numOutputChannels) *numOutputChannels = totals.outputs;
@@ -264,6 +410,17 @@ ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* 
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* outputLatency)
+{
+    // The streams can be read only while no start or stop changes them; during one, the last
+    // measured values stand.
+    if (std::unique_lock<CCriticalSection> call(callLock_, std::try_to_lock); call.owns_lock()) MeasureLatencies();
+    std::lock_guard<CCriticalSection> read(queryLock_);
+    if (inputLatency) *inputLatency = inputLatency_;
+    if (outputLatency) *outputLatency = outputLatency_;
+    return ASE_OK;
+}
+
+void CMordane::MeasureLatencies()
 {
     // Input: the host buffer plus what the capture streams add. Output: the render streams
     // alone, since the engine hands outputs over at outputReady rather than a buffer later.
@@ -275,21 +432,24 @@ ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* out
         const CDeviceAccess* access = engineSlots_[i].deviceAccess();
         const CEndpointBackend* backend = access ? access->endpointBackend() : nullptr;
         if (!backend) continue;
-        if (engineSlots_[i].capturing) captureExtra = std::max(captureExtra, backend->captureInfo().latencyFrames);
-        if (engineSlots_[i].rendering) {
+        // A stream that has not opened yet has nothing to report.
+        if (engineSlots_[i].capturing && backend->captureInfo().mode != EndpointStreamMode::None)
+            captureExtra = std::max(captureExtra, backend->captureInfo().latencyFrames);
+        if (engineSlots_[i].rendering && backend->renderInfo().mode != EndpointStreamMode::None) {
             renderExtra = measured ? std::max(renderExtra, backend->renderInfo().latencyFrames)
                                    : backend->renderInfo().latencyFrames;
             measured = true;
         }
     }
-    if (inputLatency) *inputLatency = settings_.captureFrames + captureExtra;
-    if (outputLatency) *outputLatency = measured ? renderExtra : settings_.renderFrames + renderExtra;
-    return ASE_OK;
+    std::lock_guard<CCriticalSection> publish(queryLock_);
+    inputLatency_ = settings_.captureFrames + captureExtra;
+    outputLatency_ = measured ? renderExtra : settings_.renderFrames + renderExtra;
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::getBufferSize(long* minSize, long* maxSize, long* preferredSize,
                                                     long* granularity)
 {
+    std::lock_guard<CCriticalSection> read(queryLock_);
     if (minSize) *minSize = settings_.preferredBufferSize;
     if (maxSize) *maxSize = settings_.preferredBufferSize;
     if (preferredSize) *preferredSize = settings_.preferredBufferSize;
@@ -299,6 +459,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getBufferSize(long* minSize, long* maxSize
 
 ASIOError STDMETHODCALLTYPE CMordane::canSampleRate(ASIOSampleRate sampleRate)
 {
+    std::lock_guard<CCriticalSection> read(queryLock_);
     // Written so that NaN falls outside the range.
     return settings_.minSampleRate <= sampleRate && sampleRate <= settings_.maxSampleRate ? ASE_OK : ASE_NoClock;
 }
@@ -306,6 +467,7 @@ ASIOError STDMETHODCALLTYPE CMordane::canSampleRate(ASIOSampleRate sampleRate)
 ASIOError STDMETHODCALLTYPE CMordane::getSampleRate(ASIOSampleRate* sampleRate)
 {
     if (!sampleRate) return ASE_InvalidParameter;
+    std::lock_guard<CCriticalSection> read(queryLock_);
     *sampleRate = settings_.sampleRate;
     return ASE_OK;
 }
@@ -314,17 +476,26 @@ ASIOError STDMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
 {
     const ASIOError supported = canSampleRate(sampleRate);
     if (supported != ASE_OK) return supported;
-    if (std::trunc(sampleRate) == std::trunc(settings_.sampleRate)) return ASE_OK;
-    if (running_ && InBufferSwitch()) return ASE_InvalidMode;
-
-    settings_.sampleRate = sampleRate;
-    asioTime_.timeInfo.sampleRate = sampleRate;
-    asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSampleRateChanged;
-    if (running_) {
-        stop();
-        start();
-        if (hasCallbacks_ && callbacks_.sampleRateDidChange) callbacks_.sampleRateDidChange(sampleRate);
+    if (InBufferSwitch()) {
+        std::lock_guard<CCriticalSection> read(queryLock_);
+        return std::trunc(sampleRate) == std::trunc(settings_.sampleRate) ? ASE_OK : ASE_InvalidMode;
     }
+    decltype(ASIOCallbacks::sampleRateDidChange) tellHost = nullptr;
+    {
+        std::lock_guard<CCriticalSection> call(callLock_);
+        if (std::trunc(sampleRate) == std::trunc(settings_.sampleRate)) return ASE_OK;
+        {
+            std::lock_guard<CCriticalSection> publish(queryLock_);
+            settings_.sampleRate = sampleRate;
+            asioTime_.timeInfo.sampleRate = sampleRate;
+            asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSampleRateChanged;
+        }
+        if (running_) {
+            StartLocked(notices_);
+            if (hasCallbacks_) tellHost = callbacks_.sampleRateDidChange;
+        }
+    }
+    if (tellHost) tellHost(sampleRate);
     return ASE_OK;
 }
 
@@ -346,13 +517,23 @@ ASIOError STDMETHODCALLTYPE CMordane::setClockSource(long) { return ASE_OK; }
 ASIOError STDMETHODCALLTYPE CMordane::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
 {
     if (!sPos || !tStamp) return ASE_InvalidParameter;
-    *tStamp = systemTime_;
-    if (samplePosition_ >= kTwo32) {
-        sPos->hi = static_cast<unsigned long>(samplePosition_ / kTwo32);
-        sPos->lo = static_cast<unsigned long>(samplePosition_ - sPos->hi * kTwo32);
+    double position = 0.0;
+    uint64_t ns = 0;
+    for (;;) {
+        const uint32_t before = positionSequence_.load(std::memory_order_acquire);
+        position = samplePosition_.load(std::memory_order_relaxed);
+        ns = systemTimeNs_.load(std::memory_order_relaxed);
+        if ((before & 1) == 0 && positionSequence_.load(std::memory_order_acquire) == before) break;
+        YieldProcessor();
+    }
+    tStamp->hi = static_cast<unsigned long>(ns >> 32);
+    tStamp->lo = static_cast<unsigned long>(ns & 0xFFFFFFFFu);
+    if (position >= kTwo32) {
+        sPos->hi = static_cast<unsigned long>(position / kTwo32);
+        sPos->lo = static_cast<unsigned long>(position - sPos->hi * kTwo32);
     } else {
         sPos->hi = 0;
-        sPos->lo = static_cast<unsigned long>(samplePosition_);
+        sPos->lo = static_cast<unsigned long>(position);
     }
     return ASE_OK;
 }
@@ -360,6 +541,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getSamplePosition(ASIOSamples* sPos, ASIOT
 ASIOError STDMETHODCALLTYPE CMordane::getChannelInfo(ASIOChannelInfo* info)
 {
     if (!info) return ASE_InvalidParameter;
+    std::lock_guard<CCriticalSection> read(queryLock_);
     const ChannelTotals totals = CountChannels(ports_.get(), portCount_);
     if (info->channel < 0) return ASE_InvalidParameter;
 
@@ -397,12 +579,23 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
         out[text.size() < kHardwareDescriptionMax ? text.size() : kHardwareDescriptionMax] = L'\0';
         return ASE_OK;
     }
-    // The engine may be reading the current buffers.
-    if (running_) return ASE_InvalidMode;
     if (numChannels < 0 || (numChannels > 0 && !bufferInfos)) return ASE_InvalidParameter;
-    if (bufferSize < 1 || bufferSize > kMaxHostBufferFrames) return ASE_InvalidMode;
+    if (bufferSize < kMinHostBufferFrames || bufferSize > kMaxHostBufferFrames) return ASE_InvalidMode;
+    {
+        // The engine may be reading the current buffers.
+        std::lock_guard<CCriticalSection> call(callLock_);
+        if (running_) return ASE_InvalidMode;
+    }
+    // Asked before the lock: no driver lock is held while the host runs.
+    const ASIOCallbacks copy = callbacks ? *callbacks : ASIOCallbacks{};
+    const bool timeInfo = callbacks && copy.asioMessage && copy.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) != 0;
 
+    std::lock_guard<CCriticalSection> call(callLock_);
+    if (running_) return ASE_InvalidMode;
+    std::lock_guard<CCriticalSection> publish(queryLock_);
     FreeHostBuffers();
+    hasCallbacks_ = false;
+    callbacks_ = {};
     const ChannelTotals totals = CountChannels(ports_.get(), portCount_);
     settings_.captureFrames = bufferSize;
     settings_.renderFrames = bufferSize;
@@ -419,12 +612,12 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
         bool repeated = false;
         for (int k = 0; k < count; ++k) repeated = repeated || list[k].channel == request.channelNum;
         if (request.channelNum < 0 || request.channelNum >= channels || repeated || count >= kMaxActiveChannels) {
-            disposeBuffers();
+            FreeHostBuffers();
             return ASE_InvalidParameter;
         }
         buffers[count] = AllocateArray<uint8_t>(bufferBytes);
         if (!buffers[count]) {
-            disposeBuffers();
+            FreeHostBuffers();
             return ASE_NoMemory;
         }
         const ChannelLocation where = LocateChannel(ports_.get(), portCount_, request.channelNum, isInput);
@@ -435,11 +628,9 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
     }
 
     hasCallbacks_ = callbacks != nullptr;
-    callbacks_ = callbacks ? *callbacks : ASIOCallbacks{};
-    timeInfoMode_ = false;
-    if (hasCallbacks_ && callbacks_.asioMessage &&
-        callbacks_.asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) != 0) {
-        timeInfoMode_ = true;
+    callbacks_ = copy;
+    timeInfoMode_ = timeInfo;
+    if (timeInfo) {
         asioTime_.timeInfo.speed = 1.0;
         asioTime_.timeInfo.systemTime = {};
         asioTime_.timeInfo.samplePosition = {};
@@ -449,12 +640,18 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
         asioTime_.timeCode.timeCodeSamples = {};
         asioTime_.timeCode.flags = kTcValid | kTcRunning;
     }
+    MeasureLatencies();
     return ASE_OK;
 }
 
 void CMordane::FreeHostBuffers()
 {
     for (int i = 0; i < kMaxActiveChannels; ++i) {
+        // A thread stuck in the host's callback may still be handed these halves.
+        if (stranded_) {
+            if (hostInputBuffers_[i]) retiredBuffers_.push_back(std::move(hostInputBuffers_[i]));
+            if (hostOutputBuffers_[i]) retiredBuffers_.push_back(std::move(hostOutputBuffers_[i]));
+        }
         hostInputBuffers_[i].reset();
         hostOutputBuffers_[i].reset();
         activeInputs_[i] = {};
@@ -467,8 +664,10 @@ void CMordane::FreeHostBuffers()
 ASIOError STDMETHODCALLTYPE CMordane::disposeBuffers()
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
+    std::lock_guard<CCriticalSection> call(callLock_);
     // Freeing buffers under running streams would hand the engine freed memory.
-    if (running_) stop();
+    if (running_) StopLocked();
+    std::lock_guard<CCriticalSection> publish(queryLock_);
     hasCallbacks_ = false;
     callbacks_ = {};
     FreeHostBuffers();
@@ -502,21 +701,20 @@ ASIOError STDMETHODCALLTYPE CMordane::future(long selector, void*)
 ASIOError STDMETHODCALLTYPE CMordane::outputReady()
 {
     if (!outputReadySupported_) return ASE_NotPresent;
-    if (!running_) return ASE_OK;
-    // Hosts normally call it inside their buffer switch; a call from another thread waits for
-    // the switch to end rather than share the render blocks with it.
-    if (InBufferSwitch() || !aggregator_)
-        HandOverOutputs();
-    else
-        aggregator_->Exclusive([this] { HandOverOutputs(); });
+    // One hand-over per switch, of that switch's half, whichever thread calls and whether the
+    // switch has returned or not; a late or repeated call finds nothing to hand over.
+    const uint64_t pending = pendingHandOver_.exchange(0);
+    if (pending == 0) return ASE_OK;
+    std::lock_guard<CCriticalSection> hold(handOverLock_);
+    if (handOverOpen_) HandOverOutputs(int(pending & 1));
     return ASE_OK;
 }
 
-void CMordane::HandOverOutputs()
+void CMordane::HandOverOutputs(int index)
 {
     const int frames = settings_.captureFrames;
     const int type = settings_.sampleType;
-    const size_t half = size_t(bufferIndex_) * frames * HostBytesPerSample(type);
+    const size_t half = size_t(index) * frames * HostBytesPerSample(type);
     const size_t blockBytes = size_t(frames) * 4;
     for (int i = 0; i < portCount_; ++i) memset(RenderBlock(i), 0, blockBytes);
 
@@ -545,9 +743,9 @@ void CMordane::HandOverOutputs()
         if (ports_[i].outputFormat.channels == 1) {
             // A one-channel output takes the left channel only.
             for (int f = 0; f < frames; ++f) block[f] = block[2 * f];
-            engineSlots_[i].DeliverRender(block, frames * 2, MeterIndex());
+            engineSlots_[i].DeliverRender(block, frames * 2, MeterIndex(index));
         } else {
-            engineSlots_[i].DeliverRender(block, static_cast<int>(blockBytes), MeterIndex());
+            engineSlots_[i].DeliverRender(block, static_cast<int>(blockBytes), MeterIndex(index));
         }
     }
 }
@@ -556,6 +754,7 @@ uint8_t* CMordane::RenderBlock(int port) const { return renderBlocks_.get() + si
 
 bool CMordane::ChannelInUse(bool isInput, const std::wstring& path, int channelInPort) const
 {
+    std::lock_guard<CCriticalSection> read(queryLock_);
     const _sActiveChannel* list = isInput ? activeInputs_ : activeOutputs_;
     const int count = isInput ? activeInputCount_ : activeOutputCount_;
     for (int i = 0; i < count; ++i) {
@@ -573,22 +772,32 @@ const CEngineSlot& CMordane::engineSlot(int port) const { return engineSlots_[po
 
 int CMordane::ApplyInputLevels(int port, int left, int right)
 {
+    std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
     return engineSlots_[port].ApplyInputLevels(ports_[port], left, right);
 }
 
 int CMordane::ApplyOutputLevels(int port, int left, int right)
 {
+    std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
     return engineSlots_[port].ApplyOutputLevels(left, right);
 }
 
 bool CMordane::InstallPorts(const _sPort* ports, int portCount)
 {
-    if (running_ || portCount < 0 || portCount > kMaxPorts) return false;
+    if (InBufferSwitch() || portCount < 0 || portCount > kMaxPorts) return false;
+    std::lock_guard<CCriticalSection> call(callLock_);
+    // The host's buffers and channel numbers belong to the table they were made for.
+    if (Prepared()) return false;
+    std::lock_guard<CCriticalSection> publish(queryLock_);
     for (int i = 0; i < kMaxPorts; ++i) ports_[i] = i < portCount ? ports[i] : _sPort();
     portCount_ = portCount;
     return true;
 }
 
-std::wstring CMordane::HardwareDescription() const { return BuildHardwareDescription(ports_.get(), portCount_); }
+std::wstring CMordane::HardwareDescription() const
+{
+    std::lock_guard<CCriticalSection> read(queryLock_);
+    return BuildHardwareDescription(ports_.get(), portCount_);
+}

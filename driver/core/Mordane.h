@@ -1,8 +1,18 @@
 // CMordane: the driver object behind IASIO, one per load of the driver by a host.
+//
+// Threads. IASIO calls come from any host thread. The calls that change state (init,
+// createBuffers, disposeBuffers, start, stop, setSampleRate, InstallPorts) are serialised by
+// callLock_; what queries read is published under queryLock_, which is held only for short copies,
+// so a query never waits for a start or a stop. The buffer switch runs on whichever capture thread
+// completed a set, under the aggregator's lock; a state change asked from inside it (or from a
+// notice sent there) is refused. No driver lock is held by a thread while it calls the host.
+// outputReady claims the hand-over of its switch with one atomic exchange and then takes only
+// handOverLock_, which nothing holds across a host callback.
 #pragma once
 
 #include "CaptureAggregator.h"
 #include "ChannelMap.h"
+#include "EngineSlot.h"
 #include "KnownDevices.h"
 #include "KnownDeviceTable.h"
 #include "Port.h"
@@ -15,6 +25,7 @@
 #include "../ui/Languages.h"
 
 #include <asio/Asio.h>
+#include <veloran/CriticalSection.h>
 #include <veloran/UniqueHandle.h>
 
 #include <atomic>
@@ -26,14 +37,16 @@
 constexpr long kDriverVersion = 1900;
 constexpr long kHardwareQueryMagic = 12345;  // createBuffers(…, 12345, 12345, null) asks for the hardware text
 constexpr int kBlockBytes = 16384;
-constexpr int kMaxHostBufferFrames = 1024;  // bound of the engine's per-packet work buffers
+// Host buffer sizes the engine serves without loss: below 128 frames ten packets no longer cover
+// a device period plus a packet; above 1024 the per-packet work buffers would overflow.
+constexpr int kMinHostBufferFrames = 128;
+constexpr int kMaxHostBufferFrames = 1024;
 constexpr UINT kShowControlPanelMessage = 1037;
 
 // Replies to the private message that let the default sound device take part.
 constexpr LRESULT kReplyUseDefaultDevices = 291;
 constexpr LRESULT kReplyDefaultDevicesOnly = 292;
 
-class CEngineSlot;
 
 class CMordane : public IASIO, public CUnknown {
 public:
@@ -44,6 +57,10 @@ public:
 
     DECLARE_DELEGATING_UNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    // The last reference gone. From inside the buffer switch the object is destroyed on a thread
+    // of its own once the switch has returned; while a stream thread is still stuck in the host's
+    // callback it is kept, since that thread returns into it.
+    void destroy() override;
 
     ASIOBool STDMETHODCALLTYPE init(void* sysHandle) override;
     void STDMETHODCALLTYPE getDriverName(char* name) override;
@@ -82,8 +99,14 @@ public:
     int ApplyInputLevels(int port, int left, int right);
     int ApplyOutputLevels(int port, int left, int right);
 
-    // Replaces the port table; only while stopped.
+    // Replaces the port table; only while no buffers exist.
     bool InstallPorts(const _sPort* ports, int portCount);
+
+    // How long stop waits for the stream threads in all (tests shorten it).
+    void SetStopWaitMs(DWORD ms) { stopWaitMs_ = ms; }
+    // Whether a stream thread outlived a stop (it was stuck in the host's callback).
+    bool streamsStranded() const { return stranded_; }
+    int64_t switchCount() const { return switchCount_.load(); }
 
     std::wstring HardwareDescription() const;
 
@@ -96,7 +119,7 @@ public:
     bool endpointApiAvailable() const { return endpointApiAvailable_; }
     bool useDefaultDevices() const { return useDefaultDevices_; }
     bool defaultDevicesOnly() const { return defaultDevicesOnly_; }
-    bool running() const { return running_; }
+    bool running() const { return running_.load(); }
     int activeInputCount() const { return activeInputCount_; }
     int activeOutputCount() const { return activeOutputCount_; }
     const _sActiveChannel& activeInput(int i) const { return activeInputs_[i]; }
@@ -110,20 +133,37 @@ public:
                               CMordane* owner);
 
 private:
+    // What the host said it supports, asked before any lock is taken.
+    struct HostNotices {
+        bool latencies = false;
+        bool overload = false;
+    };
+
     static LRESULT SendPrivateMessage(HWND window);
+    // The host mode: the stored "UseDefaultDevices" when set, else the host's reply.
+    void ChooseHostMode();
+    bool Prepared() const { return hasCallbacks_ || activeInputCount_ > 0 || activeOutputCount_ > 0 || running_; }
+    ASIOError StartLocked(HostNotices notices);
     ASIOError StartStreams();
+    void StopLocked();
     void RunBufferSwitch();
-    // The host's outputs into the ports' render blocks, with direct monitoring, and on to the streams.
-    void HandOverOutputs();
+    // The host's outputs of buffer half index into the ports' render blocks, with direct
+    // monitoring, and on to the streams.
+    void HandOverOutputs(int index);
     // Whether the caller is the host's buffer switch (or a notice sent from it): the streams
     // cannot be torn down under the thread that runs them.
     bool InBufferSwitch() const { return switchThread_.load() == GetCurrentThreadId(); }
+    void MeasureLatencies();
+    void TellHostOfFaults();
     void StopSlots();
+    void PublishPosition(double samplePosition, uint64_t systemTimeNs);
     uint8_t* RenderBlock(int port) const;
-    int MeterIndex() const { return panelMetering_ ? bufferIndex_ : -1; }
+    int MeterIndex(int index) const { return panelMetering_ ? index : -1; }
     void ApplyPrivateMessageReply(LRESULT reply);
     void SetErrorMessage(const std::wstring& text);
     void FreeHostBuffers();
+    void DestroyAfterSwitch();
+    static DWORD WINAPI DestroyThread(void* self);
 
     IDevicePlatform& platform_;
     const CSettingsKey& hostKey_;
@@ -155,17 +195,37 @@ private:
     ASIOCallbacks callbacks_ = {};
     bool hasCallbacks_ = false;
 
+    mutable CCriticalSection callLock_;
+    mutable CCriticalSection queryLock_;
+    CCriticalSection handOverLock_;
+    // Half of the switch whose output is still to be handed over, as (switch number << 1) | half;
+    // 0 when there is none.
+    std::atomic<uint64_t> pendingHandOver_{0};
+    bool handOverOpen_ = false;  // under handOverLock_: the render streams take blocks
+
     ASIOTime asioTime_ = {};
-    ASIOTimeStamp systemTime_ = {};
     bool timeInfoMode_ = false;
-    // Whether the host re-reads the latencies when told that they changed.
-    bool latencyNotices_ = false;
-    int switchesSinceStart_ = 0;
+    HostNotices notices_;
+    std::atomic<int64_t> switchCount_{0};  // since start
+    uint64_t faultsSeen_ = 0;
     std::atomic<DWORD> switchThread_{0};
-    double samplePosition_ = 0.0;
+    // getSamplePosition's pair, written by the switch and read from any thread: an odd
+    // positionSequence_ means a write is under way.
+    std::atomic<uint32_t> positionSequence_{0};
+    std::atomic<double> samplePosition_{0.0};
+    std::atomic<uint64_t> systemTimeNs_{0};
     int bufferIndex_ = 0;
-    bool running_ = false;
+    std::atomic<bool> running_{false};
     bool timeCodeReadEnabled_ = false;
+    // The latencies last measured, answered while a start or stop is under way.
+    long inputLatency_ = 0;
+    long outputLatency_ = 0;
+    DWORD stopWaitMs_ = CEngineSlot::kStopWaitMs;
+    bool stranded_ = false;
+    std::vector<std::unique_ptr<uint8_t[]>> retiredBuffers_;
+    std::vector<std::unique_ptr<CCaptureAggregator>> retiredAggregators_;
+    std::atomic<bool> releasedInSwitch_{false};
+    HMODULE destroyModule_ = nullptr;  // held by the thread that destroys after a switch
     const int directProcess_ = 1;
     const int outputReadySupported_ = 1;
     const int timeCodeSupported_ = 1;

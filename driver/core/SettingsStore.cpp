@@ -63,6 +63,12 @@ uint32_t CSettingsStore::ReadWithFallback(const wchar_t* name, uint32_t defaultV
     return value == kNoValue ? defaultValue : value;
 }
 
+int CSettingsStore::UseDefaultDevices() const
+{
+    const uint32_t mode = ReadWithFallback(L"UseDefaultDevices", 0);
+    return mode <= 2 ? static_cast<int>(mode) : 0;
+}
+
 int CSettingsStore::EndpointShareMode() const
 {
     const uint32_t mode = ReadWithFallback(L"EndpointShareMode", 1);

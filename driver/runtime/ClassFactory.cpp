@@ -18,7 +18,13 @@ CUnknown* CreateDriver(IUnknown* outer, HRESULT* result)
         *result = E_UNEXPECTED;
         return nullptr;
     }
-    return new (std::nothrow) CMordane(outer, result, *app.hostKey(), *app.defaultKey(), SystemDevicePlatform());
+    // A failed allocation inside construction must not cross the COM boundary.
+    try {
+        return new (std::nothrow) CMordane(outer, result, *app.hostKey(), *app.defaultKey(), SystemDevicePlatform());
+    } catch (const std::bad_alloc&) {
+        *result = E_OUTOFMEMORY;
+        return nullptr;
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Owner of a Win32 critical section. lock()/unlock() make it usable with std::lock_guard.
+// Owner of a Win32 critical section. lock()/try_lock()/unlock() make it usable with the standard
+// lock holders.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@ public:
     CCriticalSection& operator=(const CCriticalSection&) = delete;
 
     void lock() { EnterCriticalSection(&section_); }
+    bool try_lock() { return TryEnterCriticalSection(&section_) != FALSE; }
     void unlock() { LeaveCriticalSection(&section_); }
 
 private:

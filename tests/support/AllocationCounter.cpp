@@ -8,17 +8,26 @@
 namespace {
 
 std::atomic<std::size_t> gAllocations{0};
+thread_local std::size_t tFailIn = 0;  // 0: no failure planned
+thread_local bool tFailed = false;
+
+bool FailsNow()
+{
+    if (tFailIn == 0 || --tFailIn != 0) return false;
+    tFailed = true;
+    return true;
+}
 
 void* Allocate(std::size_t size) noexcept
 {
     ++gAllocations;
-    return std::malloc(size ? size : 1);
+    return FailsNow() ? nullptr : std::malloc(size ? size : 1);
 }
 
 void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept
 {
     ++gAllocations;
-    return _aligned_malloc(size ? size : 1, static_cast<std::size_t>(alignment));
+    return FailsNow() ? nullptr : _aligned_malloc(size ? size : 1, static_cast<std::size_t>(alignment));
 }
 
 void* OrThrow(void* p)
@@ -31,6 +40,14 @@ void* OrThrow(void* p)
 
 AllocationCounter::AllocationCounter() : start_(gAllocations.load()) {}
 std::size_t AllocationCounter::count() const { return gAllocations.load() - start_; }
+
+AllocationFailure::AllocationFailure(std::size_t nth)
+{
+    tFailIn = nth;
+    tFailed = false;
+}
+AllocationFailure::~AllocationFailure() { tFailIn = 0; }
+bool AllocationFailure::happened() const { return tFailed; }
 
 void* operator new(std::size_t n) { return OrThrow(Allocate(n)); }
 void* operator new[](std::size_t n) { return OrThrow(Allocate(n)); }

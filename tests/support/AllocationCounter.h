@@ -13,3 +13,14 @@ public:
 private:
     std::size_t start_;
 };
+
+// Makes the nth allocation of the calling thread from now on fail (1 = the next one): the nothrow
+// forms return null, the others throw std::bad_alloc.
+class AllocationFailure {
+public:
+    explicit AllocationFailure(std::size_t nth);
+    ~AllocationFailure();
+    AllocationFailure(const AllocationFailure&) = delete;
+    AllocationFailure& operator=(const AllocationFailure&) = delete;
+    bool happened() const;
+};
