@@ -744,6 +744,7 @@ TEST_F(EndpointBackendTest, ARenderBufferDueWithoutDataPlaysSilenceNotStaleAudio
     expected.insert(expected.end(), block.begin(), block.end());
     expected.resize(5 * 2048, 0);
     EXPECT_EQ(audio.Rendered(render), expected);
+    EXPECT_EQ(backend->renderInfo().underruns, 4) << "each silent buffer after the block";
 }
 
 TEST_F(EndpointBackendTest, StreamLoopsAllocateNothing)
