@@ -211,6 +211,7 @@ void CAudioClient::Allocate()
     if (capture_) {
         slots_ = std::max<int>(1, int(bufferFrames_ / periodFrames_));
         packets_.assign(period * slots_, 0);
+        flagged_.assign(size_t(slots_), 0);
     } else if (exclusive_) {
         buffers_[0].assign(period, 0);
         buffers_[1].assign(period, 0);
@@ -372,8 +373,7 @@ HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags
     if (queued_ == 0) return AUDCLNT_S_BUFFER_EMPTY;
     *data = packets_.data() + size_t(head_) * periodFrames_ * blockAlign_;
     *frames = periodFrames_;
-    *flags = discontinuity_ ? AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY : 0;
-    discontinuity_ = false;
+    *flags = flagged_[size_t(head_)] ? AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY : 0;
     captureHeld_ = periodFrames_;
     return S_OK;
 }
@@ -385,6 +385,7 @@ HRESULT CAudioClient::CaptureReleaseBuffer(UINT32 frames)
     if (frames != 0 && frames != captureHeld_) return Refuse(AUDCLNT_E_INVALID_SIZE);
     captureHeld_ = 0;
     if (frames == 0) return S_OK;  // the packet stays for the next GetBuffer
+    flagged_[size_t(head_)] = 0;
     head_ = (head_ + 1) % slots_;
     --queued_;
     return S_OK;
@@ -500,16 +501,25 @@ void CAudioClient::EndPeriod()
     const size_t periodBytes = size_t(periodFrames_) * blockAlign_;
     if (capture_) {
         if (queued_ == slots_) {
-            // The device overwrites the oldest unread packet, as a full buffer does.
+            // The device overwrites the oldest unread packet, as a full buffer does; while the
+            // client holds that one, the new packet is lost instead. What follows the loss is flagged.
             ++endpoint_.stats.overruns;
-            discontinuity_ = true;
             if (captureHeld_ == 0) {
                 head_ = (head_ + 1) % slots_;
                 --queued_;
+                if (queued_ > 0)
+                    flagged_[size_t(head_)] = 1;
+                else
+                    discontinuity_ = true;
+            } else {
+                discontinuity_ = true;
             }
         }
         if (queued_ < slots_) {
-            FillPacket(packets_.data() + size_t((head_ + queued_) % slots_) * periodBytes);
+            const int slot = (head_ + queued_) % slots_;
+            FillPacket(packets_.data() + size_t(slot) * periodBytes);
+            flagged_[size_t(slot)] = discontinuity_ ? 1 : 0;
+            discontinuity_ = false;
             ++queued_;
             endpoint_.stats.frames += periodFrames_;
         }

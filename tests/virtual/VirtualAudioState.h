@@ -190,7 +190,8 @@ private:
     int slots_ = 0;
     int head_ = 0;
     int queued_ = 0;
-    bool discontinuity_ = false;
+    bool discontinuity_ = false;     // the next packet filled follows lost data
+    std::vector<uint8_t> flagged_;   // per slot: its packet follows lost data
     UINT32 captureHeld_ = 0;  // frames handed out by GetBuffer and not released
 
     // Render, exclusive: two buffers, the one filled next and whether it holds a release.
