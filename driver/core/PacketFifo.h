@@ -3,7 +3,6 @@
 #pragma once
 
 #include <veloran/CriticalSection.h>
-#include <veloran/UniqueHandle.h>
 
 #include <windows.h>
 #include <cstdint>

@@ -4,6 +4,8 @@
 #include "../support/AllocationCounter.h"
 #include "../support/TestBytes.h"
 
+#include <veloran/UniqueHandle.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -2,6 +2,8 @@
 
 #include "../support/TestBytes.h"
 
+#include <veloran/UniqueHandle.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
