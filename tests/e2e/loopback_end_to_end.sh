@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The registered driver streams the system's default devices, which the test environment joins
-# into an audio loopback: a noise sequence written to the outputs must come back on the inputs.
+# into an audio loopback: noise written to the outputs must come back on the inputs, its delay
+# followed window by window; changes of that delay (slips) are reported with the driver's overloads.
 set -uo pipefail
 dll=$1
 host=$2
@@ -12,21 +13,38 @@ cp "$dll" "$work/VeloranAsioDriver_x64.dll"
 cp "$host" "$work/loopback.exe"
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1 || { echo "0 passed, 1 failed"; exit 1; }
 
-out=$(run "$work/loopback.exe" /reply 291 /stream 3 2>/dev/null | tr -d '\r')
-echo "$out" | grep -a '^stream' | sed 's/^/  host: /'
-switches=$(sed -n 's/^stream switches: \([0-9]*\) expected: \([0-9]*\)$/\1/p' <<<"$out")
-expected=$(sed -n 's/^stream switches: \([0-9]*\) expected: \([0-9]*\)$/\2/p' <<<"$out")
-correlation=$(sed -n 's/^stream correlation: \([0-9.]*\) delay: \([0-9]*\)$/\1/p' <<<"$out")
-
 passed=0 failed=0
 check() {
     if eval "$2"; then passed=$((passed + 1)); echo "ok: $1"; else failed=$((failed + 1)); echo "FAILED: $1"; fi
 }
-check "the host streamed" '[ -n "$switches" ] && [ -n "$correlation" ]'
-# PulseAudio's null sink keeps only roughly to real time on these machines, hence the wide margin.
-check "buffer switches follow the sample rate" \
-    '[ -n "$switches" ] && [ $((switches * 100)) -ge $((expected * 60)) ] && [ $((switches * 100)) -le $((expected * 110)) ]'
-check "the played noise comes back on the inputs" \
-    '[ -n "$correlation" ] && awk -v c="$correlation" "BEGIN { exit !(c >= 0.8) }"'
+
+# Every run must stream and carry the noise through; a run without slips once settled must occur
+# within a few runs, since a scheduling hiccup of the shared machine slips the streams now and then.
+field() { sed -n "s/^$1\$/\\1/p" <<<"$out"; }
+settled=no
+for attempt in 1 2 3; do
+    out=$(run "$work/loopback.exe" /reply 291 /stream 3 2>/dev/null | tr -d '\r')
+    echo "run $attempt:"
+    echo "$out" | grep -a '^stream' | sed 's/^/  host: /'
+    switches=$(field 'stream switches: \([0-9]*\) expected: [0-9]*')
+    expected=$(field 'stream switches: [0-9]* expected: \([0-9]*\)')
+    lateWindows=$(field 'stream windows: .* after first second: \([0-9]*\) found: [0-9]*')
+    lateFound=$(field 'stream windows: .* after first second: [0-9]* found: \([0-9]*\)')
+    delay=$(field 'stream delay: first \([0-9]*\) last .*')
+    slips=$(field 'stream slips: \([0-9]*\) after first second: [0-9]* overloads: [0-9]*')
+    late=$(field 'stream slips: [0-9]* after first second: \([0-9]*\) overloads: [0-9]*')
+    overloads=$(field 'stream slips: [0-9]* after first second: [0-9]* overloads: \([0-9]*\)')
+    echo "slips: ${slips:-?} (after the first second: ${late:-?}), driver overloads: ${overloads:-?}"
+
+    check "the host streamed" '[ -n "$switches" ] && [ -n "$lateWindows" ] && [ -n "$overloads" ]'
+    # PulseAudio's null sink keeps only roughly to real time on these machines, hence the wide margin.
+    check "buffer switches follow the sample rate" \
+        '[ -n "$switches" ] && [ $((switches * 100)) -ge $((expected * 60)) ] && [ $((switches * 100)) -le $((expected * 110)) ]'
+    check "the played noise comes back on the inputs" '[ -n "$delay" ]'
+    check "the loopback's delay is found in most windows once settled" \
+        '[ -n "$lateFound" ] && [ $((lateFound * 2)) -gt "$lateWindows" ]'
+    if [ "${late:-1}" = 0 ]; then settled=yes; break; fi
+done
+check "a run without slips once the streams have settled" '[ $settled = yes ]'
 echo "$passed passed, $failed failed"
 [ $failed = 0 ]

@@ -8,7 +8,10 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +25,7 @@ LRESULT gReply = 291;
 UINT gPrivateMessage = 0;
 int gPrivateMessagesSeen = 0;
 long gTimeInfoQueries = 0;
+std::atomic<long> gOverloads{0};  // the driver's own count of lost or late blocks, one message each
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -34,10 +38,14 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 void BufferSwitch(long, ASIOBool) {}
 void SampleRateDidChange(ASIOSampleRate) {}
-long AsioMessage(long selector, long, void*, double*)
+long AsioMessage(long selector, long value, void*, double*)
 {
-    if (selector == kAsioSupportsTimeInfo) ++gTimeInfoQueries;
-    return 0;
+    switch (selector) {
+    case kAsioSelectorSupported: return value == kAsioOverload ? 1 : 0;
+    case kAsioSupportsTimeInfo: ++gTimeInfoQueries; return 0;
+    case kAsioOverload: ++gOverloads; return 1;
+    default: return 0;
+    }
 }
 ASIOTime* BufferSwitchTimeInfo(ASIOTime* params, long, ASIOBool) { return params; }
 
@@ -51,8 +59,9 @@ std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name
 
 int Fail(const char* what, long code);
 
-// Streaming check: the outputs play a noise sequence, the inputs are recorded, and the delay of
-// the loopback is found by cross-correlation.
+// Streaming check: the outputs play noise that never repeats, the inputs are recorded, and the
+// delay of the loopback is followed window by window by cross-correlation; every change of delay
+// between windows is a slip (samples lost or repeated somewhere on the way).
 struct StreamCheck {
     IASIO* driver = nullptr;
     ASIOBufferInfo buffers[4] = {};
@@ -60,8 +69,88 @@ struct StreamCheck {
     long sampleType = ASIOSTInt16LSB;
     volatile long switches = 0;
     std::vector<float> played, recorded;
-    uint32_t noise = 12345;
+    uint64_t noise = 0x9E3779B97F4A7C15ull;  // fixed seed: every run plays the same sequence
 } gStream;
+
+// xorshift64*: its period is far beyond any run, so a window's match is unambiguous.
+int16_t NextNoise(uint64_t& state)
+{
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    const uint64_t value = state * 0x2545F4914F6CDD1Dull;
+    return static_cast<int16_t>(static_cast<int>(value >> 50) - 0x2000);  // a quarter of full scale
+}
+
+using Spectrum = std::vector<std::complex<double>>;
+
+// In place, size a power of two; inverse without the 1/n scale.
+void Fft(Spectrum& a, bool inverse)
+{
+    const size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    const double pi = std::acos(-1.0);
+    for (size_t length = 2; length <= n; length <<= 1) {
+        const std::complex<double> step = std::polar(1.0, (inverse ? 2 : -2) * pi / double(length));
+        for (size_t i = 0; i < n; i += length) {
+            std::complex<double> w = 1;
+            for (size_t k = 0; k < length / 2; ++k, w *= step) {
+                const std::complex<double> u = a[i + k], v = a[i + k + length / 2] * w;
+                a[i + k] = u + v;
+                a[i + k + length / 2] = u - v;
+            }
+        }
+    }
+}
+
+struct WindowMatch {
+    bool found = false;
+    size_t delay = 0;
+    double score = 0;
+};
+
+// The delay (0 to maxLag frames) at which recorded[start, start + window) best matches what was
+// played, by normalised cross-correlation.
+WindowMatch MatchWindow(const std::vector<float>& played, const std::vector<float>& recorded, size_t start,
+                        size_t window, size_t maxLag)
+{
+    const size_t lags = std::min(start, maxLag);
+    const size_t span = lags + window;
+    size_t n = 1;
+    while (n < span) n <<= 1;
+    Spectrum p(n), r(n);
+    double recordedEnergy = 0;
+    for (size_t i = 0; i < window; ++i) {
+        r[i] = recorded[start + i];
+        recordedEnergy += double(recorded[start + i]) * recorded[start + i];
+    }
+    for (size_t i = 0; i < span; ++i) p[i] = played[start - lags + i];
+    if (recordedEnergy <= 0) return {};
+    Fft(p, false);
+    Fft(r, false);
+    for (size_t i = 0; i < n; ++i) p[i] *= std::conj(r[i]);
+    Fft(p, true);
+
+    // Energy of each played stretch, sliding.
+    double playedEnergy = 0;
+    for (size_t i = 0; i < window; ++i) playedEnergy += double(played[start - lags + i]) * played[start - lags + i];
+    WindowMatch best;
+    for (size_t k = 0; k <= lags; ++k) {
+        if (k > 0) {
+            const double out = played[start - lags + k - 1], in = played[start - lags + k + window - 1];
+            playedEnergy += in * in - out * out;
+        }
+        const double score = playedEnergy > 0 ? p[k].real() / double(n) / std::sqrt(recordedEnergy * playedEnergy) : 0;
+        if (score > best.score) best = {true, lags - k, score};
+    }
+    best.found = best.score >= 0.5;
+    return best;
+}
 
 float SampleAt(const void* buffer, long i, long type)
 {
@@ -73,8 +162,7 @@ void StreamSwitch(long index, ASIOBool)
 {
     StreamCheck& s = gStream;
     for (long f = 0; f < s.frames; ++f) {
-        s.noise = s.noise * 1664525u + 1013904223u;
-        const int16_t value = static_cast<int16_t>((s.noise >> 16) & 0x3fff) - 0x2000;
+        const int16_t value = NextNoise(s.noise);
         for (int b = 2; b < 4; ++b) {
             if (s.sampleType == ASIOSTInt16LSB)
                 static_cast<int16_t*>(s.buffers[b].buffers[index])[f] = value;
@@ -128,30 +216,37 @@ int RunStreamCheck(IASIO* driver, double seconds)
     driver->stop();
     driver->disposeBuffers();
 
-    // Correlate a window of what was played against everything recorded after it.
-    const size_t window = 4096, start = 48000 / 2, maxLag = 48000 / 2;
-    double best = 0;
-    size_t bestLag = 0;
-    double playedEnergy = 0;
-    for (size_t i = 0; i < window && start + i < s.played.size(); ++i)
-        playedEnergy += double(s.played[start + i]) * s.played[start + i];
-    for (size_t lag = 0; lag < maxLag && start + lag + window < s.recorded.size(); ++lag) {
-        double sum = 0, energy = 0;
-        for (size_t i = 0; i < window; ++i) {
-            const double r = s.recorded[start + lag + i];
-            sum += double(s.played[start + i]) * r;
-            energy += r * r;
+    // Follow the delay in windows of 100 ms over the whole recording.
+    const size_t rate = 48000, window = rate / 10, maxLag = rate / 2;
+    const size_t frames = std::min(s.played.size(), s.recorded.size());
+    size_t windows = 0, found = 0, lateWindows = 0, lateFound = 0, slips = 0, lateSlips = 0;
+    double worst = 1;
+    WindowMatch previous, first;
+    for (size_t start = 0; start + window <= frames; start += window, ++windows) {
+        const bool late = start >= rate;
+        lateWindows += late;
+        const WindowMatch match = MatchWindow(s.played, s.recorded, start, window, maxLag);
+        if (!match.found) continue;
+        ++found;
+        lateFound += late;
+        worst = std::min(worst, match.score);
+        if (!first.found) first = match;
+        if (previous.found && match.delay != previous.delay) {
+            ++slips;
+            lateSlips += late;
+            std::printf("stream slip: at %.1f s by %+lld\n", double(start) / rate,
+                        static_cast<long long>(match.delay) - static_cast<long long>(previous.delay));
         }
-        const double score = energy > 0 ? sum / std::sqrt(energy * playedEnergy) : 0;
-        if (score > best) {
-            best = score;
-            bestLag = lag;
-        }
+        previous = match;
     }
     std::printf("stream frames: %ld\n", s.frames);
     std::printf("stream switches: %ld expected: %.0f\n", switches, elapsed / 1000.0 * 48000 / s.frames);
     std::printf("stream latencies: %ld %ld\n", inLatency, outLatency);
-    std::printf("stream correlation: %.3f delay: %zu\n", best, bestLag);
+    std::printf("stream windows: %zu found: %zu after first second: %zu found: %zu\n", windows, found, lateWindows,
+                lateFound);
+    if (first.found)
+        std::printf("stream delay: first %zu last %zu worst correlation %.3f\n", first.delay, previous.delay, worst);
+    std::printf("stream slips: %zu after first second: %zu overloads: %ld\n", slips, lateSlips, gOverloads.load());
     return 0;
 }
 
