@@ -848,8 +848,8 @@ void CEndpointBackend::RenderLoopExclusive(Stream& stream)
 
 // Whole chunks, each written as soon as it fits. The first chunk finds the primed silence mostly
 // played: silence tops the buffer up to a chunk below full before it, and the buffer stays about
-// that full afterwards. A wake that finds nothing to play while less than a device period is
-// left writes that silence again, so that one late block costs one gap rather than many.
+// that full afterwards. A late block is not made up for with more silence, which would keep the
+// blocks that follow it waiting for good.
 void CEndpointBackend::RenderLoopShared(Stream& stream)
 {
     IAudioClient* client = stream.client.Get();
@@ -889,10 +889,9 @@ void CEndpointBackend::RenderLoopShared(Stream& stream)
             padding += chunkFrames;
             stream.frames.fetch_add(chunkFrames, std::memory_order_relaxed);
         }
-        if (!staged && handedOver && padding < UINT32(stream.periodFrames) && padding < preRoll) {
-            WriteSilence(service, preRoll - padding);
+        // Nothing to play, and the device runs short within its next period.
+        if (!staged && handedOver && padding < UINT32(stream.periodFrames))
             stream.underruns.fetch_add(1, std::memory_order_relaxed);
-        }
     }
 }
 

@@ -53,8 +53,8 @@ struct EndpointStreamInfo {
     int latencyFrames = 0;
     int64_t frames = 0;           // moved between the device and the driver since the start
     // Faults since the start. Capture: packets the device flagged as following lost data. Render:
-    // wakes after the first hand-over that found nothing to play and wrote silence (underruns),
-    // and blocks the full adapter dropped (drops).
+    // wakes after the first hand-over that found nothing to play, so that silence plays
+    // (underruns), and blocks the full adapter dropped (drops).
     int64_t discontinuities = 0;
     int64_t underruns = 0;
     int64_t drops = 0;
