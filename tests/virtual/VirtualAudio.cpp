@@ -509,6 +509,12 @@ void CVirtualAudioSystem::SetExtraLatency(EndpointId endpoint, LONGLONG latency)
     state_->At(endpoint).extraLatency = latency;
 }
 
+void CVirtualAudioSystem::SetConsumed(EndpointId capture, std::function<bool()> consumed)
+{
+    Lock hold(state_->mutex);
+    state_->At(capture).consumed = std::move(consumed);
+}
+
 void CVirtualAudioSystem::SetLoopback(EndpointId capture, EndpointId render)
 {
     Lock hold(state_->mutex);
@@ -592,6 +598,8 @@ bool CVirtualAudioSystem::WaitUntilServed(DWORD timeoutMs) const
             bool served = true;
             for (const CAudioClient* client : state_->clients)
                 if (client->ticking() && !client->Served()) served = false;
+            for (const auto& endpoint : state_->endpoints)
+                if (endpoint->consumed && !endpoint->consumed()) served = false;
             if (served) return true;
         }
         if (GetTickCount64() > deadline) return false;

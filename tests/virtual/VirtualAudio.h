@@ -17,6 +17,7 @@
 #include <mmdeviceapi.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -126,6 +127,11 @@ public:
     void SetRateError(EndpointId endpoint, double ppm);
     void SetSignal(EndpointId endpoint, int channel, const VirtualSignal& signal);
     void ReserveRecord(EndpointId endpoint, size_t bytes);  // so that playing does not allocate
+
+    // In lockstep a capture period counts as served only once consumed() is true as well: what the
+    // client made of the packet (a buffer switch and its hand-over) has happened before the next
+    // endpoint's period ends. consumed must not block.
+    void SetConsumed(EndpointId capture, std::function<bool()> consumed);
 
     // The reference clock.
     void SetLockstep(bool lockstep);

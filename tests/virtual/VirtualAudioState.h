@@ -48,6 +48,7 @@ struct Endpoint {
     VirtualSignal signals[8];
     int64_t generated = 0;  // frames the generator has produced
     int loopbackSource = -1;  // capture: the render endpoint whose output it hears
+    std::function<bool()> consumed;  // capture: see SetConsumed
     int64_t playStart = 0;    // render: reference frame at which rendered[0] leaves the buffer
     std::vector<VirtualInitializeCall> calls;
     std::vector<VirtualFormatQuery> queries;
