@@ -206,6 +206,19 @@ protected:
     }
 
     void AdvancePeriods(int periods, int frames = 512) { audio.Advance(int64_t(periods) * frames); }
+    // An exclusive capture stream whose thread is inside the sink's first batch and stays there
+    // until engine.open is set.
+    void BlockCaptureInSink(CEngineSide& engine)
+    {
+        AddInterface();
+        Make(CEndpointBackend::kExclusiveOnly);
+        ASSERT_TRUE(Open(engine, 48000, 512, true, false));
+        ASSERT_TRUE(audio.WaitUntilStreaming(capture));
+        audio.SetLockstep(false);
+        ResetEvent(engine.open.get());
+        AdvancePeriods(1);
+        ASSERT_TRUE(Eventually([&] { return engine.batches.load() == 1; }));
+    }
 
     CVirtualAudioSystem audio;
     CVirtualAudioPlatform platform{audio};
@@ -812,15 +825,8 @@ TEST_F(EndpointBackendTest, EndpointVolumesTakeTheLevelsAndMuteAMonoInputAtZero)
 
 TEST_F(EndpointBackendTest, AStopThatTimesOutReleasesNothingUntilTheThreadHasEnded)
 {
-    AddInterface();
     CEngineSide& engine = NewEngine();
-    Make(CEndpointBackend::kExclusiveOnly);
-    ASSERT_TRUE(Open(engine, 48000, 512, true, false));
-    ASSERT_TRUE(audio.WaitUntilStreaming(capture));
-    audio.SetLockstep(false);
-    ResetEvent(engine.open.get());
-    AdvancePeriods(1);
-    ASSERT_TRUE(Eventually([&] { return engine.batches.load() == 1; }));
+    ASSERT_NO_FATAL_FAILURE(BlockCaptureInSink(engine));
 
     // The capture thread is inside the sink: neither stops, and nothing it uses goes.
     backend->SetStopWaitMs(20);
@@ -843,15 +849,8 @@ TEST_F(EndpointBackendTest, AStopThatTimesOutReleasesNothingUntilTheThreadHasEnd
 
 TEST_F(EndpointBackendTest, ABackendDestroyedUnderABlockedThreadLeavesItWhatItUses)
 {
-    AddInterface();
     CEngineSide& engine = NewEngine();
-    Make(CEndpointBackend::kExclusiveOnly);
-    ASSERT_TRUE(Open(engine, 48000, 512, true, false));
-    ASSERT_TRUE(audio.WaitUntilStreaming(capture));
-    audio.SetLockstep(false);
-    ResetEvent(engine.open.get());
-    AdvancePeriods(1);
-    ASSERT_TRUE(Eventually([&] { return engine.batches.load() == 1; }));
+    ASSERT_NO_FATAL_FAILURE(BlockCaptureInSink(engine));
 
     backend->SetStopWaitMs(20);
     const long live = audio.LiveObjects();
