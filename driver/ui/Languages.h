@@ -11,6 +11,7 @@ constexpr int kLanguageEnglish = 9;
 // Ids of the texts (the French id; callers always name it).
 enum StringId : int {
     kStrStartFailed = 112,
+    kStrNewVersion = 118,
     kStrIn = 200,
     kStrInLeft = 201,
     kStrInRight = 202,
@@ -18,7 +19,16 @@ enum StringId : int {
     kStrOutRight = 204,
     kStrInNumbered = 205,
     kStrOutNumbered = 206,
+    kStrControlPanel = 264,
 };
+
+// The control panel's connect-an-interface picture, drawn with French or with English text.
+constexpr int kPictureConnectFrench = 3007;
+constexpr int kPictureConnectOther = 3008;
+constexpr int ConnectPictureId(int language)
+{
+    return language == kLanguageFrench ? kPictureConnectFrench : kPictureConnectOther;
+}
 
 class CLanguages {
 public:

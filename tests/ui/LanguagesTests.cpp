@@ -69,6 +69,13 @@ TEST(StringLookup, FallsBackToTheOtherLanguage)
         EXPECT_EQ(StoredString(strings, id).empty(), StoredString(strings, id + 1000).empty()) << id;
 }
 
+TEST(StringLookup, ConnectPictureFollowsTheLanguage)
+{
+    EXPECT_EQ(ConnectPictureId(kLanguageFrench), 3007);
+    EXPECT_EQ(ConnectPictureId(kLanguageEnglish), 3008);
+    EXPECT_EQ(ConnectPictureId(7), 3008);
+}
+
 TEST(StringLookup, ReadsTheStringTableOfThisModule)
 {
     const HMODULE strings = GetModuleHandleW(nullptr);

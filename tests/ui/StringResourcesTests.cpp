@@ -52,15 +52,27 @@ class BuiltTestHostStrings : public BuiltStrings {};
 
 TEST_P(BuiltDriverStrings, NamedTextsAreExact)
 {
-    for (int id : {kStrStartFailed, kStrIn, kStrInLeft, kStrInRight, kStrOutLeft, kStrOutRight, kStrInNumbered,
-                   kStrOutNumbered})
+    // Every text the driver and its control panel show.
+    std::vector<int> shown = {101, 103, 105, 112, 114, 117, kStrNewVersion, 119, 120, 121, 122, 123, 130,
+                              251, 255, 258, 259, 260, 261, 262};
+    for (int id = 200; id <= 225; ++id) shown.push_back(id);
+    for (int id = kStrControlPanel; id <= 269; ++id) shown.push_back(id);
+    for (int id : shown)
         EXPECT_FALSE(StoredString(module_, id).empty() || StoredString(module_, id + kEnglishIdOffset).empty()) << id;
     EXPECT_EQ(Text(kStrStartFailed, kLanguageFrench), L"Problème pendant l'accès aux ports audio!");
     EXPECT_EQ(Text(210, kLanguageFrench), L"Entrées \"physiques\"");
     EXPECT_EQ(Text(210, kLanguageEnglish), L"\"Physical\" inputs");
     EXPECT_EQ(Text(1130, kLanguageFrench), L"Mono input into \"stereo input\" conversion");
     EXPECT_EQ(Text(225, 7), L"DC Offset correction\n(improvement of the Signal/Noise ratio)");
-    EXPECT_EQ(Text(118, kLanguageFrench), L"Nouvelle version %s disponible!");
+    EXPECT_EQ(Text(kStrNewVersion, kLanguageFrench), L"Nouvelle version %s disponible!");
+    EXPECT_EQ(Text(kStrNewVersion, kLanguageEnglish), L"New version %s available!");
+    EXPECT_EQ(Text(kStrControlPanel, kLanguageFrench), L"Panneau de contrôle");
+    EXPECT_EQ(Text(kStrControlPanel, kLanguageEnglish), L"Control panel");
+    EXPECT_EQ(Text(224, kLanguageFrench), L"Veloran ASIO 2.0 Multiports  : version %s");
+    EXPECT_EQ(Text(224, kLanguageEnglish), L"ASIO 2.0 Multiports driver : version %s");
+    EXPECT_EQ(Text(260, kLanguageEnglish),
+              L"This hardware is connected to a non optimized USB port!\n(thru an internal or external USB Hub for "
+              L"example)\nFor optimal performance, try to connect it to another USB port of your computer.");
 }
 
 TEST_P(BuiltTestHostStrings, NamedTextsAreExact)
