@@ -6,6 +6,10 @@
 #   tools/testenv.sh start ENV_DIR    start Xvfb, PulseAudio (kept awake) and wineserver; create the prefix
 #   tools/testenv.sh stop ENV_DIR     stop what start started, by process id
 #   tools/testenv.sh vars ENV_DIR     print the environment for processes run inside it
+#   tools/testenv.sh local-updates ENV_DIR
+#                                     point the driver's update check at a loopback port where
+#                                     nothing listens (tests delete the driver's keys, so every
+#                                     script that loads the real driver calls this first)
 set -euo pipefail
 
 PACKAGES=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
@@ -107,6 +111,13 @@ make_prefix() {
     touch "$env_dir/prefix/.veloran-ready"
 }
 
+# Nothing in the test environment may look a name up or send a request off this machine.
+local_updates() {
+    eval "$(vars "$(cd "$1" && pwd)")"
+    "$WINE" reg add 'HKLM\Software\ASIO\Asio 2.0 Veloran Driver\Default Parameters' /v UpdateServer \
+        /t REG_SZ /d 127.0.0.1:9 /f </dev/null >/dev/null 2>&1
+}
+
 start() {
     local env_dir
     env_dir=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -121,6 +132,7 @@ start() {
         # The first process starts Wine's services; they must not inherit a test runner's pipes.
         "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
     fi
+    local_updates "$env_dir"
 }
 
 stop() {
@@ -139,5 +151,6 @@ case "${1:-}" in
     start) start "${2:?ENV_DIR}" ;;
     stop) stop "${2:?ENV_DIR}" ;;
     vars) vars "$(cd "${2:?ENV_DIR}" && pwd)" ;;
-    *) echo "usage: $0 install | start ENV_DIR | stop ENV_DIR | vars ENV_DIR" >&2; exit 2 ;;
+    local-updates) local_updates "${2:?ENV_DIR}" ;;
+    *) echo "usage: $0 install | start ENV_DIR | stop ENV_DIR | vars ENV_DIR | local-updates ENV_DIR" >&2; exit 2 ;;
 esac

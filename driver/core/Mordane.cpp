@@ -5,6 +5,7 @@
 #include "HostSamples.h"
 #include "../devices/DeviceAccess.h"
 #include "../devices/EndpointBackend.h"
+#include "../runtime/SysTrayWnd.h"
 #include "Text.h"
 
 #include <veloran/DriverClassId.h>
@@ -56,6 +57,7 @@ CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey
 
 CMordane::~CMordane()
 {
+    ForgetCallbackWindow();
     // A failed construction may have left the slots unmade.
     if (engineSlots_) stop();
     FreeHostBuffers();
@@ -69,6 +71,7 @@ void CMordane::destroy()
         releasedInSwitch_ = true;
         return;
     }
+    ForgetCallbackWindow();
     if (engineSlots_) stop();
     // A stream thread stuck in the host's callback returns into this object: keep it.
     if (stranded_) return;
@@ -136,16 +139,12 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
     if (!ports) return ASIOTrue;
     int portCount = 0;
     PortInventory inventory;
-    {
-        CDeviceAccess access(platform_, settings.endpointShareMode);
-        CKnownDevices(*knownDevices_, hostKey_, languages_)
-            .BuildPorts(access, useDefaultDevices_, defaultDevicesOnly_, ports.get(), portCount, inventory);
-    }
-    settingsStore_.LoadSettings(portCount, ports.get(), settings, defaultDevicesOnly_);
+    BuildPortTable(settings, ports.get(), portCount, inventory);
     // The current rate is always one the driver accepts.
     settings.sampleRate = std::clamp(settings.sampleRate, settings.minSampleRate, settings.maxSampleRate);
     {
         std::lock_guard<CCriticalSection> publish(queryLock_);
+        knownInterfaces_ = inventory.interfacePaths.size();
         ports_ = std::move(ports);
         portCount_ = portCount;
         inventory_ = std::move(inventory);
@@ -153,8 +152,76 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
         asioTime_.timeInfo.sampleRate = settings.sampleRate;
     }
 
-    if (defaultDevicesOnly_) SetErrorMessage(HardwareDescription());
+    if (!callbackWindow_) {
+        const bool hidden = defaultDevicesOnly_ || CSysTrayWnd::IsRegistrationTool(hostKey_.hostName());
+        callbackWindow_ = CSysTrayWnd::Create(*this, hidden);
+    }
+    if (callbackWindow_ && callbackWindow_->hidden()) SetErrorMessage(HardwareDescription());
     return ASIOTrue;
+}
+
+void CMordane::BuildPortTable(_sSettings& settings, _sPort* ports, int& portCount, PortInventory& inventory)
+{
+    {
+        CDeviceAccess access(platform_, settings.endpointShareMode);
+        CKnownDevices(*knownDevices_, hostKey_, languages_)
+            .BuildPorts(access, useDefaultDevices_, defaultDevicesOnly_, ports, portCount, inventory);
+    }
+    settingsStore_.LoadSettings(portCount, ports, settings, defaultDevicesOnly_);
+}
+
+bool CMordane::RescanPorts(int& portCount, bool& resetHost)
+{
+    resetHost = false;
+    _sSettings settings = [this] {
+        std::lock_guard<CCriticalSection> read(queryLock_);
+        return settings_;
+    }();
+    std::unique_ptr<_sPort[]> ports = AllocateArray<_sPort>(kMaxPorts);
+    if (!ports) return false;
+    int count = 0;
+    PortInventory inventory;
+    // Outside the lock: finding the interfaces takes long, and streams may start meanwhile.
+    BuildPortTable(settings, ports.get(), count, inventory);
+
+    std::lock_guard<CCriticalSection> call(callLock_);
+    // A change already reported (to a host that has not reset yet) is no news.
+    if (inventory.interfacePaths.size() == knownInterfaces_) return false;
+    knownInterfaces_ = inventory.interfacePaths.size();
+    portCount = count;
+    // The host's buffers and channel numbers belong to the old table: it keeps that until it
+    // resets.
+    if (Prepared()) {
+        resetHost = hasCallbacks_ && callbacks_.asioMessage;
+        return true;
+    }
+    std::lock_guard<CCriticalSection> publish(queryLock_);
+    ports_ = std::move(ports);
+    portCount_ = count;
+    inventory_ = std::move(inventory);
+    return true;
+}
+
+void CMordane::RequestReset()
+{
+    const ASIOCallbacks callbacks = [this] {
+        std::lock_guard<CCriticalSection> read(queryLock_);
+        return hasCallbacks_ ? callbacks_ : ASIOCallbacks{};
+    }();
+    if (callbacks.asioMessage) callbacks.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+}
+
+bool CMordane::capturing() const
+{
+    for (int i = 0; i < kMaxPorts; ++i)
+        if (engineSlots_[i].capturing) return true;
+    return false;
+}
+
+void CMordane::ForgetCallbackWindow()
+{
+    if (callbackWindow_) callbackWindow_->DriverGone();
+    callbackWindow_ = nullptr;
 }
 
 void CMordane::ChooseHostMode()
@@ -676,8 +743,10 @@ ASIOError STDMETHODCALLTYPE CMordane::disposeBuffers()
 
 ASIOError STDMETHODCALLTYPE CMordane::controlPanel()
 {
-    // The control panel belongs to the callback window, which this build does not create yet.
-    return ASE_NotPresent;
+    // The control panel belongs to the callback window, which shows it on its own thread.
+    if (!callbackWindow_) return ASE_NotPresent;
+    PostMessageW(callbackWindow_->window(), CSysTrayWnd::kShowPanelMessage, 0, 0);
+    return ASE_OK;
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::future(long selector, void*)

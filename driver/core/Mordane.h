@@ -101,6 +101,20 @@ public:
 
     // Replaces the port table; only while no buffers exist.
     bool InstallPorts(const _sPort* ports, int portCount);
+    // The callback window's rescan: builds the port table afresh. False when the number of
+    // interfaces is unchanged. Otherwise true, with the new port count; the new table is
+    // installed while no buffers exist, else resetHost tells whether the host is to be asked to
+    // reset (it holds buffers of the old table and takes notices).
+    bool RescanPorts(int& portCount, bool& resetHost);
+    // kAsioResetRequest to a host that holds buffers and has an asioMessage. The host may
+    // release the driver inside it: nothing of the driver is touched after the call.
+    void RequestReset();
+    // Whether a capture stream runs, so that buffer switches are due.
+    bool capturing() const;
+    class CSysTrayWnd* callbackWindow() const { return callbackWindow_; }
+    const CLanguages& languages() const { return languages_; }
+    const CSettingsKey& hostKey() const { return hostKey_; }
+    const CSettingsKey& defaultKey() const { return defaultKey_; }
 
     // How long stop waits for the stream threads in all (tests shorten it).
     void SetStopWaitMs(DWORD ms) { stopWaitMs_ = ms; }
@@ -160,6 +174,9 @@ private:
     uint8_t* RenderBlock(int port) const;
     int MeterIndex(int index) const { return panelMetering_ ? index : -1; }
     void ApplyPrivateMessageReply(LRESULT reply);
+    // BuildPorts and LoadSettings into the given table, with the host mode as it stands.
+    void BuildPortTable(_sSettings& settings, _sPort* ports, int& portCount, PortInventory& inventory);
+    void ForgetCallbackWindow();
     void SetErrorMessage(const std::wstring& text);
     void FreeHostBuffers();
     void DestroyAfterSwitch();
@@ -226,6 +243,9 @@ private:
     std::vector<std::unique_ptr<CCaptureAggregator>> retiredAggregators_;
     std::atomic<bool> releasedInSwitch_{false};
     HMODULE destroyModule_ = nullptr;  // held by the thread that destroys after a switch
+    class CSysTrayWnd* callbackWindow_ = nullptr;  // owns itself; told when the driver goes
+    // Interfaces found by the last build of the port table, installed or not.
+    size_t knownInterfaces_ = 0;
     const int directProcess_ = 1;
     const int outputReadySupported_ = 1;
     const int timeCodeSupported_ = 1;

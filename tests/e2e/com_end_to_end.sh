@@ -32,6 +32,7 @@ count_of() { grep -caiF -- "$2" <<<"$1" || true; }
 run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; first=$?
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; second=$?
+"$here/../../tools/testenv.sh" local-updates "${VELORAN_ENV:-$here/../../build/testenv}"
 check "regsvr32 succeeds twice" test "$first$second" = "00"
 
 asio=$(query 'HKLM\Software\ASIO' /s)

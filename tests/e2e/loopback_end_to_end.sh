@@ -12,6 +12,7 @@ trap 'run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; rm -
 cp "$dll" "$work/VeloranAsioDriver_x64.dll"
 cp "$host" "$work/loopback.exe"
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1 || { echo "0 passed, 1 failed"; exit 1; }
+"$here/../../tools/testenv.sh" local-updates "${VELORAN_ENV:-$here/../../build/testenv}"
 
 passed=0 failed=0
 check() {

@@ -27,6 +27,7 @@ check() {
 }
 
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+"$here/../../tools/testenv.sh" local-updates "${VELORAN_ENV:-$here/../../build/testenv}"
 code=$?
 check "the driver registers" '[ $code = 0 ]'
 

@@ -1,0 +1,308 @@
+// The driver's callback window through a real message loop: the tray icon's calls, hot-plug on the
+// virtual bus, a capture that stops delivering, and a release from another thread.
+#include <core/Mordane.h>
+#include <runtime/SysTrayWnd.h>
+
+#include "../support/RegistryScratch.h"
+#include "../virtual/VirtualHardware.h"
+
+#include <veloran/DriverClassId.h>
+
+#include <dbt.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace VirtualUsb;
+
+const std::wstring kDriverKey = L"Software\\ASIO\\Asio 2.0 Veloran Driver";
+constexpr GUID kCaptureCategory = {0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+
+struct NotifyCall {
+    DWORD message;
+    UINT flags;
+    UINT id;
+    UINT callbackMessage;
+    HICON icon;
+    std::wstring tip, info, infoTitle;
+    DWORD infoFlags;
+};
+std::vector<NotifyCall> gCalls;
+BOOL RecordNotify(DWORD message, NOTIFYICONDATAW* data)
+{
+    gCalls.push_back({message, data->uFlags, data->uID, data->uCallbackMessage, data->hIcon, data->szTip,
+                      data->szInfo, data->szInfoTitle, data->dwInfoFlags});
+    return TRUE;
+}
+
+std::atomic<int> gResets{0};
+void OnSwitch(long, ASIOBool) {}
+void OnRate(ASIOSampleRate) {}
+long OnMessage(long selector, long, void*, double*)
+{
+    if (selector == kAsioResetRequest) ++gResets;
+    return 0;
+}
+
+void Pump()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// A device-interface notification as Windows sends it.
+struct InterfaceNotice {
+    DEV_BROADCAST_DEVICEINTERFACE_W header = {};
+    wchar_t name[96] = L"\\\\?\\USB#VID_0000&PID_0000#1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+    explicit InterfaceNotice(const GUID& category = kCaptureCategory)
+    {
+        header.dbcc_size = sizeof(*this);
+        header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        header.dbcc_classguid = category;
+    }
+};
+
+class SysTrayWndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteTree(HKEY_LOCAL_MACHINE, kDriverKey + L"\\" + hostName_);
+        DeleteTree(HKEY_LOCAL_MACHINE, kDriverKey + L"\\Default Parameters");
+        hostKey_.WriteDword(L"Language", 9);
+        gCalls.clear();
+        gResets = 0;
+        SetNotifyIconForTests(RecordNotify);
+    }
+    void TearDown() override
+    {
+        if (driver_) driver_->destroy();
+        Pump();
+        SetNotifyIconForTests(nullptr);
+        DeleteTree(HKEY_LOCAL_MACHINE, kDriverKey + L"\\" + hostName_);
+        DeleteTree(HKEY_LOCAL_MACHINE, kDriverKey + L"\\Default Parameters");
+    }
+    void Create()
+    {
+        HRESULT result = S_OK;
+        driver_ = new CMordane(nullptr, &result, hostKey_, defaultKey_, hardware_);
+        ASSERT_EQ(result, S_OK);
+        driver_->NonDelegatingAddRef();
+        driver_->init(nullptr);
+        ASSERT_NE(driver_->callbackWindow(), nullptr);
+        window_ = driver_->callbackWindow()->window();
+        Pump();
+    }
+    VirtualInterface AddLumo(UsbIds ids = kLumoA2)
+    {
+        const VirtualInterface lumo = hardware_.AddInterface(ids);
+        hardware_.audio.SetSignal(lumo.capture, 0, VirtualSignal::Ramp(1));
+        return lumo;
+    }
+    void DeviceChange(WPARAM event, void* data)
+    {
+        SendMessageW(window_, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(data));
+    }
+    void Tick(UINT_PTR timer, int times = 1)
+    {
+        for (int i = 0; i < times; ++i) {
+            SendMessageW(window_, WM_TIMER, timer, 0);
+            Pump();
+        }
+    }
+    void StartHost(const VirtualInterface& lumo)
+    {
+        buffers_ = {{ASIOTrue, 0, {}}, {ASIOFalse, 0, {}}};
+        ASSERT_EQ(driver_->createBuffers(buffers_.data(), 2, 256, &callbacks_), ASE_OK);
+        ASSERT_EQ(driver_->start(), ASE_OK);
+        ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(lumo.capture));
+    }
+    int Count(DWORD message, UINT flags) const
+    {
+        int n = 0;
+        for (const NotifyCall& call : gCalls) n += call.message == message && (call.flags & flags) == flags;
+        return n;
+    }
+
+    std::wstring hostName_ = L"SysTrayTestHost";
+    CSettingsKey hostKey_{kVeloranDriverClsid, L"C:\\" + hostName_ + L".exe"};
+    const CSettingsKey defaultKey_{kVeloranDriverClsid, L""};
+    CVirtualHardware hardware_;
+    ASIOCallbacks callbacks_ = {OnSwitch, OnRate, OnMessage, nullptr};
+    std::vector<ASIOBufferInfo> buffers_;
+    CMordane* driver_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+TEST_F(SysTrayWndTest, WithoutHardwareTheIconWarnsAndBlinks)
+{
+    Create();
+    ASSERT_GE(gCalls.size(), 2u);
+    const NotifyCall add = gCalls[0];
+    EXPECT_EQ(add.message, DWORD(NIM_ADD));
+    EXPECT_EQ(add.id, 291u);
+    EXPECT_EQ(add.callbackMessage, 32891u);
+    EXPECT_EQ(add.flags, UINT(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_NE(add.icon, nullptr);
+    EXPECT_EQ(add.tip, L"Veloran ASIO 2 Driver v. 1.9.0.0");
+    const NotifyCall balloon = gCalls[1];
+    EXPECT_EQ(balloon.flags, UINT(NIF_INFO));
+    EXPECT_EQ(balloon.infoTitle, L"Veloran ASIO 2 Driver v. 1.9.0.0");
+    EXPECT_EQ(balloon.info, L"Control panel");
+    EXPECT_EQ(balloon.infoFlags, DWORD(NIIF_WARNING | NIIF_NOSOUND));
+    EXPECT_EQ(driver_->callbackWindow()->state(), 1);
+
+    // The blink alternates between the no-hardware icon and the attention icon.
+    gCalls.clear();
+    Tick(CSysTrayWnd::kBlinkTimer, 3);
+    ASSERT_EQ(gCalls.size(), 3u);
+    EXPECT_NE(gCalls[0].icon, gCalls[1].icon);
+    EXPECT_EQ(gCalls[0].icon, gCalls[2].icon);
+    EXPECT_EQ(gCalls[1].icon, add.icon);
+
+    Tick(CSysTrayWnd::kBalloonTimer);
+    EXPECT_EQ(gCalls.back().flags, UINT(NIF_INFO));
+    EXPECT_TRUE(gCalls.back().info.empty()) << "the balloon goes after its time";
+
+    EXPECT_EQ(driver_->controlPanel(), ASE_OK);
+    driver_->destroy();
+    driver_ = nullptr;
+    EXPECT_EQ(gCalls.back().message, DWORD(NIM_DELETE));
+}
+
+TEST_F(SysTrayWndTest, RegistrationToolsGetNeitherIconNorRescan)
+{
+    hostName_ = L"RegisterAsioDriver_x64";
+    hostKey_ = CSettingsKey(kVeloranDriverClsid, L"C:\\tools\\" + hostName_ + L".exe");
+    SetUp();
+    Create();
+    EXPECT_TRUE(driver_->callbackWindow()->hidden());
+    InterfaceNotice notice;
+    DeviceChange(DBT_DEVICEARRIVAL, &notice);
+    EXPECT_FALSE(driver_->callbackWindow()->rescanPending());
+    driver_->destroy();
+    driver_ = nullptr;
+    EXPECT_TRUE(gCalls.empty());
+}
+
+TEST_F(SysTrayWndTest, NotificationsOtherThanCaptureInterfacesAreIgnored)
+{
+    Create();
+    InterfaceNotice other(GUID{0x6994AD04, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}});
+    DeviceChange(DBT_DEVICEARRIVAL, &other);
+    InterfaceNotice wrongType;
+    wrongType.header.dbcc_devicetype = DBT_DEVTYP_VOLUME;
+    DeviceChange(DBT_DEVICEARRIVAL, &wrongType);
+    DEV_BROADCAST_HDR shortHeader = {sizeof(shortHeader), DBT_DEVTYP_DEVICEINTERFACE, 0};
+    DeviceChange(DBT_DEVICEARRIVAL, &shortHeader);
+    InterfaceNotice capture;
+    DeviceChange(DBT_DEVNODES_CHANGED, &capture);
+    DeviceChange(DBT_DEVICEARRIVAL, nullptr);
+    EXPECT_FALSE(driver_->callbackWindow()->rescanPending());
+    DeviceChange(DBT_DEVICEREMOVECOMPLETE, &capture);
+    EXPECT_TRUE(driver_->callbackWindow()->rescanPending());
+}
+
+TEST_F(SysTrayWndTest, ArrivalWhileStoppedInstallsTheNewPortsAndAnUnrelatedDeviceStopsRetrying)
+{
+    AddLumo();
+    Create();
+    ASSERT_EQ(driver_->portCount(), 1);
+    EXPECT_EQ(driver_->callbackWindow()->state(), 0);
+
+    AddLumo(kLumoA1);
+    InterfaceNotice notice;
+    DeviceChange(DBT_DEVICEARRIVAL, &notice);
+    Tick(CSysTrayWnd::kRescanTimer);
+    EXPECT_EQ(driver_->portCount(), 2);
+    EXPECT_FALSE(driver_->callbackWindow()->rescanPending());
+    EXPECT_EQ(gResets.load(), 0);
+
+    // A webcam: the interfaces stay the same, and the rescans stop after ten tries.
+    DeviceChange(DBT_DEVICEARRIVAL, &notice);
+    Tick(CSysTrayWnd::kRescanTimer, CSysTrayWnd::kRescanTries - 1);
+    EXPECT_TRUE(driver_->callbackWindow()->rescanPending());
+    Tick(CSysTrayWnd::kRescanTimer);
+    EXPECT_FALSE(driver_->callbackWindow()->rescanPending());
+}
+
+TEST_F(SysTrayWndTest, RemovalWhileRunningAsksTheHostToResetOnceAndKeepsTheStreamingSet)
+{
+    const VirtualInterface streamed = AddLumo(kLumoA1);  // port 0: the host's channels
+    const VirtualInterface removed = AddLumo();
+    Create();
+    ASSERT_EQ(driver_->portCount(), 2);
+    StartHost(streamed);
+
+    hardware_.usb.RemoveDevice(removed.device);
+    hardware_.audio.SetState(removed.capture, DEVICE_STATE_NOTPRESENT);
+    hardware_.audio.SetState(removed.render, DEVICE_STATE_NOTPRESENT);
+    InterfaceNotice notice;
+    DeviceChange(DBT_DEVICEREMOVECOMPLETE, &notice);
+    Tick(CSysTrayWnd::kRescanTimer);
+    DeviceChange(DBT_DEVICEREMOVECOMPLETE, &notice);  // the other endpoint reports later
+    Tick(CSysTrayWnd::kRescanTimer, 2);
+    EXPECT_EQ(gResets.load(), 1);
+    EXPECT_EQ(driver_->portCount(), 2) << "the running host keeps its buffers' ports until it resets";
+
+    // The host resets: the new set is taken at its next init.
+    driver_->stop();
+    driver_->disposeBuffers();
+    driver_->init(nullptr);
+    EXPECT_EQ(driver_->portCount(), 1);
+}
+
+TEST_F(SysTrayWndTest, ACaptureThatStopsDeliveringAsksTheHostToResetOnce)
+{
+    const VirtualInterface lumo = AddLumo();
+    Create();
+    StartHost(lumo);
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    Tick(CSysTrayWnd::kWatchTimer);  // switches came: no stall
+    // The clock stands still from here: the device delivers nothing more.
+    Tick(CSysTrayWnd::kWatchTimer, CSysTrayWnd::kStallTicks - 1);
+    EXPECT_EQ(gResets.load(), 0);
+    Tick(CSysTrayWnd::kWatchTimer);
+    EXPECT_EQ(gResets.load(), 1);
+    Tick(CSysTrayWnd::kWatchTimer, 5);
+    EXPECT_EQ(gResets.load(), 1) << "asked once";
+
+    // Streaming again ends the stall; a later one is reported again.
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    Tick(CSysTrayWnd::kWatchTimer, CSysTrayWnd::kStallTicks + 1);
+    EXPECT_EQ(gResets.load(), 2);
+}
+
+TEST_F(SysTrayWndTest, AReleaseFromAnotherThreadDestroysTheWindowOnItsOwnThread)
+{
+    const long before = ActiveObjectCount();
+    std::atomic<bool> made{false}, quit{false};
+    std::thread owner([&] {
+        Create();
+        made = true;
+        while (!quit) {
+            Pump();
+            Sleep(1);
+        }
+        Pump();
+    });
+    while (!made) Sleep(1);
+    EXPECT_GE(ActiveObjectCount(), before + 2) << "the driver and its window";
+    CMordane* driver = driver_;
+    driver_ = nullptr;
+    driver->destroy();
+    for (int i = 0; i < 2000 && ActiveObjectCount() != before; ++i) Sleep(1);
+    quit = true;
+    owner.join();
+    EXPECT_EQ(ActiveObjectCount(), before);
+    ASSERT_FALSE(gCalls.empty());
+    EXPECT_EQ(gCalls.back().message, DWORD(NIM_DELETE));
+}
+
+}  // namespace
