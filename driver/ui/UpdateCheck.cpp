@@ -72,6 +72,8 @@ private:
     HINTERNET handle_;
 };
 
+// Set on every handle of the exchange: not every WinINet passes a session's time-outs on to the
+// connections made from it.
 void SetTimeouts(HINTERNET handle, DWORD timeoutMs)
 {
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})

@@ -102,6 +102,16 @@ TEST(UpdateCheck, NeitherConstructionNorDestructionWaitsForTheNetwork)
     EXPECT_EQ(ActiveObjectCount(), before);
 }
 
+TEST(UpdateCheck, AnUnansweredExchangeEndsAtItsTimeout)
+{
+    CLoopbackHttpServer server(std::nullopt);
+    const MessageWindow window;
+    const CUpdateCheck check(window.get(), kCheckedMessage, Local(server), L"1.9.0.0", 500);
+    ASSERT_TRUE(window.WaitFor(kCheckedMessage));
+    EXPECT_FALSE(server.letGo());  // the client gave up first
+    EXPECT_EQ(check.newVersion(), L"");
+}
+
 TEST(UpdateVersions, CompareTheirDigitsAsOneNumber)
 {
     EXPECT_TRUE(IsNewer(L"1.9.0.0", L"1.9.1.0"));
