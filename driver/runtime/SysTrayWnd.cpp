@@ -9,7 +9,6 @@
 #include <ksmedia.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cwchar>
 #include <mutex>
 
@@ -63,11 +62,11 @@ void CopyText(wchar_t* field, size_t capacity, const std::wstring& text)
     field[capacity - 1] = L'\0';
 }
 
-std::wstring Formatted(const std::wstring& format, const std::wstring& value)
+// The texts' one "%s" replaced by value.
+std::wstring Formatted(std::wstring format, const std::wstring& value)
 {
-    wchar_t text[512];
-    swprintf(text, 512, format.c_str(), value.c_str());
-    return text;
+    const size_t at = format.find(L"%s");
+    return at == std::wstring::npos ? format : format.replace(at, 2, value);
 }
 
 }  // namespace
@@ -140,7 +139,7 @@ void CSysTrayWnd::BuildTexts()
     std::lock_guard<CCriticalSection> hold(driverLock_);
     if (!driver_) return;
     const CLanguages& languages = driver_->languages();
-    balloonTitle_ = Formatted(L"Veloran ASIO 2 Driver v. %ls", versionText_);
+    balloonTitle_ = Formatted(L"Veloran ASIO 2 Driver v. %s", versionText_);
     const std::wstring panel = languages.Text(kStrControlPanel);
     if (newVersionText_.empty()) {
         tipText_ = balloonTitle_;

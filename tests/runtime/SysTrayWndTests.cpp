@@ -3,6 +3,7 @@
 #include <core/Mordane.h>
 #include <runtime/SysTrayWnd.h>
 
+#include "../support/LoopbackHttpServer.h"
 #include "../support/RegistryScratch.h"
 #include "../virtual/VirtualHardware.h"
 
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -303,6 +306,45 @@ TEST_F(SysTrayWndTest, AReleaseFromAnotherThreadDestroysTheWindowOnItsOwnThread)
     EXPECT_EQ(ActiveObjectCount(), before);
     ASSERT_FALSE(gCalls.empty());
     EXPECT_EQ(gCalls.back().message, DWORD(NIM_DELETE));
+}
+
+TEST_F(SysTrayWndTest, ANewerPublishedVersionReachesTheTip)
+{
+    CLoopbackHttpServer server(CLoopbackHttpServer::Reply(200, "1.9.1.0"));
+    const UpdateServer local = {L"127.0.0.1", server.port()};
+    SetUpdateServerForTests(&local);
+    Create();
+    EXPECT_FALSE(server.WaitForRequest().empty());
+    const std::wstring expected = L"Veloran ASIO 2 Driver v. 1.9.0.0\nNew version 1.9.1.0 available!";
+    for (int i = 0; i < 500 && driver_->callbackWindow()->tipText() != expected; ++i) {
+        Sleep(10);
+        Pump();
+    }
+    EXPECT_EQ(driver_->callbackWindow()->newVersionText(), L"1.9.1.0");
+    EXPECT_EQ(driver_->callbackWindow()->tipText(), expected);
+    EXPECT_EQ(gCalls.back().tip, expected);
+    SetUpdateServerForTests(nullptr);
+}
+
+// A server that takes the request and never answers holds up neither init nor the release.
+TEST_F(SysTrayWndTest, AHangingUpdateServerHoldsUpNothing)
+{
+    CLoopbackHttpServer server(std::nullopt);
+    const UpdateServer local = {L"127.0.0.1", server.port()};
+    SetUpdateServerForTests(&local);
+    const auto begun = std::chrono::steady_clock::now();
+    Create();
+    const auto initialised = std::chrono::steady_clock::now();
+    EXPECT_FALSE(server.WaitForRequest().empty());
+    driver_->destroy();
+    driver_ = nullptr;
+    const auto released = std::chrono::steady_clock::now();
+    EXPECT_FALSE(server.letGo()) << "the release waited for the server";
+    std::printf("init %.1f ms, release %.1f ms with the server hanging\n",
+                std::chrono::duration<double, std::milli>(initialised - begun).count(),
+                std::chrono::duration<double, std::milli>(released - initialised).count());
+    server.Release();
+    SetUpdateServerForTests(nullptr);
 }
 
 }  // namespace
