@@ -14,8 +14,6 @@
 #include <string_view>
 #include <vector>
 
-const wchar_t kUpdateHost[] = L"updates.veloran.example";
-
 namespace {
 
 constexpr wchar_t kProductId[] = L"Veloran_ASIO_Driver";

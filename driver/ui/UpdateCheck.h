@@ -10,7 +10,7 @@
 #include <string>
 
 // The reserved name that stands for the maker's server until a real one exists.
-extern const wchar_t kUpdateHost[];
+inline constexpr wchar_t kUpdateHost[] = L"updates.veloran.example";
 
 // The driver module's "ProductVersion" string (first translation of its version resource), every
 // space removed; "" when it cannot be read. Works on a module loaded as a data file too.
