@@ -6,8 +6,9 @@
 #include "FolderBrowser.h"
 #include "HostStrings.h"
 #include "PlaySources.h"
-#include "ProductVersion.h"
 #include "ResourceIds.h"
+
+#include <veloran/ProductVersion.h>
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -247,7 +248,7 @@ void CQuilletDlg::ApplyTexts()
 
     const std::wstring title = text(kHostStrTitle);
     frames_[kMainFrame].SetTitle(title);
-    SetWindowTextW(dialog, (title + L" (v. " + OwnProductVersion() + L")").c_str());
+    SetWindowTextW(dialog, (title + L" (v. " + ModuleProductVersion(GetModuleHandleW(nullptr)) + L")").c_str());
 
     SetDlgItemTextW(dialog, IDC_EXPLANATION, text(kHostStrExplanation).c_str());
     SetDlgItemTextW(dialog, IDC_HARDWARE_LABEL, text(kHostStrHardware).c_str());

@@ -3,6 +3,7 @@
 #include "../runtime/Unknown.h"
 
 #include <veloran/CriticalSection.h>
+#include <veloran/ProductVersion.h>
 #include <veloran/UniqueHandle.h>
 
 #include <atomic>
@@ -196,29 +197,9 @@ bool ParseServer(const std::wstring& text, UpdateServer& server)
 
 std::wstring ReadProductVersion(HMODULE module)
 {
-    // From the mapped resource rather than the file, so that a data-file module works as well.
-    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const auto* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
-    if (!data) return {};
-    // VerQueryValueW may write into the block.
-    std::vector<BYTE> block(data, data + SizeofResource(module, found));
-
-    void* value = nullptr;
-    UINT bytes = 0;
-    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &bytes) || bytes < 2 * sizeof(WORD))
-        return {};
-    const WORD language = static_cast<const WORD*>(value)[0], codePage = static_cast<const WORD*>(value)[1];
-    wchar_t query[64];
-    std::swprintf(query, std::size(query), L"\\StringFileInfo\\%02X%02X%02X%02X\\ProductVersion",
-                  unsigned(HIBYTE(language)), unsigned(LOBYTE(language)), unsigned(HIBYTE(codePage)),
-                  unsigned(LOBYTE(codePage)));
-    UINT units = 0;
-    if (!VerQueryValueW(block.data(), query, &value, &units) || !value || units == 0) return {};
-    const auto* text = static_cast<const wchar_t*>(value);
     std::wstring version;
-    for (const wchar_t* c = text; c < text + units && *c; ++c)
-        if (*c != L' ') version += *c;
+    for (const wchar_t c : ModuleProductVersion(module))
+        if (c != L' ') version += c;
     return version;
 }
 
