@@ -1,6 +1,6 @@
 #include "PlaySources.h"
 
-#include "ComboItems.h"
+#include <controls/ComboItems.h>
 #include "HostStrings.h"
 #include "TestEngine.h"
 

@@ -1,7 +1,7 @@
 #include "QuilletDlg.h"
 
 #include "AudioFileCheck.h"
-#include "ComboItems.h"
+#include <controls/ComboItems.h>
 #include "CpuUsage.h"
 #include "FolderBrowser.h"
 #include "HostStrings.h"

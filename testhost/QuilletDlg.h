@@ -9,7 +9,7 @@
 #include "DialogBackground.h"
 #include "DialogLayout.h"
 #include "DialogSettings.h"
-#include "DialogWindow.h"
+#include <controls/DialogWindow.h>
 #include "ModeButton.h"
 #include "StartupOptions.h"
 #include "TestEngine.h"

@@ -1,4 +1,4 @@
-#include <testhost/ComboItems.h>
+#include <controls/ComboItems.h>
 #include <testhost/PlaySources.h>
 #include <testhost/TestEngine.h>
 #include <veloran/FileNames.h>
