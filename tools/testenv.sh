@@ -13,7 +13,7 @@
 set -euo pipefail
 
 PACKAGES=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-          wine wine64 xvfb pulseaudio pulseaudio-utils x11-apps imagemagick)
+          wine wine64 xvfb pulseaudio pulseaudio-utils x11-apps imagemagick nsis)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 

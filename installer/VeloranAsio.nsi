@@ -1,0 +1,294 @@
+; Per-machine, 64-bit setup of the Veloran ASIO driver and its test program.
+;
+;   makensis -DVERSION=1.9.0.0 -DDRIVER=VeloranAsioDriver_x64.dll -DTESTHOST=VeloranAsioTest.exe
+;            -DOUTFILE=VeloranAsioSetup-1.9.0.0.exe VeloranAsio.nsi
+;
+; Exit codes: 0 done, 1 cancelled, 2 stopped (a file in use, registration refused, no rights).
+; The uninstaller keeps the drivers' stored settings unless /REMOVESETTINGS is given or its box ticked.
+
+Unicode true
+; A 64-bit setup: on 32-bit Windows the system itself refuses to start it.
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include Sections.nsh
+
+!define PRODUCT "Veloran ASIO Driver"
+!define PUBLISHER "Veloran"
+!define DRIVER_NAME "Asio 2.0 Veloran Driver"
+!define DRIVER_FILE "VeloranAsioDriver_x64.dll"
+!define TESTHOST_FILE "VeloranAsioTest.exe"
+!define SHORTCUT "$SMPROGRAMS\Veloran ASIO Test.lnk"
+!define SETTINGS_KEY "Software\ASIO\${DRIVER_NAME}"
+!define TESTHOST_KEY "Software\Veloran\Veloran ASIO Quillet"
+; Registration rewrites the driver's key from scratch, so its settings wait here meanwhile.
+!define SAVED_KEY "Software\Veloran\ASIO Driver Setup"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver"
+; Predefined key handles are sign-extended on 64-bit Windows.
+!define HKLM_HANDLE -2147483646
+!define KEY_READ 0x20019
+!define KEY_ALL_ACCESS 0xF003F
+!define SE_REGISTRY_KEY 4
+!define DACL_SECURITY_INFORMATION 4
+; Read and write, inherited by the per-host keys below.
+!define USERS_ACE "(A;CI;0x2001f;;;BU)"
+
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Veloran\ASIO Driver"
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}"
+VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=0 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
+
+!define MUI_ICON "${__FILEDIR__}\..\resources\driver\Veloran.ico"
+!define MUI_UNICON "${__FILEDIR__}\..\resources\driver\Veloran.ico"
+!define MUI_ABORTWARNING
+
+!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipDirectoryOnUpgrade
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "French"
+
+LangString InUse ${LANG_ENGLISH} "$0 is in use by a running program (an audio application or the test program).$\r$\nClose it and choose Retry, or Cancel to leave the installed version as it is."
+LangString InUse ${LANG_FRENCH} "$0 est utilisé par un programme en cours (une application audio ou le programme de test).$\r$\nFermez-le et choisissez Réessayer, ou Annuler pour laisser la version installée telle quelle."
+LangString NotAdmin ${LANG_ENGLISH} "Installing or removing ${PRODUCT} needs administrator rights."
+LangString NotAdmin ${LANG_FRENCH} "L'installation ou la suppression de ${PRODUCT} demande les droits d'administrateur."
+LangString RegisterFailed ${LANG_ENGLISH} "Windows refused to register the driver (regsvr32 answered $0)."
+LangString RegisterFailed ${LANG_FRENCH} "Windows a refusé d'enregistrer le pilote (regsvr32 a répondu $0)."
+LangString RemoveSettings ${LANG_ENGLISH} "Also remove the saved settings"
+LangString RemoveSettings ${LANG_FRENCH} "Supprimer aussi les réglages enregistrés"
+LangString RemoveSettingsText ${LANG_ENGLISH} "Every program's driver settings and the test program's settings of this user. Left unticked, a later installation finds them again."
+LangString RemoveSettingsText ${LANG_FRENCH} "Les réglages du pilote de chaque programme et ceux du programme de test pour cet utilisateur. Non coché, une installation ultérieure les retrouve."
+
+; What the setup and the uninstaller both need, once under each prefix.
+!macro SharedFunctions UN
+Function ${UN}RequireAdmin
+  SetRegView 64
+  SetShellVarContext all
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "Admin"
+    MessageBox MB_ICONSTOP "$(NotAdmin)" /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; A loaded DLL or a running program cannot be opened for writing: nothing is touched until
+; both files can be replaced.
+Function ${UN}RefuseFileInUse
+  ${Do}
+    System::Call 'kernel32::CreateFileW(w "$INSTDIR\$0", i 0x40000000, i 0, p 0, i 3, i 0, p 0) p .r2 ?e'
+    Pop $3
+    ${If} $2 P<> -1
+      System::Call 'kernel32::CloseHandle(p r2)'
+      Return
+    ${EndIf}
+    ${If} $3 = 2
+    ${OrIf} $3 = 3
+      Return
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(InUse)" /SD IDCANCEL IDRETRY again
+    Abort "$0: in use"
+    again:
+  ${Loop}
+FunctionEnd
+
+Function ${UN}RefuseFilesInUse
+  StrCpy $0 "${DRIVER_FILE}"
+  Call ${UN}RefuseFileInUse
+  StrCpy $0 "${TESTHOST_FILE}"
+  Call ${UN}RefuseFileInUse
+FunctionEnd
+
+; Merges the tree of HKLM\$0 into HKLM\$1; a missing source copies nothing.
+Function ${UN}CopyTree
+  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w r0, i 0, i ${KEY_READ}, *p .r2) i .r4'
+  ${If} $4 = 0
+    System::Call 'advapi32::RegCreateKeyExW(p ${HKLM_HANDLE}, w r1, i 0, p 0, i 0, i ${KEY_ALL_ACCESS}, p 0, *p .r3, p 0) i .r4'
+    ${If} $4 = 0
+      System::Call 'advapi32::RegCopyTreeW(p r2, p 0, p r3) i .r4'
+      System::Call 'advapi32::RegCloseKey(p r3)'
+    ${EndIf}
+    System::Call 'advapi32::RegCloseKey(p r2)'
+  ${EndIf}
+FunctionEnd
+
+; The per-host and default keys, without the driver's own values.
+Function ${UN}SaveSettings
+  StrCpy $5 0
+  ${Do}
+    EnumRegKey $6 HKLM "${SETTINGS_KEY}" $5
+    ${IfThen} $6 == "" ${|} ${Break} ${|}
+    StrCpy $0 "${SETTINGS_KEY}\$6"
+    StrCpy $1 "${SAVED_KEY}\$6"
+    Call ${UN}CopyTree
+    IntOp $5 $5 + 1
+  ${Loop}
+FunctionEnd
+
+Function ${UN}RestoreSettings
+  EnumRegKey $6 HKLM "${SAVED_KEY}" 0
+  ${If} $6 != ""
+    StrCpy $0 "${SAVED_KEY}"
+    StrCpy $1 "${SETTINGS_KEY}"
+    Call ${UN}CopyTree
+  ${EndIf}
+  DeleteRegKey HKLM "${SAVED_KEY}"
+  DeleteRegKey /ifempty HKLM "Software\Veloran"
+FunctionEnd
+
+; Hosts run without elevation and keep their settings under the driver's key, so the local Users
+; group may read and write there: one explicit entry added to what the key has (and inherits).
+Function ${UN}GrantUsers
+  StrCpy $0 "MACHINE\${SETTINGS_KEY}"
+  System::Call 'advapi32::GetNamedSecurityInfoW(w r0, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p 0, p 0, *p .r1) i .r4'
+  ${If} $4 <> 0
+    DetailPrint "Users access: no key ($4)"
+    Return
+  ${EndIf}
+  System::Call 'advapi32::ConvertSecurityDescriptorToStringSecurityDescriptorW(p r1, i 1, i ${DACL_SECURITY_INFORMATION}, *p .r2, p 0) i .r4'
+  System::Call 'kernel32::LocalFree(p r1)'
+  ${If} $4 = 0
+    DetailPrint "Users access: no descriptor text"
+    Return
+  ${EndIf}
+  System::Call 'kernel32::lstrcpynW(w .r3, p r2, i ${NSIS_MAX_STRLEN}) p'
+  System::Call 'kernel32::LocalFree(p r2)'
+  ; Explicit entries go before the inherited ones: after "D:" and its flags.
+  StrCpy $5 0
+  ${Do}
+    StrCpy $6 $3 1 $5
+    ${IfThen} $6 == "(" ${|} ${Break} ${|}
+    ${IfThen} $6 == "" ${|} ${Break} ${|}
+    IntOp $5 $5 + 1
+  ${Loop}
+  StrCpy $6 $3 $5
+  StrCpy $7 $3 "" $5
+  StrCpy $3 "$6${USERS_ACE}$7"
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w r3, i 1, *p .r1, p 0) i .r4'
+  ${If} $4 = 0
+    DetailPrint "Users access: descriptor refused"
+    Return
+  ${EndIf}
+  System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r5, *p .r2, *i .r6) i .r4'
+  System::Call 'advapi32::SetNamedSecurityInfoW(w r0, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p r2, p 0) i .r4'
+  System::Call 'kernel32::LocalFree(p r1)'
+  DetailPrint "Users access to ${SETTINGS_KEY}: $4"
+FunctionEnd
+
+; The 64-bit regsvr32 ($SYSDIR of a 64-bit process); $0 is "" or "/u" and then its exit code.
+Function ${UN}RunRegsvr32
+  ExecWait '"$SYSDIR\regsvr32.exe" /s $0 "$INSTDIR\${DRIVER_FILE}"' $0
+FunctionEnd
+!macroend
+
+!insertmacro SharedFunctions ""
+!insertmacro SharedFunctions "un."
+
+Function .onInit
+  Call RequireAdmin
+  ; An installed version is replaced where it is.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+    StrCpy $INSTDIR $0
+  ${EndIf}
+FunctionEnd
+
+Function SkipDirectoryOnUpgrade
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${IfThen} $0 != "" ${|} Abort ${|}
+FunctionEnd
+
+Section "Install"
+  SetOutPath "$INSTDIR"
+  Call RefuseFilesInUse
+  Call SaveSettings
+  File "/oname=${DRIVER_FILE}" "${DRIVER}"
+  File "/oname=${TESTHOST_FILE}" "${TESTHOST}"
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${TESTHOST_FILE}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  StrCpy $0 ""
+  Call RunRegsvr32
+  Call RestoreSettings
+  ${If} $0 <> 0
+    MessageBox MB_ICONSTOP "$(RegisterFailed)" /SD IDOK
+    Abort "regsvr32: $0"
+  ${EndIf}
+  Call GrantUsers
+  CreateShortCut "${SHORTCUT}" "$INSTDIR\${TESTHOST_FILE}"
+SectionEnd
+
+; Only a choice, read by the section after it.
+Section /o "un.$(RemoveSettings)" SecRemoveSettings
+SectionEnd
+
+Section "-un.Driver"
+  Call un.RefuseFilesInUse
+  ${IfNot} ${SectionIsSelected} ${SecRemoveSettings}
+    Call un.SaveSettings
+  ${EndIf}
+  StrCpy $0 "/u"
+  Call un.RunRegsvr32
+  DetailPrint "regsvr32 /u: $0"
+  ${If} ${SectionIsSelected} ${SecRemoveSettings}
+    DeleteRegKey HKLM "${SETTINGS_KEY}"
+    DeleteRegKey HKCU "${TESTHOST_KEY}"
+    DeleteRegKey /ifempty HKCU "Software\Veloran"
+  ${Else}
+    Call un.RestoreSettings
+    Call un.GrantUsers
+  ${EndIf}
+  Delete "${SHORTCUT}"
+  Delete "$INSTDIR\${DRIVER_FILE}"
+  Delete "$INSTDIR\${TESTHOST_FILE}"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  ${If} "$INSTDIR" == "$PROGRAMFILES64\Veloran\ASIO Driver"
+    RMDir "$PROGRAMFILES64\Veloran"
+  ${EndIf}
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
+
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecRemoveSettings} "$(RemoveSettingsText)"
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_END
+
+Function un.onInit
+  Call un.RequireAdmin
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/REMOVESETTINGS" $1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecRemoveSettings}
+  ${EndIf}
+FunctionEnd

@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# The setup in a copy of the test environment's prefix, silent throughout: over an older build and
+# over itself, files and keys where Windows keeps them, a host creating the installed driver, a
+# driver held by a running host, and uninstalls that keep or remove the stored settings.
+#
+#   installer_end_to_end.sh SETUP MAKENSIS NSI_SCRIPT DRIVER_DLL TEST_PROGRAM PROBE_HOST
+set -uo pipefail
+setup=$1 makensis=$2 nsi=$3 dll=$4 testhost=$5 host=$6
+here=$(cd "$(dirname "$0")" && pwd)
+root=$here/../..
+source_env=$(cd "${VELORAN_ENV:-$root/build/testenv}" && pwd)
+if [ ! -f "$setup" ] || [ ! -x "$makensis" ]; then
+    echo "no installer at $setup: it needs makensis (tools/testenv.sh install)"
+    echo "0 passed, 1 failed"; exit 1
+fi
+
+work=$(mktemp -d)
+env_dir=$work/env
+mkdir -p "$env_dir"
+cp -a "$source_env/prefix" "$env_dir/prefix"
+cp "$source_env/display" "$source_env/xvfb.pid" "$env_dir/"
+ln -s "$source_env/run" "$env_dir/run"
+eval "$("$root/tools/testenv.sh" vars "$env_dir")"
+# Shortcuts stay inside the prefix.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+/usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+trap '/usr/lib/wine/wineserver64 -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+run() { /usr/lib/wine/wine64 "$@"; }
+run cmd /c exit </dev/null >/dev/null 2>&1
+
+clsid='{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}'
+asio_key='HKLM\Software\ASIO\Asio 2.0 Veloran Driver'
+class_key="HKLM\\Software\\Classes\\CLSID\\$clsid"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver'
+host_key="$asio_key\\probe\\Parameters"
+install_dir="$WINEPREFIX/drive_c/Program Files/Veloran/ASIO Driver"
+install_win='C:\Program Files\Veloran\ASIO Driver'
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Veloran ASIO Test.lnk"
+
+# Whatever other tests left in the copied registry goes first.
+for key in "$asio_key" "$class_key" "$uninstall_key"; do run reg delete "$key" /f >/dev/null 2>&1; done
+rm -rf "$WINEPREFIX/drive_c/Program Files/Veloran"
+"$root/tools/testenv.sh" local-updates "$env_dir"
+
+passed=0 failed=0
+check() {  # description, command...
+    local what=$1; shift
+    if "$@"; then passed=$((passed + 1)); echo "ok: $what"
+    else failed=$((failed + 1)); echo "FAILED: $what"; fi
+}
+query() { local out; out=$(run reg query "$@" 2>/dev/null) || return 0; tr -d '\r' <<<"$out"; }
+has() { grep -qaiF -- "$2" <<<"$1"; }
+lacks() { ! grep -qaiF -- "$2" <<<"$1"; }
+matches() { grep -qaE -- "$2" <<<"$1"; }
+no_match() { ! matches "$@"; }
+install() { run "$1" /S </dev/null >/dev/null 2>&1; }
+# The uninstaller runs a copy of itself from the temporary folder so that it can delete itself;
+# the test does the same, and so waits for it: the copy, given the folder with _?=, is the uninstall.
+# _?= takes the rest of the command line unquoted, so the folder goes as separate words.
+uninstall() {
+    local quiet folder
+    quiet=$(query "$uninstall_key" /v QuietUninstallString | sed -n 's/.*REG_SZ *//p')
+    [ "$quiet" = "\"$install_win\\Uninstall.exe\" /S" ] || { echo "quiet uninstall: $quiet"; return 1; }
+    cp "$install_dir/Uninstall.exe" "$work/Un.exe"
+    read -ra folder <<<"_?=$install_win"
+    run "$work/Un.exe" /S "$@" "${folder[@]}" </dev/null >/dev/null 2>&1
+}
+
+# A key's access list as text (ACLs are not in Wine's registry files), by a small program of the
+# same toolchain: acl.exe "MACHINE\PATH" writes it to acl.txt.
+cat >"$work/acl.nsi" <<'NSI'
+Unicode true
+Target amd64-unicode
+OutFile acl.exe
+SilentInstall silent
+!include FileFunc.nsh
+Section
+  ${GetParameters} $0
+  StrCpy $1 $0 1
+  StrCmp $1 '"' 0 +2
+  StrCpy $0 $0 -1 1
+  System::Call 'advapi32::GetNamedSecurityInfoW(w r0, i 4, i 4, p 0, p 0, p 0, p 0, *p .r1) i .r0'
+  System::Call 'advapi32::ConvertSecurityDescriptorToStringSecurityDescriptorW(p r1, i 1, i 4, *w .r2, p 0) i .r0'
+  FileOpen $3 "$EXEDIR\acl.txt" w
+  FileWrite $3 "$2"
+  FileClose $3
+SectionEnd
+NSI
+(cd "$work" && "$makensis" -V1 acl.nsi >/dev/null)
+acl_of() {  # path under HKLM
+    rm -f "$work/acl.txt"
+    run "$work/acl.exe" "MACHINE\\$1" </dev/null >/dev/null 2>&1
+    tr -d '\0\r' <"$work/acl.txt" 2>/dev/null
+}
+
+users_write='\(A;CI;(0x2001f|CCDCLCSWRPRC|KRKW);;;BU\)'
+installed_checks() {  # label, version
+    check "$1: driver file is the built one" cmp -s "$dll" "$install_dir/VeloranAsioDriver_x64.dll"
+    check "$1: test program is the built one" cmp -s "$testhost" "$install_dir/VeloranAsioTest.exe"
+    check "$1: uninstaller" test -f "$install_dir/Uninstall.exe"
+    check "$1: Start menu shortcut" test -f "$shortcut"
+    local asio classes entry
+    asio=$(query "$asio_key")
+    check "$1: ASIO entry has the class id" has "$asio" "CLSID    REG_SZ    $clsid"
+    classes=$(query "$class_key\\InprocServer32")
+    check "$1: class registered to the installed DLL" has "$classes" "$install_win\\VeloranAsioDriver_x64.dll"
+    check "$1: threading model" has "$classes" "Apartment"
+    entry=$(query "$uninstall_key")
+    check "$1: uninstall entry name" has "$entry" "DisplayName    REG_SZ    Veloran ASIO Driver"
+    check "$1: uninstall entry version" has "$entry" "DisplayVersion    REG_SZ    $2"
+    check "$1: uninstall entry publisher" has "$entry" "Publisher    REG_SZ    Veloran"
+    check "$1: uninstall command" has "$entry" "UninstallString    REG_SZ    \"$install_win\\Uninstall.exe\""
+    local kb files_kb
+    kb=$(($(sed -n 's/.*EstimatedSize *REG_DWORD *//p' <<<"$entry")))
+    files_kb=$(( ($(stat -c %s "$dll") + $(stat -c %s "$testhost")) / 1024 ))
+    check "$1: estimated size $kb KB for $files_kb KB of files" test "$kb" -ge "$files_kb" -a "$kb" -le $((files_kb + 512))
+    check "$1: nothing in the 32-bit view" test -z "$(query 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver')$(query 'HKLM\Software\Wow6432Node\ASIO\Asio 2.0 Veloran Driver')"
+    check "$1: the host's stored setting is kept" has "$(query "$host_key" /v Language)" "0x9"
+    check "$1: the update check stays local" has "$(query "$asio_key\\Default Parameters" /v UpdateServer)" "127.0.0.1:9"
+    check "$1: no settings left in the setup's own key" test -z "$(query 'HKLM\Software\Veloran')"
+    local acl
+    acl=$(acl_of 'Software\ASIO\Asio 2.0 Veloran Driver')
+    echo "  driver key access: $acl"
+    check "$1: Users may read and write the driver's key and its subkeys" matches "$acl" "$users_write"
+    check "$1: administrators keep full access" matches "$acl" '\(A;[A-Z]*;KA;;;BA\)'
+    check "$1: Users may not write above it" no_match "$(acl_of 'Software\ASIO')" "$users_write"
+}
+
+# An older build first, with a user's setting and a modified DLL that the upgrade must replace.
+(cd "$work" && "$makensis" -V1 '-XSetCompressor /FINAL zlib' -DVERSION=1.8.0.0 "-DDRIVER=$dll" \
+    "-DTESTHOST=$testhost" "-DOUTFILE=$work/older.exe" "$nsi" >/dev/null)
+install "$work/older.exe"; rc=$?
+check "older build installs" test $rc = 0
+check "older build's version listed" has "$(query "$uninstall_key" /v DisplayVersion)" "1.8.0.0"
+run reg add "$host_key" /v Language /t REG_DWORD /d 9 /f >/dev/null 2>&1
+printf 'old' >>"$install_dir/VeloranAsioDriver_x64.dll"
+
+install "$setup"; rc=$?
+check "installs over the older build" test $rc = 0
+installed_checks "upgrade" 1.9.0.0
+install "$setup"; rc=$?
+check "installs over itself" test $rc = 0
+installed_checks "reinstall" 1.9.0.0
+check "one uninstall entry" test "$(query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' | grep -ci veloran)" = 1
+
+# A host finds the installed driver by its class id and gets the default devices.
+cp "$host" "$work/probe.exe"
+out=$(run "$work/probe.exe" /reply 291 2>/dev/null | tr -d '\r')
+echo "$out" | sed 's/^/  host: /'
+check "host loads the installed version" has "$out" "product version: 1.9.0.0"
+check "host creates the driver" has "$out" "init: 1"
+check "host gets the default devices" has "$out" "channels: 2 2"
+
+# A host holding the driver: the setup stops before it touches anything.
+printf 'mark' >>"$install_dir/VeloranAsioTest.exe"
+(exec /usr/lib/wine/wine64 "$work/probe.exe" /reply 291 /stream 60 </dev/null >"$work/held.txt" 2>&1) &
+holder=$!
+for _ in $(seq 300); do grep -q '^hardware:' "$work/held.txt" && break; kill -0 $holder 2>/dev/null || break; sleep 0.1; done
+check "a host holds the driver" grep -q '^hardware: 0 Def. Sound Device' "$work/held.txt"
+install "$setup"; rc=$?
+check "setup refuses while the driver is in use (exit $rc)" test $rc = 2
+check "and left the installed files as they were" test "$(tail -c 4 "$install_dir/VeloranAsioTest.exe")" = mark
+kill -KILL $holder 2>/dev/null; wait $holder 2>/dev/null
+
+# The default uninstall keeps the users' settings (and their access), and nothing else.
+uninstall; rc=$?
+check "uninstall succeeds" test $rc = 0
+check "installed files removed" test ! -e "$WINEPREFIX/drive_c/Program Files/Veloran"
+check "shortcut removed" test ! -e "$shortcut"
+check "class registration removed" test -z "$(query "$class_key")"
+check "uninstall entry removed" test -z "$(query "$uninstall_key")"
+check "no longer an ASIO driver" lacks "$(query "$asio_key")" CLSID
+check "settings kept" has "$(query "$host_key" /v Language)" "0x9"
+check "kept settings stay writable for Users" matches "$(acl_of 'Software\ASIO\Asio 2.0 Veloran Driver')" "$users_write"
+out=$(run "$work/probe.exe" 2>/dev/null | tr -d '\r')
+check "hosts no longer find the driver" has "$out" "driver not in the ASIO list"
+
+# Asked to, it removes the settings too: nothing of the setup is left.
+install "$setup"; rc=$?
+check "installs again" test $rc = 0
+uninstall /REMOVESETTINGS; rc=$?
+check "uninstall with /REMOVESETTINGS succeeds" test $rc = 0
+check "no file left" test ! -e "$WINEPREFIX/drive_c/Program Files/Veloran" -a ! -e "$shortcut"
+check "no key left" test -z "$(query "$asio_key")$(query "$class_key")$(query "$uninstall_key")$(query 'HKLM\Software\Veloran')"
+
+echo "$passed passed, $failed failed"
+[ $failed = 0 ]
