@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -156,6 +157,18 @@ TEST_F(LevelMeterTest, DisabledShowsStripesAndEnabledAnEmptyBar)
     EXPECT_EQ(LitRows(), 0);
     meter_.SetLevel(30);
     EXPECT_EQ(LitRows(), 2 * ExpectedFrame(30)) << "no peak held from before";
+}
+
+TEST_F(LevelMeterTest, TheLevelWorkerNeitherWaitsForTheWindowNorLosesTheFall)
+{
+    meter_.BuildFrames(kOff, kLine);
+    meter_.SetFallOff(true, 60000);  // no real tick during the test
+    // This thread does not pump while the worker runs: a redraw that waited for it would hang.
+    std::thread worker([&] { meter_.SetLevel(80); });
+    worker.join();
+    EXPECT_EQ(LitRows(), 2 * ExpectedFrame(80));
+    PumpMessages();
+    EXPECT_TRUE(FallTimerRunning()) << "the window's thread starts the fall";
 }
 
 TEST(LevelMeter, ABarOfOneRowHasOneEmptyFrame)
