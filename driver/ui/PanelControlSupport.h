@@ -8,7 +8,8 @@ namespace panel_controls {
 // A bitmap at (x, y), clipped to size; an empty slot draws nothing.
 inline void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, SIZE size)
 {
-    if (bitmap) DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(bitmap), 0, x, y, size.cx, size.cy, DST_BITMAP);
+    if (bitmap)
+        DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(bitmap), 0, x, y, size.cx, size.cy, DST_BITMAP);
 }
 
 // The reflected colour message of a static that paints itself: the parent paints nothing over it.
