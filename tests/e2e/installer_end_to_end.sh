@@ -144,6 +144,7 @@ installed_checks "reinstall" 1.9.0.0
 check "one uninstall entry" test "$(query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' | grep -ci veloran)" = 1
 
 # A host finds the installed driver by its class id and gets the default devices.
+"$root/tools/testenv.sh" local-updates "$env_dir"
 cp "$host" "$work/probe.exe"
 out=$(run "$work/probe.exe" /reply 291 2>/dev/null | tr -d '\r')
 echo "$out" | sed 's/^/  host: /'
@@ -151,7 +152,7 @@ check "host loads the installed version" has "$out" "product version: 1.9.0.0"
 check "host creates the driver" has "$out" "init: 1"
 check "host gets the default devices" has "$out" "channels: 2 2"
 
-# A host holding the driver: the setup stops before it touches anything.
+# A host holding the driver: setup and uninstall stop before they touch anything.
 printf 'mark' >>"$install_dir/VeloranAsioTest.exe"
 (exec /usr/lib/wine/wine64 "$work/probe.exe" /reply 291 /stream 60 </dev/null >"$work/held.txt" 2>&1) &
 holder=$!
@@ -160,6 +161,9 @@ check "a host holds the driver" grep -q '^hardware: 0 Def. Sound Device' "$work/
 install "$setup"; rc=$?
 check "setup refuses while the driver is in use (exit $rc)" test $rc = 2
 check "and left the installed files as they were" test "$(tail -c 4 "$install_dir/VeloranAsioTest.exe")" = mark
+uninstall; rc=$?
+check "uninstall refuses too (exit $rc)" test $rc = 2
+check "and leaves the driver registered" has "$(query "$class_key\\InprocServer32")" "$install_win"
 kill -KILL $holder 2>/dev/null; wait $holder 2>/dev/null
 
 # The default uninstall keeps the users' settings (and their access), and nothing else.
