@@ -202,6 +202,22 @@ bool CMordane::RescanPorts(int& portCount, bool& resetHost)
     return true;
 }
 
+bool CMordane::AdoptPanelConfiguration(int portCount, const _sPort* ports, const _sSettings& settings)
+{
+    if (!ports || portCount < 0 || portCount > kMaxPorts) return false;
+    std::lock_guard<CCriticalSection> call(callLock_);
+    settingsStore_.SaveSettings(portCount, ports, settings);
+    if (SettingsDiffer(portCount, ports, settings, portCount_, ports_.get(), settings_))
+        return Prepared() && hasCallbacks_ && callbacks_.asioMessage;
+    // Only levels and flags differ: those the running ports take as they are.
+    std::lock_guard<CCriticalSection> publish(queryLock_);
+    for (int i = 0; i < portCount && i < portCount_; ++i) {
+        ports_[i].input = ports[i].input;
+        ports_[i].output = ports[i].output;
+    }
+    return false;
+}
+
 void CMordane::RequestReset()
 {
     const ASIOCallbacks callbacks = [this] {

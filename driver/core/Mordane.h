@@ -109,6 +109,10 @@ public:
     // kAsioResetRequest to a host that holds buffers and has an asioMessage. The host may
     // release the driver inside it: nothing of the driver is touched after the call.
     void RequestReset();
+    // The control panel's OK: stores its configuration for this host. True when it differs from
+    // the live one in anything that needs a reset and the host (holding buffers, taking notices)
+    // is to be asked; otherwise the levels and flags of its ports take effect at once.
+    bool AdoptPanelConfiguration(int portCount, const _sPort* ports, const _sSettings& settings);
     // Whether a capture stream runs, so that buffer switches are due.
     bool capturing() const;
     class CSysTrayWnd* callbackWindow() const { return callbackWindow_; }

@@ -218,6 +218,10 @@ void CSysTrayWnd::OnCreate()
     filter.dbcc_classguid = kCaptureCategory;
     deviceNotification_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     rescanPending_ = false;
+    std::lock_guard<CCriticalSection> hold(driverLock_);
+    if (!driver_) return;
+    panel_ = std::make_unique<CDlgSettings_v2>(*driver_, static_cast<IPanelOwner&>(*this));
+    if (!panel_->Create(window_)) panel_.reset();
 }
 
 void CSysTrayWnd::OnDestroy()
@@ -226,6 +230,7 @@ void CSysTrayWnd::OnDestroy()
         std::lock_guard<CCriticalSection> hold(driverLock_);
         if (driver_) driver_->SetPanelMetering(false);
     }
+    panel_.reset();
     if (deviceNotification_) UnregisterDeviceNotification(deviceNotification_);
     deviceNotification_ = nullptr;
     StopTimer(rescanTimer_);
@@ -319,7 +324,7 @@ void CSysTrayWnd::OnTimer(UINT_PTR timer)
         if (state_ != 1 || hidden_) break;
         blinkPhase_ ^= 1;
         notifyData_.hIcon =
-            icons_[blinkPhase_ ? kIconBlink : panelVisible_ ? kIconAttentionPanelShown : kIconAttention];
+            icons_[blinkPhase_ ? kIconBlink : PanelVisible() ? kIconAttentionPanelShown : kIconAttention];
         Notify(NIM_MODIFY, NIF_ICON);
         break;
     case kWatchTimer: WatchSwitches(); break;
@@ -351,7 +356,8 @@ bool CSysTrayWnd::Rescan()
         if (!driver_ || !driver_->RescanPorts(portCount, resetHost)) return false;
     }
     state_ = portCount > 0 ? 0 : 1;
-    SetIcon(panelVisible_);
+    if (panel_) panel_->ReloadFromDriver();
+    SetIcon(PanelVisible());
     if (state_ == 1) ShowBalloon(true);
     // Sent from a handler of its own, so that a host resetting inside it finds no handler here
     // still running.
@@ -388,14 +394,48 @@ void CSysTrayWnd::OnTrayMessage(WPARAM id, LPARAM event)
 {
     if (hidden_ || id != kTrayIconId) return;
     if (event != WM_LBUTTONDOWN && event != WM_RBUTTONDOWN && event != NIN_BALLOONUSERCLICK) return;
-    PostMessageW(window_, kShowPanelMessage, 0, 0);
+    if (!PanelVisible()) {
+        PostMessageW(window_, kShowPanelMessage, 0, 0);
+        return;
+    }
+    panel_->Hide();
+    PanelCancelled();
+    panel_->ReloadFromDriver();
 }
 
 void CSysTrayWnd::OnShowPanel()
 {
-    // The control panel is not part of this build yet; the balloon makes way for it.
-    if (hidden_) return;
+    if (hidden_ || !panel_) return;
+    {
+        std::lock_guard<CCriticalSection> hold(driverLock_);
+        if (!driver_) return;
+        driver_->SetPanelMetering(true);
+    }
     ShowBalloon(false);
+    panel_->Show();
+    SetIcon(true);
+}
+
+void CSysTrayWnd::PanelClosed(const CDlgSettings_v2& panel)
+{
+    bool resetHost = false;
+    {
+        std::lock_guard<CCriticalSection> hold(driverLock_);
+        if (!driver_) return;
+        driver_->SetPanelMetering(false);
+        resetHost = driver_->AdoptPanelConfiguration(panel.portCount(), panel.ports(), panel.settings());
+    }
+    SetIcon(false);
+    if (resetHost) PostMessageW(window_, kResetMessage, 0, 0);
+}
+
+void CSysTrayWnd::PanelCancelled()
+{
+    {
+        std::lock_guard<CCriticalSection> hold(driverLock_);
+        if (driver_) driver_->SetPanelMetering(false);
+    }
+    SetIcon(false);
 }
 
 void CSysTrayWnd::OnUpdateChecked()

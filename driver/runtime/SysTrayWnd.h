@@ -12,6 +12,7 @@
 
 #include "Unknown.h"
 
+#include "../ui/DlgSettings_v2.h"
 #include "../ui/UpdateCheck.h"
 
 #include <veloran/CriticalSection.h>
@@ -33,7 +34,7 @@ void SetUpdateServerForTests(const UpdateServer* server);
 
 constexpr wchar_t kCallbackWindowClass[] = L"ASIO_VELORAN_CALLBACK_CLASS_WND";
 
-class CSysTrayWnd final : public CBaseObject {
+class CSysTrayWnd final : public CBaseObject, private IPanelOwner {
 public:
     static constexpr UINT kTrayIconId = 291;
     static constexpr UINT kTrayMessage = WM_APP + 123;  // 32891
@@ -78,7 +79,9 @@ public:
     void SetIcon(bool panelShown);
     void ShowBalloon(bool show);
     // Builds the port table afresh; true when the number of interfaces changed.
-    bool Rescan();
+    bool Rescan() override;
+    // The control panel; null when its template could not be loaded.
+    CDlgSettings_v2* panel() const { return panel_.get(); }
 
 private:
     CSysTrayWnd(CMordane& driver, bool hidden);
@@ -104,10 +107,12 @@ private:
     // The driver, with a reference held, for a handler's last statement.
     CMordane* TakeDriver();
     void StartUpdateCheck();
+    void PanelClosed(const CDlgSettings_v2& panel) override;
+    void PanelCancelled() override;
+    bool PanelVisible() const { return panel_ && panel_->visible(); }
 
     HWND window_ = nullptr;
     const DWORD thread_;
-    bool panelVisible_ = false;  // the control panel is not built yet
     int state_ = 0;              // 0 hardware present, 1 none
     const bool hidden_;
     std::wstring versionText_;
@@ -134,4 +139,5 @@ private:
     bool stallReported_ = false;
     bool comInitialized_ = false;
     std::unique_ptr<CUpdateCheck> updateCheck_;
+    std::unique_ptr<CDlgSettings_v2> panel_;
 };

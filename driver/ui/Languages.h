@@ -10,7 +10,11 @@ constexpr int kLanguageEnglish = 9;
 
 // Ids of the texts (the French id; callers always name it).
 enum StringId : int {
+    kStrPanelTitle = 101,
+    kStrFormat = 103,
+    kStrCancel = 105,
     kStrStartFailed = 112,
+    kStrAsioSettings = 114,
     kStrNewVersion = 118,
     kStrIn = 200,
     kStrInLeft = 201,
@@ -19,6 +23,12 @@ enum StringId : int {
     kStrOutRight = 204,
     kStrInNumbered = 205,
     kStrOutNumbered = 206,
+    kStrRefreshInterfaces = 209,
+    kStrVersionLine = 224,
+    kStrLanguage = 251,
+    kStrOnlineManual = 255,
+    kStrBufferSize = 261,
+    kStrSamples = 262,
     kStrControlPanel = 264,
 };
 

@@ -2,6 +2,7 @@
 // virtual bus, a capture that stops delivering, and a release from another thread.
 #include <core/Mordane.h>
 #include <runtime/SysTrayWnd.h>
+#include <ui/SettingsDialogIds.h>
 
 #include "../support/LoopbackHttpServer.h"
 #include "../support/RegistryScratch.h"
@@ -345,6 +346,122 @@ TEST_F(SysTrayWndTest, AHangingUpdateServerHoldsUpNothing)
                 std::chrono::duration<double, std::milli>(released - initialised).count());
     server.Release();
     SetUpdateServerForTests(nullptr);
+}
+
+// The control panel, shown through controlPanel and driven as a user would.
+class ControlPanelTest : public SysTrayWndTest {
+protected:
+    HWND Open()
+    {
+        EXPECT_EQ(driver_->controlPanel(), ASE_OK);
+        Pump();
+        CDlgSettings_v2* panel = driver_->callbackWindow()->panel();
+        EXPECT_NE(panel, nullptr);
+        return panel ? panel->hwnd() : nullptr;
+    }
+    static std::wstring TextOf(HWND window)
+    {
+        wchar_t text[256] = {};
+        GetWindowTextW(window, text, 256);
+        return text;
+    }
+    static std::wstring Selected(HWND dialog, int combo)
+    {
+        const HWND list = GetDlgItem(dialog, combo);
+        const LRESULT at = SendMessageW(list, CB_GETCURSEL, 0, 0);
+        wchar_t text[64] = {};
+        if (at >= 0) SendMessageW(list, CB_GETLBTEXT, WPARAM(at), reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    static void Choose(HWND dialog, int combo, int item)
+    {
+        SendDlgItemMessageW(dialog, combo, CB_SETCURSEL, WPARAM(item), 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(combo, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, combo)));
+        Pump();
+    }
+    static void Click(HWND dialog, int button)
+    {
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+        Pump();
+    }
+    uint32_t Stored(const wchar_t* name) const { return hostKey_.ReadDword(name, 0xDEAD); }
+};
+
+TEST_F(ControlPanelTest, ShowsTheAsioSettingsInTheHostsLanguage)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(TextOf(dialog), L"Veloran ASIO Driver setup (SysTrayTestHost)");
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_BUFFER_LABEL)), L"Buffer size");
+    EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_BUFFER_SIZE, CB_GETCOUNT, 0, 0), 4);
+    EXPECT_EQ(Selected(dialog, IDC_BUFFER_SIZE), L"512 samples");
+    EXPECT_EQ(Selected(dialog, IDC_FORMAT), L"32 bits");
+    EXPECT_EQ(Selected(dialog, IDC_LANGUAGE), L"English");
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_VERSION_LINE)), L"ASIO 2.0 Multiports driver : version 1.9.0.0 (x64)");
+
+    // The other language rewrites the texts and is stored for the host.
+    Choose(dialog, IDC_LANGUAGE, 0);
+    EXPECT_EQ(Stored(L"Language"), 12u);
+    EXPECT_EQ(TextOf(dialog), L"Configuration du pilote ASIO Veloran (SysTrayTestHost)");
+    EXPECT_EQ(Selected(dialog, IDC_BUFFER_SIZE), L"512 \u00e9chantillons");
+}
+
+TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
+{
+    const VirtualInterface lumo = AddLumo();
+    Create();
+    StartHost(lumo);
+    HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    Choose(dialog, IDC_BUFFER_SIZE, 1);
+    Choose(dialog, IDC_FORMAT, 0);
+    Click(dialog, IDOK);
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    EXPECT_EQ(Stored(L"AsioBuffSizePreferred"), 256u);
+    EXPECT_EQ(Stored(L"Resolution"), 16u);
+    EXPECT_EQ(gResets.load(), 1);
+
+    // Once the host has re-initialised, OK with nothing changed asks nothing.
+    driver_->stop();
+    driver_->disposeBuffers();
+    driver_->init(nullptr);
+    dialog = Open();
+    Click(dialog, IDOK);
+    EXPECT_EQ(gResets.load(), 1);
+}
+
+TEST_F(ControlPanelTest, CancelStoresNothingAndRestoresTheChoice)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    const uint32_t before = Stored(L"AsioBuffSizePreferred");
+    Choose(dialog, IDC_BUFFER_SIZE, 3);
+    Click(dialog, IDCANCEL);
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    EXPECT_EQ(Stored(L"AsioBuffSizePreferred"), before);
+    EXPECT_EQ(Selected(dialog, IDC_BUFFER_SIZE), L"512 samples");
+}
+
+TEST_F(ControlPanelTest, ThePositionIsStoredWhenTheDriverGoesAndUsedNextTime)
+{
+    Create();
+    HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    SetWindowPos(dialog, nullptr, 40, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    driver_->destroy();
+    driver_ = nullptr;
+    EXPECT_EQ(Stored(L"DlgSetupPos_X"), 40u);
+    EXPECT_EQ(Stored(L"DlgSetupPos_Y"), 30u);
+    Create();
+    dialog = Open();
+    RECT window = {};
+    GetWindowRect(dialog, &window);
+    EXPECT_EQ(window.left, 40);
+    EXPECT_EQ(window.top, 30);
 }
 
 }  // namespace

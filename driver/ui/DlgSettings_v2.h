@@ -1,0 +1,82 @@
+// CDlgSettings_v2: the driver's control panel, a modeless dialog owned by the callback window and
+// kept hidden between uses. It works on a copy of the driver's settings and ports and hands the
+// copy back on OK; the owner decides whether the host must reset. Everything runs on the owner's
+// thread.
+#pragma once
+
+#include "../core/Port.h"
+#include "../core/Settings.h"
+
+#include <controls/DialogWindow.h>
+#include <controls/MixaraLikeStaticFrameAuto.h>
+#include <controls/GdiObjects.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+class CMordane;
+
+// What the panel asks of the window that owns it.
+class IPanelOwner {
+public:
+    // OK: the working copy is final.
+    virtual void PanelClosed(const class CDlgSettings_v2& panel) = 0;
+    // Cancel: the panel is hidden again.
+    virtual void PanelCancelled() = 0;
+    // The refresh button: look for interfaces again.
+    virtual bool Rescan() = 0;
+
+protected:
+    ~IPanelOwner() = default;
+};
+
+class CDlgSettings_v2 final : public CDialogWindow {
+public:
+    static constexpr UINT kLanguageChangedMessage = WM_USER + 9;  // 1033
+    static constexpr COLORREF kBackground = RGB(58, 87, 115);
+    static constexpr COLORREF kLabelColour = RGB(184, 200, 217);
+
+    CDlgSettings_v2(CMordane& driver, IPanelOwner& owner);
+    ~CDlgSettings_v2() override;
+
+    // Makes the hidden dialog; false when its template is missing.
+    bool Create(HWND ownerWindow);
+    void Show();
+    void Hide();
+    bool visible() const;
+    // The working copy, the two combos and the texts again from the driver.
+    void ReloadFromDriver();
+
+    const _sSettings& settings() const { return settings_; }
+    const _sPort* ports() const { return ports_.get(); }
+    int portCount() const { return portCount_; }
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    void LoadWorkingCopy();
+    void OnInitDialog();
+    void OnCommand(int id, int code);
+    void ApplyTexts();
+    void FillBufferSizes(int frames);
+    void SelectFormat(int sampleType);
+    void OnOk();
+    void OnCancel();
+    void ChooseLanguage();
+    void PlaceWindow();
+    void StorePosition();
+    std::wstring Text(int id) const;
+    int StoredLanguage() const;
+
+    CMordane& driver_;
+    IPanelOwner& owner_;
+    _sSettings settings_;
+    std::unique_ptr<_sPort[]> ports_;
+    int portCount_ = 0;
+    CMixaraLikeStaticFrameAuto asioFrame_;
+    CMixaraLikeStaticFrameAuto languageFrame_;
+    UniqueBrush background_;
+};
