@@ -11,6 +11,7 @@ Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
+ManifestDPIAware true
 
 !include MUI2.nsh
 !include LogicLib.nsh

@@ -15,6 +15,7 @@ if [ ! -f "$setup" ] || [ ! -x "$makensis" ]; then
 fi
 
 work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 env_dir=$work/env
 mkdir -p "$env_dir"
 cp -a "$source_env/prefix" "$env_dir/prefix"
@@ -24,6 +25,7 @@ eval "$("$root/tools/testenv.sh" vars "$env_dir")"
 # Shortcuts stay inside the prefix.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+# Only this copy's server (WINEPREFIX is the copy's) and the programs it ran.
 trap '/usr/lib/wine/wineserver64 -k >/dev/null 2>&1; rm -rf "$work"' EXIT
 run() { /usr/lib/wine/wine64 "$@"; }
 run cmd /c exit </dev/null >/dev/null 2>&1
