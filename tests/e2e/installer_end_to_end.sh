@@ -99,14 +99,12 @@ users_write='\(A;CI;(0x2001f|CCDCLCSWRPRC|KRKW);;;BU\)'
 installed_checks() {  # label, version
     check "$1: driver file is the built one" cmp -s "$dll" "$install_dir/VeloranAsioDriver_x64.dll"
     check "$1: test program is the built one" cmp -s "$testhost" "$install_dir/VeloranAsioTest.exe"
-    check "$1: uninstaller" test -f "$install_dir/Uninstall.exe"
     check "$1: Start menu shortcut" test -f "$shortcut"
     local asio classes entry
     asio=$(query "$asio_key")
     check "$1: ASIO entry has the class id" has "$asio" "CLSID    REG_SZ    $clsid"
     classes=$(query "$class_key\\InprocServer32")
     check "$1: class registered to the installed DLL" has "$classes" "$install_win\\VeloranAsioDriver_x64.dll"
-    check "$1: threading model" has "$classes" "Apartment"
     entry=$(query "$uninstall_key")
     check "$1: uninstall entry name" has "$entry" "DisplayName    REG_SZ    Veloran ASIO Driver"
     check "$1: uninstall entry version" has "$entry" "DisplayVersion    REG_SZ    $2"
@@ -143,7 +141,6 @@ installed_checks "upgrade" 1.9.0.0
 install "$setup"; rc=$?
 check "installs over itself" test $rc = 0
 installed_checks "reinstall" 1.9.0.0
-check "one uninstall entry" test "$(query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' | grep -ci veloran)" = 1
 
 # A host finds the installed driver by its class id and gets the default devices.
 "$root/tools/testenv.sh" local-updates "$env_dir"
