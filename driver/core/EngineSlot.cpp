@@ -53,6 +53,7 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
 {
     captureHalf_ = 0;
     if (port < 0) return 0;
+    for (std::atomic<int>& request : dcRequest_) request.store(kNoDcRequest);
     if (!discardCapture) {
         for (int c = 0; c < 2; ++c) filters[c].EnableDc(p.input.dcRemoval[c] != 0);
     }
@@ -146,6 +147,7 @@ uint64_t CEngineSlot::FaultCount() const
 void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames, int meterIndex)
 {
     if (activeInputs == 0 && activeOutputs == 0) return;
+    TakeDcRequests();
     frames = std::min(frames, kWorkSamples);
     if (discardCapture) {
         std::fill_n(workLeft_, frames, int16_t(0));
@@ -192,6 +194,19 @@ void CEngineSlot::DeliverRender(const void* block, int bytes, int meterIndex)
     if (!rendering || !deviceAccess_ || !deviceAccess_->endpointBackend()) return;
     if (meterIndex >= 0) meterRender.Copy(meterIndex, block, bytes);
     deviceAccess_->endpointBackend()->DeliverRender(block, bytes);
+}
+
+void CEngineSlot::RequestDc(int channel, bool on)
+{
+    if (channel >= 0 && channel < 2) dcRequest_[channel].store(on ? 1 : 0);
+}
+
+void CEngineSlot::TakeDcRequests()
+{
+    for (int c = 0; c < 2; ++c) {
+        const int request = dcRequest_[c].exchange(kNoDcRequest);
+        if (request != kNoDcRequest && !discardCapture) filters[c].EnableDc(request != 0);
+    }
 }
 
 int CEngineSlot::ApplyInputLevels(const _sPort& p, int left, int right)

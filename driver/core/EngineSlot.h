@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -50,6 +51,9 @@ public:
     // Level changes while streaming, in percent; 1 when applied.
     int ApplyInputLevels(const _sPort& port, int left, int right);
     int ApplyOutputLevels(int left, int right);
+    // DC removal of one input channel switched from another thread: the capture path applies it
+    // at its next block, so the filter is never restarted under it.
+    void RequestDc(int channel, bool on);
 
     int port = -1;
     bool discardCapture = false;
@@ -68,7 +72,11 @@ public:
     CDeviceAccess* deviceAccess() const { return deviceAccess_.get(); }
 
 private:
+    static constexpr int kNoDcRequest = -1;
+    void TakeDcRequests();
+
     int captureHalf_ = 0;
+    std::atomic<int> dcRequest_[2] = {kNoDcRequest, kNoDcRequest};
     int16_t workLeft_[kWorkSamples] = {};
     int16_t workRight_[kWorkSamples] = {};
     // Gives up the device access whose thread outlived a stop, without destroying it.

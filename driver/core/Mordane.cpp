@@ -869,6 +869,24 @@ int CMordane::ApplyOutputLevels(int port, int left, int right)
     return engineSlots_[port].ApplyOutputLevels(left, right);
 }
 
+void CMordane::ApplyDcRemoval(int port, int channel, bool on)
+{
+    std::lock_guard<CCriticalSection> call(callLock_);
+    if (port >= 0 && port < portCount_) engineSlots_[port].RequestDc(channel, on);
+}
+
+void CMordane::ApplyMonitor(int port, int channel, bool on)
+{
+    std::lock_guard<CCriticalSection> publish(queryLock_);
+    if (port >= 0 && port < portCount_ && channel >= 0 && channel < 2) ports_[port].input.monitor[channel] = on ? 1 : 0;
+}
+
+void CMordane::ApplyMonoMix(int port, bool on)
+{
+    std::lock_guard<CCriticalSection> call(callLock_);
+    if (port >= 0 && port < portCount_) engineSlots_[port].monoMix = on;
+}
+
 bool CMordane::InstallPorts(const _sPort* ports, int portCount)
 {
     if (InBufferSwitch() || portCount < 0 || portCount > kMaxPorts) return false;

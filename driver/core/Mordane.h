@@ -98,6 +98,11 @@ public:
     // The control panel's level changes on the running engine; 1 when applied.
     int ApplyInputLevels(int port, int left, int right);
     int ApplyOutputLevels(int port, int left, int right);
+    // The panel's live flags of a driver port: DC removal (taken by the capture path at its next
+    // block), direct monitoring and mono mix (read by the engine per block).
+    void ApplyDcRemoval(int port, int channel, bool on);
+    void ApplyMonitor(int port, int channel, bool on);
+    void ApplyMonoMix(int port, bool on);
 
     // Replaces the port table; only while no buffers exist.
     bool InstallPorts(const _sPort* ports, int portCount);

@@ -413,6 +413,7 @@ void CSysTrayWnd::OnShowPanel()
     }
     ShowBalloon(false);
     panel_->Show();
+    panel_->StartLevelWorker();
     SetIcon(true);
 }
 
@@ -423,6 +424,7 @@ void CSysTrayWnd::PanelClosed(const CDlgSettings_v2& panel)
         std::lock_guard<CCriticalSection> hold(driverLock_);
         if (!driver_) return;
         driver_->SetPanelMetering(false);
+        if (panel_) panel_->StopLevelWorker();
         resetHost = driver_->AdoptPanelConfiguration(panel.portCount(), panel.ports(), panel.settings());
     }
     SetIcon(false);
@@ -435,6 +437,7 @@ void CSysTrayWnd::PanelCancelled()
         std::lock_guard<CCriticalSection> hold(driverLock_);
         if (driver_) driver_->SetPanelMetering(false);
     }
+    if (panel_) panel_->StopLevelWorker();
     SetIcon(false);
 }
 

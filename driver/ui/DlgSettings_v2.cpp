@@ -18,6 +18,8 @@ namespace {
 constexpr int kBufferSizes[] = {128, 256, 512, 1024};
 constexpr int kFormatItems[] = {ASIOSTInt16LSB, ASIOSTInt32LSB};
 constexpr int kPositionUnset = -1;
+// Channel group titles: the plural (also alone, without channels) and the singular.
+constexpr int kStrAsioInputs = 213, kStrAsioOutputs = 214, kStrAsioInput = 267, kStrAsioOutput = 268;
 
 HINSTANCE ThisModule()
 {
@@ -37,7 +39,7 @@ std::wstring Substituted(std::wstring format, const std::wstring& value)
 }  // namespace
 
 CDlgSettings_v2::CDlgSettings_v2(CMordane& driver, IPanelOwner& owner)
-    : driver_(driver), owner_(owner), ports_(new (std::nothrow) _sPort[kMaxPorts]()),
+    : driver_(driver), owner_(owner), ports_(new (std::nothrow) _sPort[kMaxPorts]()), strips_(driver, ports_.get()),
       background_(CreateSolidBrush(kBackground))
 {
     LoadWorkingCopy();
@@ -80,6 +82,28 @@ void CDlgSettings_v2::ReloadFromDriver()
     if (!hwnd()) return;
     SelectFormat(settings_.sampleType);
     FillBufferSizes(settings_.preferredBufferSize);
+    Rebuild(true);
+}
+
+void CDlgSettings_v2::Rebuild(bool reset)
+{
+    strips_.Refresh(portCount_, 0, reset);
+    inputFrame_.SetTitle(ChannelTitle(false));
+    outputFrame_.SetTitle(ChannelTitle(true));
+}
+
+std::wstring CDlgSettings_v2::ChannelTitle(bool output) const
+{
+    int count = 0;
+    for (int i = 0; i < portCount_; ++i) {
+        const _sPort& port = ports_[i];
+        if (output && port.output.enabled) count += port.outputFormat.channels;
+        if (!output && port.input.enabled)
+            count += port.inputFormat.channels == 1 && port.input.monoToStereo ? 2 : port.inputFormat.channels;
+    }
+    const std::wstring plural = Text(output ? kStrAsioOutputs : kStrAsioInputs);
+    if (count == 0) return plural;
+    return L" " + std::to_wstring(count) + L" " + (count == 1 ? Text(output ? kStrAsioOutput : kStrAsioInput) : plural);
 }
 
 std::wstring CDlgSettings_v2::Text(int id) const { return driver_.languages().Text(id); }
@@ -97,10 +121,20 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         result = FALSE;  // the focus is set here
         return true;
     case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        if (!strips_.OnCommand(LOWORD(wParam))) OnCommand(LOWORD(wParam), HIWORD(wParam));
         return true;
+    case WM_VSCROLL:
+        return strips_.OnVScroll(reinterpret_cast<HWND>(lParam), int(short(HIWORD(wParam))));
+    case kRebuildMessage:
+        Rebuild(wParam == 1);
+        return true;
+    case WM_SHOWWINDOW:
+        // Cancel puts back the monitoring the driver had when the panel appeared.
+        if (wParam && lParam == 0) strips_.SaveMonitorFlags();
+        return false;
     case kLanguageChangedMessage:
         ApplyTexts();
+        Rebuild(false);
         InvalidateRect(hwnd(), nullptr, TRUE);
         return true;
     case WM_CTLCOLORDLG:
@@ -121,6 +155,7 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         return false;
     case WM_DESTROY:
         StorePosition();
+        strips_.StopMeters();
         return false;
     default:
         return false;
@@ -134,6 +169,11 @@ void CDlgSettings_v2::OnInitDialog()
     languageFrame_.SubclassDlgItem(dialog, IDC_GROUP_LANGUAGE);
     asioFrame_.CreateFrame(false);
     languageFrame_.CreateFrame(false);
+    inputFrame_.SubclassDlgItem(dialog, IDC_GROUP_INPUTS);
+    outputFrame_.SubclassDlgItem(dialog, IDC_GROUP_OUTPUTS);
+    inputFrame_.CreateFrame(false);
+    outputFrame_.CreateFrame(false);
+    strips_.Create(dialog, GetDlgItem(dialog, IDC_GROUP_INPUTS), GetDlgItem(dialog, IDC_GROUP_OUTPUTS));
     const HICON icon = LoadIconW(ThisModule(), MAKEINTRESOURCEW(6995));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -143,6 +183,7 @@ void CDlgSettings_v2::OnInitDialog()
     SelectFormat(settings_.sampleType);
     ApplyTexts();
     FillBufferSizes(settings_.preferredBufferSize);
+    Rebuild(true);
     PlaceWindow();
     SetFocus(GetDlgItem(dialog, IDCANCEL));
 }
@@ -231,12 +272,15 @@ void CDlgSettings_v2::OnOk()
     // With no selection the size stays what it was rather than becoming 0.
     const int frames = SelectedComboValue(GetDlgItem(hwnd(), IDC_BUFFER_SIZE));
     if (frames > 0) settings_.preferredBufferSize = frames;
+    strips_.StopMeters();
     Hide();
     owner_.PanelClosed(*this);
 }
 
 void CDlgSettings_v2::OnCancel()
 {
+    strips_.RestoreDriver();
+    strips_.StopMeters();
     Hide();
     ReloadFromDriver();
     owner_.PanelCancelled();

@@ -4,6 +4,8 @@
 // thread.
 #pragma once
 
+#include "PanelStrips.h"
+
 #include "../core/Port.h"
 #include "../core/Settings.h"
 
@@ -34,6 +36,7 @@ protected:
 
 class CDlgSettings_v2 final : public CDialogWindow {
 public:
+    static constexpr UINT kRebuildMessage = WM_USER + 8;          // 1032, wParam 1: strips reset
     static constexpr UINT kLanguageChangedMessage = WM_USER + 9;  // 1033
     static constexpr COLORREF kBackground = RGB(58, 87, 115);
     static constexpr COLORREF kLabelColour = RGB(184, 200, 217);
@@ -49,6 +52,11 @@ public:
     // The working copy, the two combos and the texts again from the driver.
     void ReloadFromDriver();
 
+    // The meters run while the panel is shown by its owner.
+    void StartLevelWorker() { strips_.StartMeters(); }
+    void StopLevelWorker() { strips_.StopMeters(); }
+    CPanelStrips& strips() { return strips_; }
+
     const _sSettings& settings() const { return settings_; }
     const _sPort* ports() const { return ports_.get(); }
     int portCount() const { return portCount_; }
@@ -61,6 +69,8 @@ private:
     void OnInitDialog();
     void OnCommand(int id, int code);
     void ApplyTexts();
+    void Rebuild(bool reset);
+    std::wstring ChannelTitle(bool output) const;
     void FillBufferSizes(int frames);
     void SelectFormat(int sampleType);
     void OnOk();
@@ -76,6 +86,9 @@ private:
     _sSettings settings_;
     std::unique_ptr<_sPort[]> ports_;
     int portCount_ = 0;
+    CPanelStrips strips_;
+    CMixaraLikeStaticFrameAuto inputFrame_;
+    CMixaraLikeStaticFrameAuto outputFrame_;
     CMixaraLikeStaticFrameAuto asioFrame_;
     CMixaraLikeStaticFrameAuto languageFrame_;
     UniqueBrush background_;

@@ -46,6 +46,15 @@ BOOL RecordNotify(DWORD message, NOTIFYICONDATAW* data)
 
 std::atomic<int> gResets{0};
 void OnSwitch(long, ASIOBool) {}
+// A host that plays full scale on its first output (32-bit samples, 256 frames).
+ASIOBufferInfo* gFullScaleOutput = nullptr;
+IASIO* gFullScaleDriver = nullptr;
+void OnSwitchFullScale(long index, ASIOBool)
+{
+    auto* samples = static_cast<int32_t*>(gFullScaleOutput->buffers[index]);
+    for (int i = 0; i < 256; ++i) samples[i] = i % 2 ? INT32_MIN + 1 : INT32_MAX;
+    gFullScaleDriver->outputReady();
+}
 void OnRate(ASIOSampleRate) {}
 long OnMessage(long selector, long, void*, double*)
 {
@@ -386,6 +395,32 @@ protected:
         Pump();
     }
     uint32_t Stored(const wchar_t* name) const { return hostKey_.ReadDword(name, 0xDEAD); }
+    CPanelStrips& Strips() { return driver_->callbackWindow()->panel()->strips(); }
+    // As the fader does when the user drags it: its value, then WM_VSCROLL to the dialog.
+    // A click on one of the drawn buttons, which toggles itself.
+    static void Press(HWND dialog, int button)
+    {
+        SendMessageW(GetDlgItem(dialog, button), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        Pump();
+    }
+    void Drag(HWND dialog, bool output, int strip, int value)
+    {
+        CMixaraLikeSliderCtrl& fader = Strips().fader(output, strip);
+        fader.SetValue(value);
+        SendMessageW(dialog, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, value), reinterpret_cast<LPARAM>(fader.hwnd()));
+        Pump();
+    }
+    // Streams until the strip's meter shows expected (give or take the truncation of a scaled
+    // sample), within a bounded number of periods.
+    int MeterAfterStreaming(bool output, int strip, int expected)
+    {
+        for (int i = 0; i < 400 && std::abs(Strips().MeterLevel(output, strip) - expected) > 1; ++i) {
+            hardware_.audio.Advance(256);
+            hardware_.audio.WaitUntilServed();
+            Sleep(1);
+        }
+        return Strips().MeterLevel(output, strip);
+    }
 };
 
 TEST_F(ControlPanelTest, ShowsTheAsioSettingsInTheHostsLanguage)
@@ -444,6 +479,64 @@ TEST_F(ControlPanelTest, CancelStoresNothingAndRestoresTheChoice)
     EXPECT_FALSE(IsWindowVisible(dialog));
     EXPECT_EQ(Stored(L"AsioBuffSizePreferred"), before);
     EXPECT_EQ(Selected(dialog, IDC_BUFFER_SIZE), L"512 samples");
+}
+
+TEST_F(ControlPanelTest, MetersShowThePeaksAndAnInputFaderScalesTheSamplesUntilCancel)
+{
+    const VirtualInterface lumo = AddLumo();
+    hardware_.audio.SetSignal(lumo.capture, 0, VirtualSignal::Sine(1000.0, 1.0));
+    Create();
+    ASSERT_EQ(driver_->settings().sampleType, ASIOSTInt32LSB);
+    callbacks_.bufferSwitch = OnSwitchFullScale;
+    buffers_ = {{ASIOTrue, 0, {}}, {ASIOFalse, 0, {}}};
+    gFullScaleOutput = &buffers_[1];
+    gFullScaleDriver = driver_;
+    ASSERT_EQ(driver_->createBuffers(buffers_.data(), 2, 256, &callbacks_), ASE_OK);
+    ASSERT_EQ(driver_->start(), ASE_OK);
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(lumo.capture));
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(Strips().metersRunning());
+    Drag(dialog, true, 0, 50);
+    EXPECT_EQ(MeterAfterStreaming(false, 0, 100), 100);
+    EXPECT_EQ(MeterAfterStreaming(true, 0, 50), 50);
+
+    // Without an input volume on the device the fader scales the samples at once; Cancel puts the
+    // driver's own level back.
+    ASSERT_FALSE(driver_->ports()[0].hasInputVolume);
+    Drag(dialog, false, 0, 40);
+    EXPECT_NEAR(MeterAfterStreaming(false, 0, 40), 40, 1);
+    Click(dialog, IDCANCEL);
+    EXPECT_FALSE(Strips().metersRunning());
+    EXPECT_EQ(Strips().fader(false, 0).GetValue(), 100);
+    EXPECT_EQ(driver_->engineSlot(0).filters[0].gainPercent(), 100);
+    driver_->stop();
+}
+
+TEST_F(ControlPanelTest, LinkingAPairTakesTheHigherLevelAndAMonoInputMovesBothFaders)
+{
+    const VirtualInterface lumo = hardware_.AddInterface(kLumoA2, 1, 2);
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    Press(dialog, CPanelStrips::kLinkButton);  // linked from the start: this unlinks
+    Drag(dialog, true, 0, 40);
+    Drag(dialog, true, 1, 70);
+    EXPECT_EQ(Strips().fader(true, 0).GetValue(), 40);
+    Press(dialog, CPanelStrips::kLinkButton);
+    EXPECT_EQ(Strips().fader(true, 0).GetValue(), 70);
+    EXPECT_EQ(Strips().fader(true, 1).GetValue(), 70);
+    const _sPort& port = driver_->callbackWindow()->panel()->ports()[0];
+    EXPECT_EQ(port.output.level[0], 70);
+    EXPECT_EQ(port.output.level[1], 70);
+
+    // The one-channel input shows as two strips that move together, and only those two.
+    Drag(dialog, false, 1, 30);
+    EXPECT_EQ(Strips().fader(false, 0).GetValue(), 30);
+    EXPECT_EQ(port.input.level[0], 30);
+    EXPECT_EQ(port.input.level[1], 30);
+    EXPECT_FALSE(IsWindowEnabled(Strips().fader(false, 2).hwnd()));
+    static_cast<void>(lumo);
 }
 
 TEST_F(ControlPanelTest, ThePositionIsStoredWhenTheDriverGoesAndUsedNextTime)
