@@ -75,10 +75,10 @@ def grey(colour, active):
 
 def device(family, name, knobs, jacks, active, lit=None):
     """A front panel: body, knobs, input jacks and a row of lights (lit picks which), with the
-    model's name underneath."""
+    model's name underneath; the bottom rows stay free for the panel's instance label."""
     body, accent = FAMILIES[family]
     c = Canvas(W, H)
-    top, bottom = 16, 60
+    top, bottom = 8, 52
     c.paint(rounded_rect(6, top, W - 6, bottom, 5), art.SHADOW, 0.5, dy=2.0)
     c.paint(rounded_rect(6, top, W - 6, bottom, 5), vertical(grey(mix(body, (255, 255, 255), 0.25), active),
                                                             grey(body, active), top, bottom))
@@ -86,19 +86,19 @@ def device(family, name, knobs, jacks, active, lit=None):
     span = W - 24
     for k in range(knobs):
         x = 14 + span * (k + 0.5) / max(knobs, 1) - 2
-        c.paint(circle(x, 33, 6), grey((18, 20, 24), active))
-        c.paint(circle(x, 33, 5), vertical(grey((200, 204, 210), active), grey((110, 114, 120), active), 28, 38))
-        c.paint(segment(x, 33, x, 29, 1.4), grey((30, 30, 34), active))
+        c.paint(circle(x, 25, 6), grey((18, 20, 24), active))
+        c.paint(circle(x, 25, 5), vertical(grey((200, 204, 210), active), grey((110, 114, 120), active), 20, 30))
+        c.paint(segment(x, 25, x, 21, 1.4), grey((30, 30, 34), active))
     for j in range(jacks):
         x = 16 + (span - 4) * j / max(jacks - 1, 1)
-        c.paint(circle(x, 50, 4), grey((150, 156, 164), active))
-        c.paint(circle(x, 50, 2), (10, 10, 12))
+        c.paint(circle(x, 42, 4), grey((150, 156, 164), active))
+        c.paint(circle(x, 42, 2), (10, 10, 12))
     lights = 4
     for i in range(lights):
         x = W - 16 - 6 * (lights - 1 - i)
         on = active and (lit is None or i in lit)
-        c.paint(circle(x, 22, 1.8), accent if on else grey((60, 64, 70), active))
-    label(c, name, 68, LABEL if active else GREY_LABEL)
+        c.paint(circle(x, 14, 1.8), accent if on else grey((60, 64, 70), active))
+    label(c, name, 60, LABEL if active else GREY_LABEL)
     return c
 
 
@@ -132,7 +132,7 @@ def default_device(active, word):
     c.paint(rounded_rect(62, 18, 72, 38, 5), body)
     c.paint(segment(67, 42, 67, 50, 2.0), body)
     c.paint(segment(60, 50, 74, 50, 2.0), body)
-    label(c, word, 66, LABEL if active else GREY_LABEL)
+    label(c, word, 60, LABEL if active else GREY_LABEL)
     return c
 
 
