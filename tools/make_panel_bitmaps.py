@@ -90,6 +90,31 @@ def arrow(up):
     return c
 
 
+def strip_button(width, state, lit, draw):
+    """A small strip button: state 'raised' or 'grey'; lit shows the switched-on glyph, pressed in."""
+    c = Canvas(width, 12)
+    skin.body(c, "grey" if state == "grey" else "pressed" if lit else "raised", radius=3.0)
+    draw(c, "grey" if state == "grey" else "raised", skin.LIT_CYAN if lit else skin.GLYPH)
+    return c
+
+
+def dc_glyph(c, state, colour):
+    skin.text(c, "DC", colour, state)
+
+
+def link_glyph(c, state, colour):
+    mid_x, mid_y = c.width / 2, c.height / 2
+    links = skin.union(skin.ring(mid_x - 2.5, mid_y, 3.0, 1.2), skin.ring(mid_x + 2.5, mid_y, 3.0, 1.2))
+    skin.glyph(c, links, colour, state)
+
+
+def monitor_button(on):
+    c = Canvas(14, 14)
+    skin.body(c, "raised", radius=3.0)
+    skin.led(c, 7, 7, 3.0, on, "raised", skin.RED)
+    return c
+
+
 def artwork():
     """File name -> image."""
     images = {
@@ -107,6 +132,14 @@ def artwork():
         "ArrowDown.bmp": arrow(False),
         "NumberBlank.bmp": number(18, 0),
         "NumberWideBlank.bmp": number(27, 0),
+        "DcOn.bmp": strip_button(20, "raised", True, dc_glyph),
+        "DcOff.bmp": strip_button(20, "raised", False, dc_glyph),
+        "DcGrey.bmp": strip_button(20, "grey", False, dc_glyph),
+        "LinkOn.bmp": strip_button(24, "raised", True, link_glyph),
+        "LinkOff.bmp": strip_button(24, "raised", False, link_glyph),
+        "LinkGrey.bmp": strip_button(24, "grey", False, link_glyph),
+        "MonitorOn.bmp": monitor_button(True),
+        "MonitorOff.bmp": monitor_button(False),
     }
     for n in range(1, 17):
         images["Number%d.bmp" % n] = number(18, n)
@@ -123,6 +156,14 @@ RESOURCES = [
     (3024, "IDB_FADER_THUMB_GREY", "FaderThumbGrey.bmp", "fader thumb, disabled"),
     (3025, "IDB_FADER_THUMB_HOT", "FaderThumbHot.bmp", "fader thumb, under the mouse"),
     (3026, "IDB_FADER_THUMB", "FaderThumb.bmp", "fader thumb"),
+    (3033, "IDB_DC_ON", "DcOn.bmp", "input DC-offset removal, on"),
+    (3034, "IDB_DC_OFF", "DcOff.bmp", "input DC-offset removal, off"),
+    (3035, "IDB_DC_GREY", "DcGrey.bmp", "input DC-offset removal, disabled"),
+    (3036, "IDB_LINK_ON", "LinkOn.bmp", "output pair link, on"),
+    (3037, "IDB_LINK_OFF", "LinkOff.bmp", "output pair link, off"),
+    (3038, "IDB_LINK_GREY", "LinkGrey.bmp", "output pair link, disabled"),
+    (3039, "IDB_MONITOR_ON", "MonitorOn.bmp", "input direct monitoring, on"),
+    (3040, "IDB_MONITOR_OFF", "MonitorOff.bmp", "input direct monitoring, off or disabled"),
     (3070, "IDB_ARROW_UP", "ArrowUp.bmp", "device row arrow, up"),
     (3071, "IDB_ARROW_DOWN", "ArrowDown.bmp", "device row arrow, down"),
     (3088, "IDB_METER_RAMP", "MeterRamp.bmp", "level meter, every row lit"),

@@ -2,6 +2,8 @@
 
 #include "../core/Mordane.h"
 
+#include <resources/driver/PanelBitmapIds.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -13,7 +15,7 @@ constexpr COLORREF kMeterOff[3] = {RGB(0, 24, 47), RGB(24, 183, 173), RGB(40, 67
 constexpr COLORREF kMeterLine[3] = {RGB(29, 55, 79), RGB(76, 235, 223), RGB(49, 77, 104)};
 constexpr UINT kInputHover = WM_USER + 2, kOutputHover = WM_USER + 3, kButtonHover = WM_USER + 4,
                kLinkHover = WM_USER + 5, kInputNumberHover = WM_USER + 6, kOutputNumberHover = WM_USER + 7;
-constexpr int kFaderWidth = 24, kMeterWidth = 3, kTitleSpace = 16, kFooter = 40;
+constexpr int kThumbMargin = 19, kFaderWidth = 24, kMeterWidth = 3, kTitleSpace = 16, kFooter = 40;
 constexpr DWORD kStaticStyle = WS_CHILD | WS_VISIBLE | SS_NOTIFY;
 
 RECT ClientRectOf(HWND window, HWND dialog)
@@ -42,11 +44,11 @@ bool CPanelStrips::Create(HWND dialog, HWND inputGroup, HWND outputGroup)
         const RECT fader = ClientRectOf(inputs_[k].fader.hwnd(), dialog);
         const int x = fader.left, y = inputArea.bottom - 16;
         dc_[k].Create(L"Static", L"", kStaticStyle, RECT{x, y, x + 20, y + 12}, dialog, kDcButton + k);
-        dc_[k].SetBitmaps(3033, 3034, 3035);
+        dc_[k].SetBitmaps(IDB_DC_ON, IDB_DC_OFF, IDB_DC_GREY);
         dc_[k].SetNotifyTarget(dialog, kButtonHover);
         monitor_[k].Create(L"Static", L"", kStaticStyle & ~WS_VISIBLE,
                            RECT{x + 6, fader.bottom - 1, x + 20, fader.bottom + 13}, dialog, kMonitorButton + k);
-        monitor_[k].SetBitmaps(3039, 3040, 3040);
+        monitor_[k].SetBitmaps(IDB_MONITOR_ON, IDB_MONITOR_OFF, IDB_MONITOR_OFF);
         monitor_[k].SetNotifyTarget(dialog, kButtonHover);
     }
     for (int j = 0; j < kStrips / 2; ++j) {
@@ -54,7 +56,7 @@ bool CPanelStrips::Create(HWND dialog, HWND inputGroup, HWND outputGroup)
         const int width = (outputArea.right - outputArea.left - 8) / kStrips;
         const int x = fader.left + width / 2, y = outputArea.bottom - 16;
         link_[j].Create(L"Static", L"", kStaticStyle, RECT{x, y, x + 24, y + 12}, dialog, kLinkButton + j);
-        link_[j].SetBitmaps(3036, 3037, 3038);
+        link_[j].SetBitmaps(IDB_LINK_ON, IDB_LINK_OFF, IDB_LINK_GREY);
         link_[j].SetNotifyTarget(dialog, kLinkHover);
     }
     ResetStrips();
@@ -71,22 +73,22 @@ void CPanelStrips::CreateStrip(Strip& strip, HWND dialog, const RECT& area, int 
     strip.fader.SetRange(0, 100);
     strip.fader.SetValue(100);
     strip.fader.SetWheelStep(10);
-    strip.fader.SetTrackBitmap(3023);
-    strip.fader.SetThumbBitmaps(3026, 3025, 3024, 19);
+    strip.fader.SetTrackBitmap(IDB_FADER_TRACK);
+    strip.fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
     strip.fader.SetLineColour(kFaderLine);
     strip.fader.SetBackColour(kBackground);
     strip.fader.SetNotifyTarget(dialog, output ? kOutputHover : kInputHover);
 
     int meterTop = fader.top + 3, meterBottom = fader.bottom - 4;
     if ((meterBottom - meterTop) % 2) --meterBottom;
-    strip.meter.Create(L"Static", L"", WS_CHILD | WS_VISIBLE, RECT{fader.right, meterTop, fader.right + kMeterWidth, meterBottom},
-                       dialog, 0xFFFF);
+    const RECT meter{fader.right, meterTop, fader.right + kMeterWidth, meterBottom};
+    strip.meter.Create(L"Static", L"", WS_CHILD | WS_VISIBLE, meter, dialog, 0xFFFF);
     strip.meter.BuildFrames(kMeterOff, kMeterLine);
     strip.meter.SetFallOff(true, 10);
 
     strip.number.Create(L"Static", L"", kStaticStyle, RECT{left, bottom + 4, left + 27, bottom + 24}, dialog,
                         (output ? kOutputNumber : kInputNumber) + k);
-    strip.number.SetDigitBitmaps(4020, 4036);
+    strip.number.SetDigitBitmaps(IDB_NUMBER_WIDE_FIRST, IDB_NUMBER_WIDE_BLANK);
     strip.number.SetNotifyTarget(dialog, output ? kOutputNumberHover : kInputNumberHover);
 }
 
@@ -110,7 +112,7 @@ void CPanelStrips::ResetStrips()
         for (Strip* strip : {&inputs_[k], &outputs_[k]}) {
             strip->entry = Entry{};
             strip->index = -1;
-            strip->fader.SetThumbBitmaps(3026, 3025, 3024, 19);
+            strip->fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
             EnableWindow(strip->fader.hwnd(), FALSE);
             EnableWindow(strip->meter.hwnd(), FALSE);
             strip->number.ShowNumber(0);
@@ -135,11 +137,12 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
     BuildMap(false, portCount);
     BuildMap(true, portCount);
     // The strips start at the first channel of the first port shown.
-    int inputsBefore = 0, outputsBefore = 0;
-    while (inputsBefore < kMapSize && inputMap_[inputsBefore].port >= 0 && inputMap_[inputsBefore].port < firstPort)
-        ++inputsBefore;
-    while (outputsBefore < kMapSize && outputMap_[outputsBefore].port >= 0 && outputMap_[outputsBefore].port < firstPort)
-        ++outputsBefore;
+    const auto before = [firstPort](const std::array<Entry, kMapSize>& map) {
+        int n = 0;
+        while (n < kMapSize && map[n].port >= 0 && map[n].port < firstPort) ++n;
+        return n;
+    };
+    const int inputsBefore = before(inputMap_), outputsBefore = before(outputMap_);
 
     for (int k = 0; k < kStrips; ++k) {
         Strip& strip = inputs_[k];
@@ -157,7 +160,8 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
         if (active) {
             monitor_[k].SetCheck(port.input.monitor[c] != 0);
             EnableWindow(monitor_[k].hwnd(), TRUE);
-            strip.fader.SetThumbBitmaps(3106, 3104, 3024, 19);
+            strip.fader.SetThumbBitmaps(IDB_INPUT_THUMB_ACTIVE, IDB_INPUT_THUMB_ACTIVE_HOT, IDB_FADER_THUMB_GREY,
+                                        kThumbMargin);
         }
         ShowWindow(monitor_[k].hwnd(), active ? SW_SHOW : SW_HIDE);
         EnableWindow(strip.fader.hwnd(), TRUE);
@@ -175,7 +179,9 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
         EnableWindow(strip.meter.hwnd(), TRUE);
         link_[k / 2].SetCheck(port.output.linked[c] != 0);
         EnableWindow(link_[k / 2].hwnd(), TRUE);
-        if (driver_.ChannelInUse(false, port.renderPath, c)) strip.fader.SetThumbBitmaps(3107, 3105, 3024, 19);
+        if (driver_.ChannelInUse(false, port.renderPath, c))
+            strip.fader.SetThumbBitmaps(IDB_OUTPUT_THUMB_ACTIVE, IDB_OUTPUT_THUMB_ACTIVE_HOT, IDB_FADER_THUMB_GREY,
+                                        kThumbMargin);
         EnableWindow(strip.fader.hwnd(), TRUE);
         SetOutputFader(k, port.output.level[c]);
     }
@@ -311,7 +317,8 @@ void CPanelStrips::LinkClicked(int j)
 void CPanelStrips::SaveMonitorFlags()
 {
     for (int i = 0; i < kMaxPorts; ++i)
-        for (int c = 0; c < 2; ++c) savedMonitor_[i][c] = i < driver_.portCount() ? driver_.ports()[i].input.monitor[c] : 0;
+        for (int c = 0; c < 2; ++c)
+            savedMonitor_[i][c] = i < driver_.portCount() ? driver_.ports()[i].input.monitor[c] : 0;
 }
 
 void CPanelStrips::RestoreDriver()

@@ -9,6 +9,14 @@
 #define IDB_FADER_THUMB_GREY         3024  // fader thumb, disabled
 #define IDB_FADER_THUMB_HOT          3025  // fader thumb, under the mouse
 #define IDB_FADER_THUMB              3026  // fader thumb
+#define IDB_DC_ON                    3033  // input DC-offset removal, on
+#define IDB_DC_OFF                   3034  // input DC-offset removal, off
+#define IDB_DC_GREY                  3035  // input DC-offset removal, disabled
+#define IDB_LINK_ON                  3036  // output pair link, on
+#define IDB_LINK_OFF                 3037  // output pair link, off
+#define IDB_LINK_GREY                3038  // output pair link, disabled
+#define IDB_MONITOR_ON               3039  // input direct monitoring, on
+#define IDB_MONITOR_OFF              3040  // input direct monitoring, off or disabled
 #define IDB_ARROW_UP                 3070  // device row arrow, up
 #define IDB_ARROW_DOWN               3071  // device row arrow, down
 #define IDB_METER_RAMP               3088  // level meter, every row lit

@@ -513,6 +513,27 @@ TEST_F(ControlPanelTest, MetersShowThePeaksAndAnInputFaderScalesTheSamplesUntilC
     driver_->stop();
 }
 
+TEST_F(ControlPanelTest, DcRemovalReachesTheRunningSlotAtItsNextBlockAndCancelTakesItBack)
+{
+    const VirtualInterface lumo = AddLumo();
+    Create();
+    StartHost(lumo);
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    const CChannelFilter* filters = driver_->engineSlot(0).filters;
+    Press(dialog, CPanelStrips::kDcButton);
+    EXPECT_FALSE(filters[0].dcEnabled()) << "switched under the audio thread";
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_TRUE(filters[0].dcEnabled());
+    EXPECT_FALSE(filters[1].dcEnabled());
+    Click(dialog, IDCANCEL);
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_FALSE(filters[0].dcEnabled());
+    driver_->stop();
+}
+
 TEST_F(ControlPanelTest, LinkingAPairTakesTheHigherLevelAndAMonoInputMovesBothFaders)
 {
     const VirtualInterface lumo = hardware_.AddInterface(kLumoA2, 1, 2);
