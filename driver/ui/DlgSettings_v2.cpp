@@ -58,7 +58,10 @@ bool CDlgSettings_v2::Create(HWND ownerWindow)
 
 void CDlgSettings_v2::Show()
 {
-    if (hwnd()) ShowWindow(hwnd(), SW_SHOW);
+    if (!hwnd()) return;
+    // The strips show which channels the host uses now.
+    Rebuild(false);
+    ShowWindow(hwnd(), SW_SHOW);
 }
 
 void CDlgSettings_v2::Hide()

@@ -11,12 +11,13 @@ int CLevelWorker::PeakLevel(const int16_t* samples, int count, int stride)
     return std::min(peak, 32767) * 100 / 32767;
 }
 
-bool CLevelWorker::Start(std::vector<Route> routes, int frames)
+bool CLevelWorker::Start(std::vector<Route> routes, int frames, std::shared_ptr<void> owner)
 {
     if (running()) return true;
     auto state = std::make_unique<State>();
     state->routes = std::move(routes);
     state->frames = frames;
+    state->owner = std::move(owner);
     state->stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!state->stop.valid()) return false;
     thread_.Reset(CreateThread(nullptr, 0, &Run, state.get(), CREATE_SUSPENDED, nullptr));
@@ -32,7 +33,8 @@ bool CLevelWorker::Stop()
     if (!running()) return true;
     SetEvent(state_->stop.get());
     const bool joined = WaitForSingleObject(thread_.get(), kStopWaitMs) == WAIT_OBJECT_0;
-    // A thread still inside its loop reads its state: that is left to it for good.
+    // A thread still inside its loop uses its state and the meters it holds: those are left to it
+    // for good.
     if (!joined) static_cast<void>(state_.release());
     state_.reset();
     thread_.Reset();

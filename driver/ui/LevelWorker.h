@@ -39,9 +39,10 @@ public:
     CLevelWorker(const CLevelWorker&) = delete;
     CLevelWorker& operator=(const CLevelWorker&) = delete;
 
-    // frames: samples per channel in one copy. False when the thread could not be made; a
-    // worker already running keeps its routes.
-    bool Start(std::vector<Route> routes, int frames);
+    // frames: samples per channel in one copy; owner keeps what the routes point to alive for as
+    // long as the thread may use it. False when the thread could not be made; a worker already
+    // running keeps its routes.
+    bool Start(std::vector<Route> routes, int frames, std::shared_ptr<void> owner);
     // Joins the thread, waiting at most kStopWaitMs. A thread that outlives the wait keeps its
     // state, which is then never freed. False in that case.
     bool Stop();
@@ -54,6 +55,7 @@ private:
     struct State {
         std::vector<Route> routes;
         int frames = 0;
+        std::shared_ptr<void> owner;
         UniqueHandle stop;
     };
     static DWORD WINAPI Run(void* state);

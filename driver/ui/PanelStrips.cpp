@@ -28,9 +28,10 @@ RECT ClientRectOf(HWND window, HWND dialog)
 
 }  // namespace
 
-CPanelStrips::CPanelStrips(CMordane& driver, _sPort* ports) : driver_(driver), ports_(ports)
+CPanelStrips::CPanelStrips(CMordane& driver, _sPort* ports)
+    : driver_(driver), ports_(ports), meters_(std::make_shared<MeterBank>())
 {
-    for (std::atomic<int>& scale : outputScale_) scale.store(100);
+    for (std::atomic<int>& scale : meters_->outputScale) scale.store(100);
 }
 
 bool CPanelStrips::Create(HWND dialog, HWND inputGroup, HWND outputGroup)
@@ -39,8 +40,8 @@ bool CPanelStrips::Create(HWND dialog, HWND inputGroup, HWND outputGroup)
     if (!inputGroup || !outputGroup) return false;
     const RECT inputArea = ClientRectOf(inputGroup, dialog), outputArea = ClientRectOf(outputGroup, dialog);
     for (int k = 0; k < kStrips; ++k) {
-        CreateStrip(inputs_[k], dialog, inputArea, k, false);
-        CreateStrip(outputs_[k], dialog, outputArea, k, true);
+        CreateStrip(inputs_[k], meters_->inputs[k], dialog, inputArea, k, false);
+        CreateStrip(outputs_[k], meters_->outputs[k], dialog, outputArea, k, true);
         const RECT fader = ClientRectOf(inputs_[k].fader.hwnd(), dialog);
         const int x = fader.left, y = inputArea.bottom - 16;
         dc_[k].Create(L"Static", L"", kStaticStyle, RECT{x, y, x + 20, y + 12}, dialog, kDcButton + k);
@@ -63,7 +64,8 @@ bool CPanelStrips::Create(HWND dialog, HWND inputGroup, HWND outputGroup)
     return true;
 }
 
-void CPanelStrips::CreateStrip(Strip& strip, HWND dialog, const RECT& area, int k, bool output)
+void CPanelStrips::CreateStrip(Strip& strip, CMixaraLikeLevelMeter& meter, HWND dialog, const RECT& area, int k,
+                               bool output)
 {
     const int width = (area.right - area.left - 8) / kStrips;
     const int left = area.left + 4 + k * width, top = area.top + kTitleSpace, bottom = area.bottom - kFooter;
@@ -81,10 +83,10 @@ void CPanelStrips::CreateStrip(Strip& strip, HWND dialog, const RECT& area, int 
 
     int meterTop = fader.top + 3, meterBottom = fader.bottom - 4;
     if ((meterBottom - meterTop) % 2) --meterBottom;
-    const RECT meter{fader.right, meterTop, fader.right + kMeterWidth, meterBottom};
-    strip.meter.Create(L"Static", L"", WS_CHILD | WS_VISIBLE, meter, dialog, 0xFFFF);
-    strip.meter.BuildFrames(kMeterOff, kMeterLine);
-    strip.meter.SetFallOff(true, 10);
+    const RECT bar{fader.right, meterTop, fader.right + kMeterWidth, meterBottom};
+    meter.Create(L"Static", L"", WS_CHILD | WS_VISIBLE, bar, dialog, 0xFFFF);
+    meter.BuildFrames(kMeterOff, kMeterLine);
+    meter.SetFallOff(true, 10);
 
     strip.number.Create(L"Static", L"", kStaticStyle, RECT{left, bottom + 4, left + 27, bottom + 24}, dialog,
                         (output ? kOutputNumber : kInputNumber) + k);
@@ -109,12 +111,13 @@ void CPanelStrips::BuildMap(bool output, int portCount)
 void CPanelStrips::ResetStrips()
 {
     for (int k = 0; k < kStrips; ++k) {
+        EnableWindow(meters_->inputs[k].hwnd(), FALSE);
+        EnableWindow(meters_->outputs[k].hwnd(), FALSE);
         for (Strip* strip : {&inputs_[k], &outputs_[k]}) {
             strip->entry = Entry{};
             strip->index = -1;
             strip->fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
             EnableWindow(strip->fader.hwnd(), FALSE);
-            EnableWindow(strip->meter.hwnd(), FALSE);
             strip->number.ShowNumber(0);
             EnableWindow(strip->number.hwnd(), FALSE);
         }
@@ -155,7 +158,7 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
         dc_[k].SetCheck(port.input.dcRemoval[c] != 0);
         EnableWindow(dc_[k].hwnd(), TRUE);
         strip.number.ShowNumber(index + 1);
-        EnableWindow(strip.meter.hwnd(), TRUE);
+        EnableWindow(meters_->inputs[k].hwnd(), TRUE);
         const bool active = driver_.ChannelInUse(true, port.capturePath, c);
         if (active) {
             monitor_[k].SetCheck(port.input.monitor[c] != 0);
@@ -176,7 +179,7 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
         const _sPort& port = ports_[strip.entry.port];
         const int c = strip.entry.channel;
         strip.number.ShowNumber(index + 1);
-        EnableWindow(strip.meter.hwnd(), TRUE);
+        EnableWindow(meters_->outputs[k].hwnd(), TRUE);
         link_[k / 2].SetCheck(port.output.linked[c] != 0);
         EnableWindow(link_[k / 2].hwnd(), TRUE);
         if (driver_.ChannelInUse(false, port.renderPath, c))
@@ -195,7 +198,7 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
 void CPanelStrips::SetOutputFader(int k, int value)
 {
     outputs_[k].fader.SetValue(value);
-    outputScale_[k].store(outputs_[k].fader.GetValue());
+    meters_->outputScale[k].store(outputs_[k].fader.GetValue());
 }
 
 int CPanelStrips::Partner(bool output, int k) const
@@ -266,7 +269,7 @@ void CPanelStrips::OutputFaderMoved(int k, int value)
     _sPort& port = ports_[entry.port];
     value = std::clamp(value, 0, 100);
     port.output.level[entry.channel] = value;
-    outputScale_[k].store(value);
+    meters_->outputScale[k].store(value);
     if (port.output.linked[entry.channel] && port.outputFormat.channels == 2) {
         port.output.level[1 - entry.channel] = value;
         const int other = Partner(true, k);
@@ -345,18 +348,18 @@ void CPanelStrips::StartMeters()
         const int inSlot = in.port >= 0 && ports_[in.port].input.enabled ? DriverPort(ports_[in.port], false) : -1;
         if (inSlot >= 0) {
             const CEngineSlot& slot = driver_.engineSlot(inSlot);
-            routes.push_back({in.channel == 0 ? &slot.meterLeft : &slot.meterRight, 1, 0, &inputs_[k].meter, nullptr,
-                              &inputShown_[k]});
+            routes.push_back({in.channel == 0 ? &slot.meterLeft : &slot.meterRight, 1, 0, &meters_->inputs[k], nullptr,
+                              &meters_->inputShown[k]});
         }
         const Entry out = outputs_[k].entry;
         const int outSlot = out.port >= 0 && ports_[out.port].output.enabled ? DriverPort(ports_[out.port], true) : -1;
         if (outSlot >= 0) {
             const int stride = std::clamp(driver_.ports()[outSlot].outputFormat.channels, 1, 2);
             routes.push_back({&driver_.engineSlot(outSlot).meterRender, stride, std::min(out.channel, stride - 1),
-                              &outputs_[k].meter, &outputScale_[k], &outputShown_[k]});
+                              &meters_->outputs[k], &meters_->outputScale[k], &meters_->outputShown[k]});
         }
     }
-    worker_.Start(std::move(routes), driver_.settings().captureFrames);
+    worker_.Start(std::move(routes), driver_.settings().captureFrames, meters_);
 }
 
 void CPanelStrips::StopMeters() { worker_.Stop(); }

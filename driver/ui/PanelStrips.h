@@ -18,6 +18,7 @@
 
 #include <array>
 #include <atomic>
+#include <memory>
 
 class CMordane;
 
@@ -54,7 +55,10 @@ public:
     void StopMeters();
     bool metersRunning() const { return worker_.running(); }
     // The level the worker last gave a strip's meter.
-    int MeterLevel(bool output, int strip) const { return (output ? outputShown_ : inputShown_)[strip].load(); }
+    int MeterLevel(bool output, int strip) const
+    {
+        return (output ? meters_->outputShown : meters_->inputShown)[strip].load();
+    }
 
     CMixaraLikeSliderCtrl& fader(bool output, int strip) { return (output ? outputs_ : inputs_)[strip].fader; }
 
@@ -65,13 +69,19 @@ private:
     };
     struct Strip {
         CMixaraLikeSliderCtrl fader;
-        CMixaraLikeLevelMeter meter;
         CMixaraLikeNumberBox number;
         Entry entry;
         int index = -1;  // the ASIO channel shown
     };
 
-    void CreateStrip(Strip& strip, HWND dialog, const RECT& area, int k, bool output);
+    // What the meter worker uses, shared with it so that a worker that outlives its stop never
+    // finds it freed: the meters, the output faders they follow, the levels last shown.
+    struct MeterBank {
+        std::array<CMixaraLikeLevelMeter, kStrips> inputs, outputs;
+        std::array<std::atomic<int>, kStrips> outputScale{}, inputShown{}, outputShown{};
+    };
+
+    void CreateStrip(Strip& strip, CMixaraLikeLevelMeter& meter, HWND dialog, const RECT& area, int k, bool output);
     void BuildMap(bool output, int portCount);
     void ResetStrips();
     void SetOutputFader(int k, int value);
@@ -100,9 +110,6 @@ private:
     std::array<Entry, kMapSize> inputMap_;
     std::array<Entry, kMapSize> outputMap_;
     int savedMonitor_[kMaxPorts][2] = {};
-    // Read by the worker: the output faders its meters follow, the levels it last showed.
-    std::array<std::atomic<int>, kStrips> outputScale_{};
-    std::array<std::atomic<int>, kStrips> inputShown_{};
-    std::array<std::atomic<int>, kStrips> outputShown_{};
+    std::shared_ptr<MeterBank> meters_;
     CLevelWorker worker_;
 };

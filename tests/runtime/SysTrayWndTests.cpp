@@ -513,7 +513,7 @@ TEST_F(ControlPanelTest, MetersShowThePeaksAndAnInputFaderScalesTheSamplesUntilC
     driver_->stop();
 }
 
-TEST_F(ControlPanelTest, DcRemovalReachesTheRunningSlotAtItsNextBlockAndCancelTakesItBack)
+TEST_F(ControlPanelTest, DcRemovalAndMonitoringReachTheRunningDriverAndCancelTakesThemBack)
 {
     const VirtualInterface lumo = AddLumo();
     Create();
@@ -527,10 +527,18 @@ TEST_F(ControlPanelTest, DcRemovalReachesTheRunningSlotAtItsNextBlockAndCancelTa
     ASSERT_TRUE(hardware_.audio.WaitUntilServed());
     EXPECT_TRUE(filters[0].dcEnabled());
     EXPECT_FALSE(filters[1].dcEnabled());
+
+    // Monitoring is offered on the input the host uses only, and reaches the driver at once.
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, CPanelStrips::kMonitorButton)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, CPanelStrips::kMonitorButton + 1)));
+    Press(dialog, CPanelStrips::kMonitorButton);
+    EXPECT_EQ(driver_->ports()[0].input.monitor[0], 1);
+
     Click(dialog, IDCANCEL);
     hardware_.audio.Advance(4 * 256);
     ASSERT_TRUE(hardware_.audio.WaitUntilServed());
     EXPECT_FALSE(filters[0].dcEnabled());
+    EXPECT_EQ(driver_->ports()[0].input.monitor[0], 0);
     driver_->stop();
 }
 
