@@ -15,7 +15,11 @@ constexpr COLORREF kMeterOff[3] = {RGB(0, 24, 47), RGB(24, 183, 173), RGB(40, 67
 constexpr COLORREF kMeterLine[3] = {RGB(29, 55, 79), RGB(76, 235, 223), RGB(49, 77, 104)};
 constexpr UINT kInputHover = WM_USER + 2, kOutputHover = WM_USER + 3, kButtonHover = WM_USER + 4,
                kLinkHover = WM_USER + 5, kInputNumberHover = WM_USER + 6, kOutputNumberHover = WM_USER + 7;
-constexpr int kThumbMargin = 19, kFaderWidth = 24, kMeterWidth = 3, kTitleSpace = 16, kFooter = 40;
+constexpr int kThumbMargin = 19, kFaderWidth = 24, kMeterWidth = 3, kTitleSpace = 16;
+// The meter's frames come from a ramp 178 pixels high: the fader is at most that plus its gaps.
+constexpr int kMaxFaderHeight = 185;
+// Below the fader: the number, then the DC or link button, then the monitor button.
+constexpr int kNumberTop = 4, kButtonTop = 26, kMonitorTop = 40;
 constexpr DWORD kStaticStyle = WS_CHILD | WS_VISIBLE | SS_NOTIFY;
 
 RECT ClientRectOf(HWND window, HWND dialog)
@@ -43,19 +47,20 @@ bool CPanelStrips::Create(HWND dialog, HWND inputGroup, HWND outputGroup)
         CreateStrip(inputs_[k], meters_->inputs[k], dialog, inputArea, k, false);
         CreateStrip(outputs_[k], meters_->outputs[k], dialog, outputArea, k, true);
         const RECT fader = ClientRectOf(inputs_[k].fader.hwnd(), dialog);
-        const int x = fader.left, y = inputArea.bottom - 16;
+        const int x = fader.left + 3, y = fader.bottom + kButtonTop;
         dc_[k].Create(L"Static", L"", kStaticStyle, RECT{x, y, x + 20, y + 12}, dialog, kDcButton + k);
         dc_[k].SetBitmaps(IDB_DC_ON, IDB_DC_OFF, IDB_DC_GREY);
         dc_[k].SetNotifyTarget(dialog, kButtonHover);
         monitor_[k].Create(L"Static", L"", kStaticStyle & ~WS_VISIBLE,
-                           RECT{x + 6, fader.bottom - 1, x + 20, fader.bottom + 13}, dialog, kMonitorButton + k);
+                           RECT{x + 3, fader.bottom + kMonitorTop, x + 17, fader.bottom + kMonitorTop + 14}, dialog,
+                           kMonitorButton + k);
         monitor_[k].SetBitmaps(IDB_MONITOR_ON, IDB_MONITOR_OFF, IDB_MONITOR_OFF);
         monitor_[k].SetNotifyTarget(dialog, kButtonHover);
     }
     for (int j = 0; j < kStrips / 2; ++j) {
         const RECT fader = ClientRectOf(outputs_[2 * j].fader.hwnd(), dialog);
         const int width = (outputArea.right - outputArea.left - 8) / kStrips;
-        const int x = fader.left + width / 2, y = outputArea.bottom - 16;
+        const int x = fader.left + width / 2, y = fader.bottom + kButtonTop;
         link_[j].Create(L"Static", L"", kStaticStyle, RECT{x, y, x + 24, y + 12}, dialog, kLinkButton + j);
         link_[j].SetBitmaps(IDB_LINK_ON, IDB_LINK_OFF, IDB_LINK_GREY);
         link_[j].SetNotifyTarget(dialog, kLinkHover);
@@ -68,7 +73,8 @@ void CPanelStrips::CreateStrip(Strip& strip, CMixaraLikeLevelMeter& meter, HWND 
                                bool output)
 {
     const int width = (area.right - area.left - 8) / kStrips;
-    const int left = area.left + 4 + k * width, top = area.top + kTitleSpace, bottom = area.bottom - kFooter;
+    const int left = area.left + 4 + k * width, top = area.top + kTitleSpace;
+    const int bottom = top + std::min<int>(kMaxFaderHeight, area.bottom - top - kMonitorTop - 18);
     // The fader gives up its right edge to the meter.
     const RECT fader{left, top, left + kFaderWidth - kMeterWidth, bottom};
     strip.fader.Create(L"Static", L"", kStaticStyle, fader, dialog, (output ? kOutputFader : kInputFader) + k);
@@ -88,7 +94,7 @@ void CPanelStrips::CreateStrip(Strip& strip, CMixaraLikeLevelMeter& meter, HWND 
     meter.BuildFrames(kMeterOff, kMeterLine);
     meter.SetFallOff(true, 10);
 
-    strip.number.Create(L"Static", L"", kStaticStyle, RECT{left, bottom + 4, left + 27, bottom + 24}, dialog,
+    strip.number.Create(L"Static", L"", kStaticStyle, RECT{left, bottom + kNumberTop, left + 27, bottom + kNumberTop + 20}, dialog,
                         (output ? kOutputNumber : kInputNumber) + k);
     strip.number.SetDigitBitmaps(IDB_NUMBER_WIDE_FIRST, IDB_NUMBER_WIDE_BLANK);
     strip.number.SetNotifyTarget(dialog, output ? kOutputNumberHover : kInputNumberHover);
