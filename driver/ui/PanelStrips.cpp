@@ -94,8 +94,8 @@ void CPanelStrips::CreateStrip(Strip& strip, CMixaraLikeLevelMeter& meter, HWND 
     meter.BuildFrames(kMeterOff, kMeterLine);
     meter.SetFallOff(true, 10);
 
-    strip.number.Create(L"Static", L"", kStaticStyle, RECT{left, bottom + kNumberTop, left + 27, bottom + kNumberTop + 20}, dialog,
-                        (output ? kOutputNumber : kInputNumber) + k);
+    const RECT number{left, bottom + kNumberTop, left + 27, bottom + kNumberTop + 20};
+    strip.number.Create(L"Static", L"", kStaticStyle, number, dialog, (output ? kOutputNumber : kInputNumber) + k);
     strip.number.SetDigitBitmaps(IDB_NUMBER_WIDE_FIRST, IDB_NUMBER_WIDE_BLANK);
     strip.number.SetNotifyTarget(dialog, output ? kOutputNumberHover : kInputNumberHover);
 }
@@ -117,26 +117,32 @@ void CPanelStrips::BuildMap(bool output, int portCount)
 void CPanelStrips::ResetStrips()
 {
     for (int k = 0; k < kStrips; ++k) {
-        EnableWindow(meters_->inputs[k].hwnd(), FALSE);
-        EnableWindow(meters_->outputs[k].hwnd(), FALSE);
-        for (Strip* strip : {&inputs_[k], &outputs_[k]}) {
-            strip->entry = Entry{};
-            strip->index = -1;
-            strip->fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
-            EnableWindow(strip->fader.hwnd(), FALSE);
-            strip->number.ShowNumber(0);
-            EnableWindow(strip->number.hwnd(), FALSE);
-        }
-        dc_[k].SetCheck(false);
-        EnableWindow(dc_[k].hwnd(), FALSE);
-        monitor_[k].SetCheck(false);
-        EnableWindow(monitor_[k].hwnd(), FALSE);
-        ShowWindow(monitor_[k].hwnd(), SW_HIDE);
+        ClearStrip(false, k);
+        ClearStrip(true, k);
     }
-    for (CMixaraLikeCheckBox& link : link_) {
-        link.SetCheck(false);
-        EnableWindow(link.hwnd(), FALSE);
+}
+
+void CPanelStrips::ClearStrip(bool output, int k)
+{
+    Strip& strip = (output ? outputs_ : inputs_)[k];
+    strip.entry = Entry{};
+    strip.fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
+    EnableWindow(strip.fader.hwnd(), FALSE);
+    EnableWindow((output ? meters_->outputs : meters_->inputs)[k].hwnd(), FALSE);
+    strip.number.ShowNumber(0);
+    EnableWindow(strip.number.hwnd(), FALSE);
+    const auto clear = [](CMixaraLikeCheckBox& button) {
+        button.SetCheck(false);
+        EnableWindow(button.hwnd(), FALSE);
+    };
+    if (output) {
+        // The pair's link button belongs to its first strip.
+        if (k % 2 == 0) clear(link_[k / 2]);
+        return;
     }
+    clear(dc_[k]);
+    clear(monitor_[k]);
+    ShowWindow(monitor_[k].hwnd(), SW_HIDE);
 }
 
 void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
@@ -157,21 +163,25 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
         Strip& strip = inputs_[k];
         const int index = inputsBefore + k;
         strip.entry = index < kMapSize ? inputMap_[index] : Entry{};
-        strip.index = strip.entry.port >= 0 ? index : -1;
-        if (strip.entry.port < 0) continue;
+        if (strip.entry.port < 0) {
+            ClearStrip(false, k);
+            continue;
+        }
         const _sPort& port = ports_[strip.entry.port];
         const int c = strip.entry.channel;
         dc_[k].SetCheck(port.input.dcRemoval[c] != 0);
         EnableWindow(dc_[k].hwnd(), TRUE);
         strip.number.ShowNumber(index + 1);
         EnableWindow(meters_->inputs[k].hwnd(), TRUE);
+        // A channel the host uses offers monitoring and carries the red light.
         const bool active = driver_.ChannelInUse(true, port.capturePath, c);
-        if (active) {
-            monitor_[k].SetCheck(port.input.monitor[c] != 0);
-            EnableWindow(monitor_[k].hwnd(), TRUE);
+        monitor_[k].SetCheck(active && port.input.monitor[c] != 0);
+        EnableWindow(monitor_[k].hwnd(), active);
+        if (active)
             strip.fader.SetThumbBitmaps(IDB_INPUT_THUMB_ACTIVE, IDB_INPUT_THUMB_ACTIVE_HOT, IDB_FADER_THUMB_GREY,
                                         kThumbMargin);
-        }
+        else
+            strip.fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
         ShowWindow(monitor_[k].hwnd(), active ? SW_SHOW : SW_HIDE);
         EnableWindow(strip.fader.hwnd(), TRUE);
         strip.fader.SetValue(port.input.level[c]);
@@ -180,17 +190,23 @@ void CPanelStrips::Refresh(int portCount, int firstPort, bool reset)
         Strip& strip = outputs_[k];
         const int index = outputsBefore + k;
         strip.entry = index < kMapSize ? outputMap_[index] : Entry{};
-        strip.index = strip.entry.port >= 0 ? index : -1;
-        if (strip.entry.port < 0) continue;
+        if (strip.entry.port < 0) {
+            ClearStrip(true, k);
+            continue;
+        }
         const _sPort& port = ports_[strip.entry.port];
         const int c = strip.entry.channel;
         strip.number.ShowNumber(index + 1);
         EnableWindow(meters_->outputs[k].hwnd(), TRUE);
-        link_[k / 2].SetCheck(port.output.linked[c] != 0);
-        EnableWindow(link_[k / 2].hwnd(), TRUE);
+        if (k % 2 == 0) {
+            link_[k / 2].SetCheck(port.output.linked[c] != 0);
+            EnableWindow(link_[k / 2].hwnd(), TRUE);
+        }
         if (driver_.ChannelInUse(false, port.renderPath, c))
             strip.fader.SetThumbBitmaps(IDB_OUTPUT_THUMB_ACTIVE, IDB_OUTPUT_THUMB_ACTIVE_HOT, IDB_FADER_THUMB_GREY,
                                         kThumbMargin);
+        else
+            strip.fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
         EnableWindow(strip.fader.hwnd(), TRUE);
         SetOutputFader(k, port.output.level[c]);
     }

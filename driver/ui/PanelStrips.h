@@ -71,7 +71,6 @@ private:
         CMixaraLikeSliderCtrl fader;
         CMixaraLikeNumberBox number;
         Entry entry;
-        int index = -1;  // the ASIO channel shown
     };
 
     // What the meter worker uses, shared with it so that a worker that outlives its stop never
@@ -84,6 +83,8 @@ private:
     void CreateStrip(Strip& strip, CMixaraLikeLevelMeter& meter, HWND dialog, const RECT& area, int k, bool output);
     void BuildMap(bool output, int portCount);
     void ResetStrips();
+    // Disabled, blank, its buttons off.
+    void ClearStrip(bool output, int k);
     void SetOutputFader(int k, int value);
     // The strip next to k that shows the port's other channel, or -1.
     int Partner(bool output, int k) const;
