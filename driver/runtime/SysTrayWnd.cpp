@@ -218,10 +218,6 @@ void CSysTrayWnd::OnCreate()
     filter.dbcc_classguid = kCaptureCategory;
     deviceNotification_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     rescanPending_ = false;
-    std::lock_guard<CCriticalSection> hold(driverLock_);
-    if (!driver_) return;
-    panel_ = std::make_unique<CDlgSettings_v2>(*driver_, static_cast<IPanelOwner&>(*this));
-    if (!panel_->Create(window_)) panel_.reset();
 }
 
 void CSysTrayWnd::OnDestroy()
@@ -405,10 +401,16 @@ void CSysTrayWnd::OnTrayMessage(WPARAM id, LPARAM event)
 
 void CSysTrayWnd::OnShowPanel()
 {
-    if (hidden_ || !panel_) return;
+    if (hidden_) return;
     {
         std::lock_guard<CCriticalSection> hold(driverLock_);
         if (!driver_) return;
+        // Made when first asked for: its hundred-odd controls would otherwise slow every init.
+        if (!panel_) {
+            panel_ = std::make_unique<CDlgSettings_v2>(*driver_, static_cast<IPanelOwner&>(*this));
+            if (!panel_->Create(window_)) panel_.reset();
+        }
+        if (!panel_) return;
         driver_->SetPanelMetering(true);
     }
     ShowBalloon(false);

@@ -80,7 +80,7 @@ public:
     void ShowBalloon(bool show);
     // Builds the port table afresh; true when the number of interfaces changed.
     bool Rescan() override;
-    // The control panel; null when its template could not be loaded.
+    // The control panel, made when first shown; null before, or when its template is missing.
     CDlgSettings_v2* panel() const { return panel_.get(); }
 
 private:

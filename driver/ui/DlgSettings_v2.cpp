@@ -40,7 +40,7 @@ std::wstring Substituted(std::wstring format, const std::wstring& value)
 
 CDlgSettings_v2::CDlgSettings_v2(CMordane& driver, IPanelOwner& owner)
     : driver_(driver), owner_(owner), ports_(new (std::nothrow) _sPort[kMaxPorts]()), strips_(driver, ports_.get()),
-      background_(CreateSolidBrush(kBackground))
+      rows_(static_cast<IDeviceRowsOwner&>(*this), driver.languages()), background_(CreateSolidBrush(kBackground))
 {
     LoadWorkingCopy();
 }
@@ -77,6 +77,27 @@ void CDlgSettings_v2::LoadWorkingCopy()
     portCount_ = std::clamp(driver_.portCount(), 0, kMaxPorts);
     for (int i = 0; i < kMaxPorts; ++i) ports_[i] = i < portCount_ ? driver_.ports()[i] : _sPort();
     settings_ = driver_.settings();
+    // The rows keep the first port they show.
+    if (hwnd()) rows_.SetWorkingCopy(ports_.get(), portCount_, rows_.firstPort());
+}
+
+void CDlgSettings_v2::DeviceRowsChanged(bool reset) { PostMessageW(hwnd(), kRebuildMessage, reset ? 1 : 0, 0); }
+
+void CDlgSettings_v2::MonoMixChanged(int port)
+{
+    if (port < 0 || port >= portCount_ || !driver_.running()) return;
+    // The driver's port with the same capture endpoint: the panel's copy may be in another order.
+    for (int i = 0; i < driver_.portCount(); ++i)
+        if (!ports_[port].capturePath.empty() && driver_.ports()[i].capturePath == ports_[port].capturePath)
+            return driver_.ApplyMonoMix(i, ports_[port].input.monoMix != 0);
+}
+
+int CDlgSettings_v2::KnownDeviceRow(const _sPort& port) const
+{
+    const PortInventory& inventory = driver_.inventory();
+    for (size_t i = 0; i < inventory.interfacePaths.size() && i < inventory.interfaceRows.size(); ++i)
+        if (inventory.interfacePaths[i] == port.capturePath) return int(inventory.interfaceRows[i]);
+    return -1;
 }
 
 void CDlgSettings_v2::ReloadFromDriver()
@@ -90,7 +111,8 @@ void CDlgSettings_v2::ReloadFromDriver()
 
 void CDlgSettings_v2::Rebuild(bool reset)
 {
-    strips_.Refresh(portCount_, 0, reset);
+    rows_.Refresh();
+    strips_.Refresh(portCount_, rows_.firstPort(), reset);
     inputFrame_.SetTitle(ChannelTitle(false));
     outputFrame_.SetTitle(ChannelTitle(true));
 }
@@ -137,6 +159,7 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         return false;
     case kLanguageChangedMessage:
         ApplyTexts();
+        rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
         Rebuild(false);
         InvalidateRect(hwnd(), nullptr, TRUE);
         return true;
@@ -177,6 +200,12 @@ void CDlgSettings_v2::OnInitDialog()
     inputFrame_.CreateFrame(false);
     outputFrame_.CreateFrame(false);
     strips_.Create(dialog, GetDlgItem(dialog, IDC_GROUP_INPUTS), GetDlgItem(dialog, IDC_GROUP_OUTPUTS));
+    // The device rows take the columns left of the strips.
+    RECT rowsArea = {4, 4, 300, 218};
+    MapDialogRect(dialog, &rowsArea);
+    rows_.Create(dialog, rowsArea);
+    rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
+    rows_.SetWorkingCopy(ports_.get(), portCount_, 0);
     const HICON icon = LoadIconW(ThisModule(), MAKEINTRESOURCEW(6995));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));

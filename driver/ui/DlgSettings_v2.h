@@ -4,6 +4,7 @@
 // thread.
 #pragma once
 
+#include "PanelDeviceRows.h"
 #include "PanelStrips.h"
 
 #include "../core/Port.h"
@@ -34,7 +35,7 @@ protected:
     ~IPanelOwner() = default;
 };
 
-class CDlgSettings_v2 final : public CDialogWindow {
+class CDlgSettings_v2 final : public CDialogWindow, private IDeviceRowsOwner {
 public:
     static constexpr UINT kRebuildMessage = WM_USER + 8;          // 1032, wParam 1: strips reset
     static constexpr UINT kLanguageChangedMessage = WM_USER + 9;  // 1033
@@ -66,6 +67,9 @@ protected:
 
 private:
     void LoadWorkingCopy();
+    void DeviceRowsChanged(bool reset) override;
+    void MonoMixChanged(int port) override;
+    int KnownDeviceRow(const _sPort& port) const override;
     void OnInitDialog();
     void OnCommand(int id, int code);
     void ApplyTexts();
@@ -87,6 +91,7 @@ private:
     std::unique_ptr<_sPort[]> ports_;
     int portCount_ = 0;
     CPanelStrips strips_;
+    CPanelDeviceRows rows_;
     CMixaraLikeStaticFrameAuto inputFrame_;
     CMixaraLikeStaticFrameAuto outputFrame_;
     CMixaraLikeStaticFrameAuto asioFrame_;

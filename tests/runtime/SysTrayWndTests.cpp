@@ -586,4 +586,22 @@ TEST_F(ControlPanelTest, ThePositionIsStoredWhenTheDriverGoesAndUsedNextTime)
     EXPECT_EQ(window.top, 30);
 }
 
+// The device rows inside the panel: a port moved down is stored in its new place on OK.
+TEST_F(ControlPanelTest, APortMovedDownKeepsItsNewPlace)
+{
+    AddLumo();
+    AddLumo(kLumoA1);
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    const std::wstring first = driver_->ports()[0].name, second = driver_->ports()[1].name;
+    Click(dialog, 7213);  // the first row's down arrow
+    Click(dialog, IDOK);
+    std::vector<std::wstring> order;
+    ASSERT_TRUE(hostKey_.ReadPortOrders(order));
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order[0], second);
+    EXPECT_EQ(order[1], first);
+}
+
 }  // namespace
