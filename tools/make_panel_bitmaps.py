@@ -115,6 +115,22 @@ def monitor_button(on):
     return c
 
 
+def band():
+    """The bottom band's tile, repeated across the panel's width."""
+    c = Canvas(8, 46)
+    c.paint(rounded_rect(-1, 0, 9, 46, 0), vertical((44, 68, 94), (14, 24, 38), 0, 46))
+    c.paint(segment(-1, 0.5, 9, 0.5, 1.0), (98, 128, 158))
+    return c
+
+
+def emblem(shape):
+    """A raised square with a glyph: the layout picture and the logo."""
+    c = Canvas(24, 24)
+    skin.body(c, "raised", radius=4.0)
+    skin.glyph(c, shape, skin.GLYPH, "raised")
+    return c
+
+
 def artwork():
     """File name -> image."""
     images = {
@@ -140,6 +156,9 @@ def artwork():
         "LinkGrey.bmp": strip_button(24, "grey", False, link_glyph),
         "MonitorOn.bmp": monitor_button(True),
         "MonitorOff.bmp": monitor_button(False),
+        "Band.bmp": band(),
+        "LayoutPicture.bmp": emblem(skin.faders(12, 12)),
+        "Logo.bmp": emblem(polygon([(5, 6), (9, 6), (12, 15), (15, 6), (19, 6), (14, 19), (10, 19)])),
     }
     for n in range(1, 17):
         images["Number%d.bmp" % n] = number(18, n)
@@ -164,6 +183,8 @@ RESOURCES = [
     (3038, "IDB_LINK_GREY", "LinkGrey.bmp", "output pair link, disabled"),
     (3039, "IDB_MONITOR_ON", "MonitorOn.bmp", "input direct monitoring, on"),
     (3040, "IDB_MONITOR_OFF", "MonitorOff.bmp", "input direct monitoring, off or disabled"),
+    (3069, "IDB_LAYOUT_PICTURE", "LayoutPicture.bmp", "picture beside the layout toggle"),
+    (3072, "IDB_BAND", "Band.bmp", "bottom band tile"),
     (3070, "IDB_ARROW_UP", "ArrowUp.bmp", "device row arrow, up"),
     (3071, "IDB_ARROW_DOWN", "ArrowDown.bmp", "device row arrow, down"),
     (3088, "IDB_METER_RAMP", "MeterRamp.bmp", "level meter, every row lit"),
@@ -171,6 +192,7 @@ RESOURCES = [
     (3105, "IDB_OUTPUT_THUMB_ACTIVE_HOT", "FaderThumbActiveHot.bmp", "output fader thumb of a used channel, under the mouse"),
     (3106, "IDB_INPUT_THUMB_ACTIVE", "FaderThumbActive.bmp", "input fader thumb of a used channel"),
     (3107, "IDB_OUTPUT_THUMB_ACTIVE", "FaderThumbActive.bmp", "output fader thumb of a used channel"),
+    (7067, "IDB_LOGO", "Logo.bmp", "maker's logo, opens the driver page"),
 ]
 RESOURCES += [(4000 + n - 1, None, "Number%d.bmp" % n, "device row marker %d" % n) for n in range(1, 17)]
 RESOURCES += [(4016, "IDB_NUMBER_BLANK", "NumberBlank.bmp", "device row marker, none")]

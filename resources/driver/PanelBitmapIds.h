@@ -17,6 +17,8 @@
 #define IDB_LINK_GREY                3038  // output pair link, disabled
 #define IDB_MONITOR_ON               3039  // input direct monitoring, on
 #define IDB_MONITOR_OFF              3040  // input direct monitoring, off or disabled
+#define IDB_LAYOUT_PICTURE           3069  // picture beside the layout toggle
+#define IDB_BAND                     3072  // bottom band tile
 #define IDB_ARROW_UP                 3070  // device row arrow, up
 #define IDB_ARROW_DOWN               3071  // device row arrow, down
 #define IDB_METER_RAMP               3088  // level meter, every row lit
@@ -24,6 +26,7 @@
 #define IDB_OUTPUT_THUMB_ACTIVE_HOT  3105  // output fader thumb of a used channel, under the mouse
 #define IDB_INPUT_THUMB_ACTIVE       3106  // input fader thumb of a used channel
 #define IDB_OUTPUT_THUMB_ACTIVE      3107  // output fader thumb of a used channel
+#define IDB_LOGO                     7067  // maker's logo, opens the driver page
 #define IDB_NUMBER_BLANK             4016  // device row marker, none
 #define IDB_NUMBER_WIDE_BLANK        4036  // strip number, none
 #define IDB_NUMBER_FIRST             4000  // device row markers 1 to 16
