@@ -9,6 +9,8 @@
 
 #include <controls/ComboItems.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cwchar>
 #include <new>
@@ -20,6 +22,24 @@ constexpr int kFormatItems[] = {ASIOSTInt16LSB, ASIOSTInt32LSB};
 constexpr int kPositionUnset = -1;
 // Channel group titles: the plural (also alone, without channels) and the singular.
 constexpr int kStrAsioInputs = 213, kStrAsioOutputs = 214, kStrAsioInput = 267, kStrAsioOutput = 268;
+// Tooltips.
+constexpr int kStrLinked = 117, kStrMoveUp = 207, kStrMoveDown = 208, kStrDcRemoval = 225, kStrLevelsOnly = 258,
+              kStrAllControls = 259, kStrMonitoring = 266, kStrOtherChannels = 269;
+// The width of the device columns the compact layout leaves out.
+constexpr int kColumnsWidth = 454;
+// The bottom band: where it starts in the full layout, and the strip below the plain background.
+constexpr int kBandTop = 424, kBandHeight = 38;
+constexpr UINT_PTR kNewVersionTimer = 256, kPlaceholderTimer = 272;
+constexpr UINT kBlinkMs = 800;
+constexpr int kPageWidth = 34, kPageHeight = 13, kPageAbove = 9;
+constexpr int kPageFirst = 3110, kPageGrey = 3111, kPageSecond = 3112;
+constexpr int kLayoutFull = 3085, kLayoutCompact = 3086, kLayoutGrey = 3087;
+constexpr int kStripCount = CPanelStrips::kStrips;
+// Moved up by the compact layout, together with the two bottom frames.
+constexpr int kBottomItems[] = {IDC_LAYOUT_PICTURE, IDC_LAYOUT, IDC_LOGO,   IDC_VERSION_LINE, IDC_NEW_VERSION,
+                                IDC_RIGHTS,         IDC_MANUAL_LINK, IDOK, IDCANCEL};
+// Hidden by the compact layout, with the ASIO frame and the language frame.
+constexpr int kSetupItems[] = {IDC_FORMAT_LABEL, IDC_FORMAT, IDC_BUFFER_LABEL, IDC_BUFFER_SIZE};
 
 HINSTANCE ThisModule()
 {
@@ -34,6 +54,29 @@ std::wstring Substituted(std::wstring format, const std::wstring& value)
 {
     const size_t at = format.find(L"%s");
     return at == std::wstring::npos ? format : format.replace(at, 2, value);
+}
+
+RECT RectInParent(HWND window)
+{
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void MoveBy(HWND window, int dx, int dy)
+{
+    if (!window) return;
+    const RECT rect = RectInParent(window);
+    SetWindowPos(window, nullptr, rect.left + dx, rect.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The host's channels a port gives in one direction: a doubled mono input counts two.
+int AsioChannels(const _sPort& port, bool output)
+{
+    if (output) return port.output.enabled ? port.outputFormat.channels : 0;
+    if (!port.input.enabled) return 0;
+    return port.inputFormat.channels == 1 && port.input.monoToStereo ? 2 : port.inputFormat.channels;
 }
 
 }  // namespace
@@ -106,13 +149,152 @@ void CDlgSettings_v2::ReloadFromDriver()
     if (!hwnd()) return;
     SelectFormat(settings_.sampleType);
     FillBufferSizes(settings_.preferredBufferSize);
+    UpdatePlaceholder();
     Rebuild(true);
+}
+
+void CDlgSettings_v2::UpdatePlaceholder()
+{
+    if (portCount_ > 0) {
+        KillTimer(hwnd(), kPlaceholderTimer);
+        return;
+    }
+    placeholderUnknown_ = false;
+    rows_.ShowPlaceholder(false);
+    SetTimer(hwnd(), kPlaceholderTimer, kBlinkMs, nullptr);
+}
+
+void CDlgSettings_v2::OnTimer(UINT_PTR id)
+{
+    if (id == kPlaceholderTimer) {
+        placeholderUnknown_ = !placeholderUnknown_;
+        rows_.ShowPlaceholder(placeholderUnknown_);
+    } else if (id == kNewVersionTimer) {
+        boldShown_ = !boldShown_;
+        const HFONT font = boldShown_ ? boldFont_.get() : reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+        SendDlgItemMessageW(hwnd(), IDC_NEW_VERSION, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+}
+
+void CDlgSettings_v2::ShowNewVersion(const std::wstring& version)
+{
+    newVersion_ = version;
+    if (!hwnd() || version.empty()) return;
+    SetDlgItemTextW(hwnd(), IDC_NEW_VERSION, Substituted(Text(kStrNewVersion), version).c_str());
+    ShowWindow(GetDlgItem(hwnd(), IDC_NEW_VERSION), SW_SHOWNA);
+    SetTimer(hwnd(), kNewVersionTimer, kBlinkMs, nullptr);
+}
+
+void CDlgSettings_v2::EraseBackground(HDC dc)
+{
+    RECT client = {};
+    GetClientRect(hwnd(), &client);
+    RECT above = client;
+    above.bottom = std::max(client.top, client.bottom - kBandHeight);
+    FillRect(dc, &above, background_.get());
+    const SIZE tile = BitmapSize(band_.get());
+    if (tile.cx <= 0) return;
+    const HDC source = CreateCompatibleDC(dc);
+    const HGDIOBJ old = SelectObject(source, band_.get());
+    const int top = compact_ ? kBandTop - dy_ : kBandTop;
+    for (int x = 0; x < client.right; x += tile.cx) BitBlt(dc, x, top, tile.cx, tile.cy, source, 0, 0, SRCCOPY);
+    SelectObject(source, old);
+    DeleteDC(source);
+}
+
+void CDlgSettings_v2::ApplyLayout(bool compact, bool moveWindow)
+{
+    if (compact == compact_) return;
+    const HWND dialog = hwnd();
+    const bool shown = IsWindowVisible(dialog);
+    if (shown) ShowWindow(dialog, SW_HIDE);
+    SendMessageW(dialog, WM_SETREDRAW, FALSE, 0);
+    const int dx = compact ? -kColumnsWidth : kColumnsWidth;
+    const int dy = compact ? -dy_ : dy_;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) MoveBy(child, dx, 0);
+    for (const int id : kBottomItems) MoveBy(GetDlgItem(dialog, id), 0, dy);
+    linksFrame_.MoveVertically(dy);
+    layoutFrame_.MoveVertically(dy);
+    const int show = compact ? SW_HIDE : SW_SHOWNA;
+    for (const int id : kSetupItems) ShowWindow(GetDlgItem(dialog, id), show);
+    for (CMixaraLikeStaticFrameAuto* frame : {&asioFrame_, &languageFrame_}) {
+        ShowWindow(frame->Frame().hwnd(), show);
+        ShowWindow(frame->Title().hwnd(), show);
+    }
+    compact_ = compact;
+    const int width = fullWindow_.right - fullWindow_.left - (compact ? kColumnsWidth : 0);
+    const int height = fullWindow_.bottom - fullWindow_.top - (compact ? dy_ : 0);
+    RECT window = {};
+    GetWindowRect(dialog, &window);
+    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+    if (!moveWindow) flags |= SWP_NOMOVE;
+    // The bottom frames stay where they were on the screen.
+    SetWindowPos(dialog, nullptr, window.left - dx, window.top - dy, width, height, flags);
+    SetTip(IDC_LAYOUT, Text(compact ? kStrAllControls : kStrLevelsOnly));
+    SendMessageW(dialog, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    if (shown) ShowWindow(dialog, SW_SHOWNA);
+}
+
+void CDlgSettings_v2::UpdatePageButton()
+{
+    int inputs = 0, outputs = 0, inputsBefore = 0, outputsBefore = 0;
+    for (int i = 0; i < portCount_; ++i) {
+        inputs += AsioChannels(ports_[i], false);
+        outputs += AsioChannels(ports_[i], true);
+        if (i < rows_.firstPort()) {
+            inputsBefore += AsioChannels(ports_[i], false);
+            outputsBefore += AsioChannels(ports_[i], true);
+        }
+    }
+    const bool paged = compact_ && (inputs > kStripCount || outputs > kStripCount);
+    ShowWindow(page_.hwnd(), paged ? SW_SHOWNA : SW_HIDE);
+    if (paged) {
+        page_.SetCheck(inputsBefore < kStripCount && outputsBefore < kStripCount);
+        TurnPage();
+    } else if (rows_.firstPort() != 0) {
+        rows_.ScrollTo(device_rows::kScrollerTop);
+    }
+}
+
+void CDlgSettings_v2::TurnPage()
+{
+    int first = rows_.firstPort();
+    if (page_.GetCheck()) {
+        first = 0;
+    } else {
+        int inputs = 0, outputs = 0;
+        for (int i = 0; i < portCount_; ++i) {
+            inputs += AsioChannels(ports_[i], false);
+            outputs += AsioChannels(ports_[i], true);
+        }
+        // The page starts at the port whose channels no longer fit the first eight strips.
+        const bool output = outputs > inputs;
+        int sum = 0, counted = 0;
+        for (int i = 0; i < portCount_; ++i) {
+            const int channels = AsioChannels(ports_[i], output);
+            if (channels == 0) continue;
+            sum += channels;
+            ++counted;
+            if (sum > kStripCount - 1) {
+                first = counted;
+                break;
+            }
+        }
+    }
+    rows_.ScrollTo(device_rows::kScrollerTop - device_rows::kScrollerStep * first);
 }
 
 void CDlgSettings_v2::Rebuild(bool reset)
 {
     rows_.Refresh();
     strips_.Refresh(portCount_, rows_.firstPort(), reset);
+    bool inputs = false, outputs = false;
+    for (int i = 0; i < portCount_; ++i) {
+        inputs = inputs || ports_[i].input.enabled;
+        outputs = outputs || ports_[i].output.enabled;
+    }
+    EnableWindow(GetDlgItem(hwnd(), IDOK), inputs && outputs);
     inputFrame_.SetTitle(ChannelTitle(false));
     outputFrame_.SetTitle(ChannelTitle(true));
 }
@@ -120,12 +302,7 @@ void CDlgSettings_v2::Rebuild(bool reset)
 std::wstring CDlgSettings_v2::ChannelTitle(bool output) const
 {
     int count = 0;
-    for (int i = 0; i < portCount_; ++i) {
-        const _sPort& port = ports_[i];
-        if (output && port.output.enabled) count += port.outputFormat.channels;
-        if (!output && port.input.enabled)
-            count += port.inputFormat.channels == 1 && port.input.monoToStereo ? 2 : port.inputFormat.channels;
-    }
+    for (int i = 0; i < portCount_; ++i) count += AsioChannels(ports_[i], output);
     const std::wstring plural = Text(output ? kStrAsioOutputs : kStrAsioInputs);
     if (count == 0) return plural;
     return L" " + std::to_wstring(count) + L" " + (count == 1 ? Text(output ? kStrAsioOutput : kStrAsioInput) : plural);
@@ -171,8 +348,23 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         const HDC dc = reinterpret_cast<HDC>(wParam);
         SetBkMode(dc, TRANSPARENT);
         const int id = GetDlgCtrlID(control);
-        SetTextColor(dc, id == IDC_VERSION_LINE || id == IDC_MANUAL_LINK ? kLabelColour : RGB(255, 255, 255));
+        SetTextColor(dc, id == IDC_VERSION_LINE || id == IDC_MANUAL_LINK || id == IDC_RIGHTS ? kLabelColour
+                                                                                             : RGB(255, 255, 255));
         result = reinterpret_cast<LRESULT>(background_.get());
+        return true;
+    }
+    case WM_TIMER:
+        OnTimer(wParam);
+        return true;
+    case WM_ERASEBKGND:
+        EraseBackground(reinterpret_cast<HDC>(wParam));
+        result = TRUE;
+        return true;
+    case WM_SETCURSOR: {
+        const int id = GetDlgCtrlID(reinterpret_cast<HWND>(wParam));
+        if (id != IDC_LOGO && id != IDC_MANUAL_LINK && id != IDC_NEW_VERSION) return false;
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        result = TRUE;
         return true;
     }
     case WM_SYSCOMMAND:
@@ -182,6 +374,8 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     case WM_DESTROY:
         StorePosition();
         strips_.StopMeters();
+        KillTimer(hwnd(), kNewVersionTimer);
+        KillTimer(hwnd(), kPlaceholderTimer);
         return false;
     default:
         return false;
@@ -199,6 +393,29 @@ void CDlgSettings_v2::OnInitDialog()
     outputFrame_.SubclassDlgItem(dialog, IDC_GROUP_OUTPUTS);
     inputFrame_.CreateFrame(false);
     outputFrame_.CreateFrame(false);
+    linksFrame_.SubclassDlgItem(dialog, IDC_GROUP_LINKS);
+    layoutFrame_.SubclassDlgItem(dialog, IDC_GROUP_LAYOUT);
+    linksFrame_.CreateFrame(false);
+    layoutFrame_.CreateFrame(false);
+    layout_.SubclassDlgItem(dialog, IDC_LAYOUT);
+    layout_.SetBitmaps(kLayoutFull, kLayoutCompact, kLayoutGrey);
+    page_.SubclassDlgItem(dialog, IDC_PAGE);
+    page_.SetBitmaps(kPageFirst, kPageSecond, kPageGrey);
+    page_.SetNotifyTarget(dialog, device_rows::kHoverMessage);
+    const RECT outputs = RectInParent(GetDlgItem(dialog, IDC_GROUP_OUTPUTS));
+    SetWindowPos(page_.hwnd(), nullptr, outputs.right - kPageWidth, outputs.top - kPageAbove, kPageWidth, kPageHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
+    SendDlgItemMessageW(dialog, IDC_LAYOUT_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(LoadBitmapW(ThisModule(), MAKEINTRESOURCEW(3069))));
+    SendDlgItemMessageW(dialog, IDC_LOGO, STM_SETIMAGE, IMAGE_BITMAP,
+                        reinterpret_cast<LPARAM>(LoadBitmapW(ThisModule(), MAKEINTRESOURCEW(7067))));
+    band_ = LoadControlBitmap(3072);
+    LOGFONTW face = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof(face), &face);
+    face.lfWeight = FW_BOLD;
+    boldFont_ = UniqueFont(CreateFontIndirectW(&face));
+    ShowWindow(GetDlgItem(dialog, IDC_NEW_VERSION), SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDC_NEW_VERSION_TEXT), SW_HIDE);
     strips_.Create(dialog, GetDlgItem(dialog, IDC_GROUP_INPUTS), GetDlgItem(dialog, IDC_GROUP_OUTPUTS));
     // The device rows take the columns left of the strips.
     RECT rowsArea = {4, 4, 300, 218};
@@ -213,11 +430,48 @@ void CDlgSettings_v2::OnInitDialog()
     AddComboItem(GetDlgItem(dialog, IDC_FORMAT), L"16 bits", ASIOSTInt16LSB);
     AddComboItem(GetDlgItem(dialog, IDC_FORMAT), L"32 bits", ASIOSTInt32LSB);
     SelectFormat(settings_.sampleType);
+    CreateTooltip();
     ApplyTexts();
     FillBufferSizes(settings_.preferredBufferSize);
+    UpdatePlaceholder();
     Rebuild(true);
+    const CSettingsKey& key = driver_.hostKey();
+    const uint32_t tips = key.ReadDword(L"ShowToolTips", 1);
+    key.WriteDword(L"ShowToolTips", tips);
+    SendMessageW(tooltip_, TTM_ACTIVATE, tips != 0, 0);
     PlaceWindow();
+    GetWindowRect(dialog, &fullWindow_);
+    dy_ = RectInParent(GetDlgItem(dialog, IDC_GROUP_LINKS)).top - RectInParent(GetDlgItem(dialog, IDC_GROUP_ASIO)).top;
+    const uint32_t compact = key.ReadDword(L"DlgSetupShowOnlyLevelControl", 0);
+    key.WriteDword(L"DlgSetupShowOnlyLevelControl", compact);
+    layout_.SetCheck(compact == 0);
+    ApplyLayout(compact != 0, false);
+    UpdatePageButton();
+    ShowNewVersion(newVersion_);
     SetFocus(GetDlgItem(dialog, IDCANCEL));
+}
+
+void CDlgSettings_v2::CreateTooltip()
+{
+    // Subclassing tools: a modeless dialog in a DLL sees none of the host loop's messages.
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr, ThisModule(), nullptr);
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 32767);
+    rows_.SetMainTooltip(tooltip_);
+}
+
+void CDlgSettings_v2::SetTip(int id, const std::wstring& text)
+{
+    const HWND control = GetDlgItem(hwnd(), id);
+    if (!tooltip_ || !control) return;
+    TOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void CDlgSettings_v2::SelectFormat(int sampleType)
@@ -254,6 +508,22 @@ void CDlgSettings_v2::ApplyTexts()
     SetDlgItemTextW(dialog, IDCANCEL, Text(kStrCancel).c_str());
     asioFrame_.SetTitle(Text(kStrAsioSettings));
     languageFrame_.SetTitle(Text(kStrLanguage));
+    SetDlgItemTextW(dialog, IDC_RIGHTS, L"\u00a9 Veloran");
+    if (!newVersion_.empty())
+        SetDlgItemTextW(dialog, IDC_NEW_VERSION, Substituted(Text(kStrNewVersion), newVersion_).c_str());
+
+    SetTip(IDC_LOGO, L"http://" + ChooseUpdateServer(driver_.defaultKey()).host);
+    SetTip(IDC_LAYOUT, Text(compact_ ? kStrAllControls : kStrLevelsOnly));
+    SetTip(IDC_PAGE, Text(kStrOtherChannels));
+    for (int r = 0; r < device_rows::kRows; ++r) {
+        SetTip(device_rows::kArrowUp + r, Text(kStrMoveUp));
+        SetTip(device_rows::kArrowDown + r, Text(kStrMoveDown));
+    }
+    for (int k = 0; k < kStripCount; ++k) {
+        SetTip(CPanelStrips::kDcButton + k, Text(kStrDcRemoval));
+        SetTip(CPanelStrips::kMonitorButton + k, Text(kStrMonitoring));
+    }
+    for (int j = 0; j < kStripCount / 2; ++j) SetTip(CPanelStrips::kLinkButton + j, Text(kStrLinked));
 
     // The list keeps its selection across a refill of the sizes in the new language.
     const HWND sizes = GetDlgItem(dialog, IDC_BUFFER_SIZE);
@@ -278,8 +548,21 @@ void CDlgSettings_v2::OnCommand(int id, int code)
         if (code == CBN_SELCHANGE) ChooseLanguage();
         break;
     case IDC_VERSION_LINE:
+    case IDC_NEW_VERSION:
+    case IDC_NEW_VERSION_TEXT:
         if (code == STN_CLICKED) OpenDriverPage(server, true, LinkLanguage(driver_.hostKey()));
         break;
+    case IDC_LOGO:
+        if (code == STN_CLICKED) OpenDriverPage(server, false, LinkLanguage(driver_.hostKey()));
+        break;
+    case IDC_LAYOUT: {
+        const bool compact = !layout_.GetCheck();
+        ApplyLayout(compact, true);
+        driver_.hostKey().WriteDword(L"DlgSetupShowOnlyLevelControl", compact ? 1 : 0);
+        UpdatePageButton();
+        break;
+    }
+    case IDC_PAGE: TurnPage(); break;
     case IDC_MANUAL_LINK:
         if (code == STN_CLICKED)
             OpenManual(server, ReadProductVersion(ThisModule()), LinkLanguage(driver_.hostKey()));

@@ -11,6 +11,7 @@
 #include "../core/Settings.h"
 
 #include <controls/DialogWindow.h>
+#include <controls/MixaraLikeCheckBox.h>
 #include <controls/MixaraLikeStaticFrameAuto.h>
 #include <controls/GdiObjects.h>
 
@@ -53,6 +54,14 @@ public:
     // The working copy, the two combos and the texts again from the driver.
     void ReloadFromDriver();
 
+    // A newer version is published: the blinking notice with its number.
+    void ShowNewVersion(const std::wstring& version);
+    // The level-controls-only layout is applied.
+    bool compact() const { return compact_; }
+    HWND tooltip() const { return tooltip_; }
+    // The port in the first device row, where the strips start too.
+    int firstPort() const { return rows_.firstPort(); }
+
     // The meters run while the panel is shown by its owner.
     void StartLevelWorker() { strips_.StartMeters(); }
     void StopLevelWorker() { strips_.StopMeters(); }
@@ -71,6 +80,15 @@ private:
     void MonoMixChanged(int port) override;
     int KnownDeviceRow(const _sPort& port) const override;
     void OnInitDialog();
+    void CreateTooltip();
+    void SetTip(int id, const std::wstring& text);
+    void ApplyLayout(bool compact, bool moveWindow);
+    // Shown in the compact layout when either direction has more channels than the strips.
+    void UpdatePageButton();
+    void TurnPage();
+    void UpdatePlaceholder();
+    void OnTimer(UINT_PTR id);
+    void EraseBackground(HDC dc);
     void OnCommand(int id, int code);
     void ApplyTexts();
     void Rebuild(bool reset);
@@ -96,5 +114,19 @@ private:
     CMixaraLikeStaticFrameAuto outputFrame_;
     CMixaraLikeStaticFrameAuto asioFrame_;
     CMixaraLikeStaticFrameAuto languageFrame_;
+    CMixaraLikeStaticFrameAuto linksFrame_;
+    CMixaraLikeStaticFrameAuto layoutFrame_;
+    CMixaraLikeCheckBox layout_;
+    CMixaraLikeCheckBox page_;
     UniqueBrush background_;
+    UniqueBitmap band_;
+    UniqueFont boldFont_;
+    // Owned by the dialog, destroyed with it.
+    HWND tooltip_ = nullptr;
+    RECT fullWindow_{};
+    int dy_ = 0;
+    bool compact_ = false;
+    bool placeholderUnknown_ = false;
+    bool boldShown_ = false;
+    std::wstring newVersion_;
 };

@@ -10,6 +10,7 @@
 
 #include <veloran/DriverClassId.h>
 
+#include <commctrl.h>
 #include <dbt.h>
 #include <gtest/gtest.h>
 
@@ -395,6 +396,24 @@ protected:
         Pump();
     }
     uint32_t Stored(const wchar_t* name) const { return hostKey_.ReadDword(name, 0xDEAD); }
+    CDlgSettings_v2& Panel() { return *driver_->callbackWindow()->panel(); }
+    static RECT ScreenRect(HWND dialog, int item)
+    {
+        RECT rect = {};
+        GetWindowRect(item ? GetDlgItem(dialog, item) : dialog, &rect);
+        return rect;
+    }
+    std::wstring TipOf(HWND dialog, int item)
+    {
+        wchar_t text[256] = {};
+        TOOLINFOW tool = {};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = dialog;
+        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, item));
+        tool.lpszText = text;
+        SendMessageW(Panel().tooltip(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+        return text;
+    }
     CPanelStrips& Strips() { return driver_->callbackWindow()->panel()->strips(); }
     // As the fader does when the user drags it: its value, then WM_VSCROLL to the dialog.
     // A click on one of the drawn buttons, which toggles itself.
@@ -602,6 +621,108 @@ TEST_F(ControlPanelTest, APortMovedDownKeepsItsNewPlace)
     ASSERT_GE(order.size(), 2u);
     EXPECT_EQ(order[0], second);
     EXPECT_EQ(order[1], first);
+}
+
+// The layout toggle leaves the device columns out and lifts the bottom frames into the setup
+// row's place; the frames stay where they were on the screen.
+TEST_F(ControlPanelTest, TheCompactLayoutIsNarrowerAndLowerAndKeepsTheBottomInPlace)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    const RECT full = ScreenRect(dialog, 0), ok = ScreenRect(dialog, IDOK);
+    const int dy = ScreenRect(dialog, 7227).top - ScreenRect(dialog, IDC_GROUP_ASIO).top;
+    ASSERT_GT(dy, 0);
+    EXPECT_EQ(TipOf(dialog, 8014), L"Show level controls only");
+    Press(dialog, 8014);
+    const RECT compact = ScreenRect(dialog, 0);
+    EXPECT_EQ(compact.right - compact.left, full.right - full.left - 454);
+    EXPECT_EQ(compact.bottom - compact.top, full.bottom - full.top - dy);
+    EXPECT_EQ(ScreenRect(dialog, IDOK).top, ok.top);
+    EXPECT_EQ(ScreenRect(dialog, IDOK).left, ok.left);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_BUFFER_SIZE)));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDC_LANGUAGE)));
+    EXPECT_EQ(Stored(L"DlgSetupShowOnlyLevelControl"), 1u);
+
+    Press(dialog, 8014);
+    const RECT back = ScreenRect(dialog, 0);
+    EXPECT_EQ(back.left, full.left);
+    EXPECT_EQ(back.bottom, full.bottom);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDC_BUFFER_SIZE)));
+    EXPECT_EQ(Stored(L"DlgSetupShowOnlyLevelControl"), 0u);
+}
+
+TEST_F(ControlPanelTest, AStoredCompactLayoutOpensCompactAndOneClickShowsEverything)
+{
+    hostKey_.WriteDword(L"DlgSetupShowOnlyLevelControl", 1);
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(Panel().compact());
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_FORMAT)));
+    EXPECT_EQ(TipOf(dialog, 8014), L"Show all controls");
+    const RECT compact = ScreenRect(dialog, 0);
+    Press(dialog, 8014);
+    EXPECT_FALSE(Panel().compact());
+    EXPECT_EQ(ScreenRect(dialog, 0).right - compact.right, 0) << "the right edge stays";
+    EXPECT_EQ(TipOf(dialog, 8014), L"Show level controls only");
+}
+
+// Six ports of two channels each: the page button takes the strips, and the rows, to channels 9 to 12.
+TEST_F(ControlPanelTest, ThePageButtonShowsTheChannelsBeyondTheEighth)
+{
+    for (int i = 0; i < 6; ++i) AddLumo();
+    hostKey_.WriteDword(L"DlgSetupShowOnlyLevelControl", 1);
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_EQ(Panel().portCount(), 6);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, 7510)));
+    EXPECT_EQ(Panel().firstPort(), 0);
+    EXPECT_TRUE(IsWindowEnabled(Strips().fader(false, 7).hwnd()));
+    Press(dialog, 7510);
+    EXPECT_EQ(Panel().firstPort(), 4);
+    EXPECT_TRUE(IsWindowEnabled(Strips().fader(true, 3).hwnd()));
+    EXPECT_FALSE(IsWindowEnabled(Strips().fader(true, 4).hwnd())) << "only channels 9 to 12 remain";
+    Press(dialog, 7510);
+    EXPECT_EQ(Panel().firstPort(), 0);
+    EXPECT_TRUE(IsWindowEnabled(Strips().fader(true, 7).hwnd()));
+
+    // Back in the full layout the button goes and the rows start at the first port again.
+    Press(dialog, 7510);
+    Press(dialog, 8014);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 7510)));
+    EXPECT_EQ(Panel().firstPort(), 0);
+}
+
+TEST_F(ControlPanelTest, OkIsGreyedWithoutAnyInputAndCancelStillCloses)
+{
+    AddLumo();
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDOK)));
+    Press(dialog, 7300);  // the first row's input toggle
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDOK)));
+    Press(dialog, 7300);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDOK)));
+    Press(dialog, 7310);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDOK)));
+    Click(dialog, IDCANCEL);
+    EXPECT_FALSE(IsWindowVisible(dialog));
+}
+
+TEST_F(ControlPanelTest, ANewerVersionShowsItsNoticeInTheChosenLanguage)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 8063)));
+    Panel().ShowNewVersion(L"2.1.0.0");
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, 8063)));
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, 8063)), L"New version 2.1.0.0 available!");
+    Choose(dialog, IDC_LANGUAGE, 0);
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, 8063)), L"Nouvelle version 2.1.0.0 disponible!");
 }
 
 }  // namespace
