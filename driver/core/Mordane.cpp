@@ -299,7 +299,9 @@ ASIOError STDMETHODCALLTYPE CMordane::start()
         notices.overload = callbacks.asioMessage(kAsioSelectorSupported, kAsioOverload, nullptr, nullptr) != 0;
     }
     std::lock_guard<CCriticalSection> call(callLock_);
-    return StartLocked(notices);
+    const ASIOError result = StartLocked(notices);
+    TellCallbackWindow();
+    return result;
 }
 
 ASIOError CMordane::StartLocked(HostNotices notices)
@@ -675,6 +677,14 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
 
     std::lock_guard<CCriticalSection> call(callLock_);
     if (running_) return ASE_InvalidMode;
+    const ASIOError result = CreateBuffersLocked(bufferInfos, numChannels, bufferSize, callbacks, copy, timeInfo);
+    TellCallbackWindow();
+    return result;
+}
+
+ASIOError CMordane::CreateBuffersLocked(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                                        const ASIOCallbacks* callbacks, const ASIOCallbacks& copy, bool timeInfo)
+{
     std::lock_guard<CCriticalSection> publish(queryLock_);
     FreeHostBuffers();
     hasCallbacks_ = false;
@@ -754,7 +764,14 @@ ASIOError STDMETHODCALLTYPE CMordane::disposeBuffers()
     hasCallbacks_ = false;
     callbacks_ = {};
     FreeHostBuffers();
+    TellCallbackWindow();
     return ASE_OK;
+}
+
+void CMordane::TellCallbackWindow() const
+{
+    // Posted: the panel reloads on the window's thread, never on the host's.
+    if (callbackWindow_) PostMessageW(callbackWindow_->window(), CSysTrayWnd::kHostChangedMessage, 0, 0);
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::controlPanel()

@@ -167,6 +167,10 @@ private:
     void ChooseHostMode();
     bool Prepared() const { return hasCallbacks_ || activeInputCount_ > 0 || activeOutputCount_ > 0 || running_; }
     ASIOError StartLocked(HostNotices notices);
+    ASIOError CreateBuffersLocked(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                                  const ASIOCallbacks* callbacks, const ASIOCallbacks& copy, bool timeInfo);
+    // The channels the host uses may have changed: the callback window refreshes an open panel.
+    void TellCallbackWindow() const;
     ASIOError StartStreams();
     void StopLocked();
     void RunBufferSwitch();

@@ -195,6 +195,7 @@ LRESULT CSysTrayWnd::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case kTrayMessage: OnTrayMessage(wParam, lParam); return 0;
     case kShowPanelMessage: OnShowPanel(); return 0;
     case kUpdateCheckedMessage: OnUpdateChecked(); return 0;
+    case kHostChangedMessage: OnHostChanged(); return 0;
     case kDestroyMessage: DestroyWindow(window); return 0;
     case kResetMessage: {
         CMordane* driver = nullptr;
@@ -409,6 +410,7 @@ void CSysTrayWnd::OnShowPanel()
         if (!panel_) {
             panel_ = std::make_unique<CDlgSettings_v2>(*driver_, static_cast<IPanelOwner&>(*this));
             if (!panel_->Create(window_)) panel_.reset();
+            if (panel_) panel_->ShowNewVersion(newVersionText_);
         }
         if (!panel_) return;
         driver_->SetPanelMetering(true);
@@ -443,11 +445,19 @@ void CSysTrayWnd::PanelCancelled()
     SetIcon(false);
 }
 
+void CSysTrayWnd::OnHostChanged()
+{
+    // A hidden panel refreshes its strips when shown.
+    std::lock_guard<CCriticalSection> hold(driverLock_);
+    if (driver_ && PanelVisible()) panel_->ReloadFromDriver();
+}
+
 void CSysTrayWnd::OnUpdateChecked()
 {
     if (!updateCheck_) return;
     newVersionText_ = updateCheck_->newVersion();
     if (newVersionText_.empty()) return;
+    if (panel_) panel_->ShowNewVersion(newVersionText_);
     BuildTexts();
     if (!iconAdded_) return;
     Notify(NIM_MODIFY, NIF_TIP);

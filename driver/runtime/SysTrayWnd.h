@@ -2,7 +2,8 @@
 // driver. It shows the notification-area icon (tool tip, a balloon at start-up, an icon that
 // blinks while no hardware is present), turns device arrivals and removals into a rescan of the
 // interfaces, notices a capture that stopped delivering, shows what the update check found, and
-// answers the host's request to show the control panel.
+// answers the host's request to show the control panel, which it reloads when the host's buffers
+// or start change the channels in use.
 //
 // Every handler runs on the window's thread. The driver is reached through a pointer that the
 // driver clears, under driverLock_, before it goes; no handler holds that lock while the host
@@ -42,6 +43,7 @@ public:
     static constexpr UINT kUpdateCheckedMessage = WM_APP + 124;
     static constexpr UINT kResetMessage = WM_APP + 125;    // ask the host to reset, from a handler's end
     static constexpr UINT kDestroyMessage = WM_APP + 126;  // the driver went away on another thread
+    static constexpr UINT kHostChangedMessage = WM_APP + 127;  // buffers made or freed, or a start
     static constexpr UINT_PTR kBlinkTimer = 21879;
     static constexpr UINT_PTR kBalloonTimer = 21896;
     static constexpr UINT_PTR kRescanTimer = 21913;
@@ -98,6 +100,7 @@ private:
     void OnTrayMessage(WPARAM id, LPARAM event);
     void OnShowPanel();
     void OnUpdateChecked();
+    void OnHostChanged();
     void WatchSwitches();
     void AddIcon();
     void BuildTexts();

@@ -725,4 +725,67 @@ TEST_F(ControlPanelTest, ANewerVersionShowsItsNoticeInTheChosenLanguage)
     EXPECT_EQ(TextOf(GetDlgItem(dialog, 8063)), L"Nouvelle version 2.1.0.0 disponible!");
 }
 
+// The host's buffers reach an open panel through the window's own messages, never on the host's thread.
+TEST_F(SysTrayWndTest, AnOpenPanelShowsTheChannelsOfTheHostsBuffersOnceTheWindowRuns)
+{
+    AddLumo();
+    Create();
+    ASSERT_EQ(driver_->controlPanel(), ASE_OK);
+    Pump();
+    CDlgSettings_v2* panel = driver_->callbackWindow()->panel();
+    ASSERT_NE(panel, nullptr);
+    const HWND monitor = GetDlgItem(panel->hwnd(), CPanelStrips::kMonitorButton);
+    ASSERT_FALSE(IsWindowVisible(monitor));
+
+    buffers_ = {{ASIOTrue, 0, {}}, {ASIOFalse, 0, {}}};
+    ASSERT_EQ(driver_->createBuffers(buffers_.data(), 2, 256, &callbacks_), ASE_OK);
+    EXPECT_FALSE(IsWindowVisible(monitor)) << "the host's call touched the panel";
+    Pump();
+    EXPECT_TRUE(IsWindowVisible(monitor)) << "the used input offers monitoring";
+    ASSERT_EQ(driver_->disposeBuffers(), ASE_OK);
+    Pump();
+    EXPECT_FALSE(IsWindowVisible(monitor));
+}
+
+// The panel shows a newer version whether the check ends before the panel is made or after.
+TEST_F(SysTrayWndTest, ANewerPublishedVersionReachesThePanelMadeBeforeOrAfterIt)
+{
+    CLoopbackHttpServer server(CLoopbackHttpServer::Reply(200, "1.9.1.0"));
+    const UpdateServer local = {L"127.0.0.1", server.port()};
+    SetUpdateServerForTests(&local);
+    const auto answered = [this] {
+        for (int i = 0; i < 500 && driver_->callbackWindow()->newVersionText().empty(); ++i) {
+            Sleep(10);
+            Pump();
+        }
+    };
+    const auto notice = [](HWND dialog) {
+        wchar_t text[128] = {};
+        GetDlgItemTextW(dialog, IDC_NEW_VERSION, text, 128);
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDC_NEW_VERSION)));
+        return std::wstring(text);
+    };
+    // Made before any message is pumped, so before the check's answer is handled.
+    HRESULT result = S_OK;
+    driver_ = new CMordane(nullptr, &result, hostKey_, defaultKey_, hardware_);
+    driver_->NonDelegatingAddRef();
+    driver_->init(nullptr);
+    ASSERT_NE(driver_->callbackWindow(), nullptr);
+    SendMessageW(driver_->callbackWindow()->window(), CSysTrayWnd::kShowPanelMessage, 0, 0);
+    ASSERT_NE(driver_->callbackWindow()->panel(), nullptr);
+    answered();
+    EXPECT_EQ(notice(driver_->callbackWindow()->panel()->hwnd()), L"New version 1.9.1.0 available!");
+    driver_->destroy();
+    driver_ = nullptr;
+    Pump();
+
+    Create();
+    answered();
+    ASSERT_EQ(driver_->controlPanel(), ASE_OK);
+    Pump();
+    ASSERT_NE(driver_->callbackWindow()->panel(), nullptr);
+    EXPECT_EQ(notice(driver_->callbackWindow()->panel()->hwnd()), L"New version 1.9.1.0 available!");
+    SetUpdateServerForTests(nullptr);
+}
+
 }  // namespace
