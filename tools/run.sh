@@ -4,14 +4,17 @@
 # test environment's audio loopback; the program prints its report.
 #   tools/run.sh [SECONDS]                  the check (5 s by default)
 #   tools/run.sh --screenshot FILE.png      the test program's window, as a picture
+#   tools/run.sh --panel-screenshot FILE.png  the same with the driver's control panel opened by
+#                                             the test program's control-panel button
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELORAN_BUILD:-$root/build}
-seconds=5 screenshot=
+seconds=5 screenshot= panel=
 case "${1:-}" in
     --screenshot) screenshot=${2:?usage: tools/run.sh --screenshot FILE.png} ;;
+    --panel-screenshot) screenshot=${2:?usage: tools/run.sh --panel-screenshot FILE.png} panel=1 ;;
     '') ;;
-    *[!0-9]*) echo "usage: tools/run.sh [SECONDS] | --screenshot FILE.png" >&2; exit 2 ;;
+    *[!0-9]*) echo "usage: tools/run.sh [SECONDS] | --screenshot FILE.png | --panel-screenshot FILE.png" >&2; exit 2 ;;
     *) seconds=$1 ;;
 esac
 "$root/tools/testenv.sh" install
@@ -31,6 +34,49 @@ fi
 "$root/tools/wine-run" "$build/VeloranAsioTest.exe" VELORAN_ASIO_USE_DEF_IN_OUTS_OK &
 program=$!
 sleep 8
+if [ -n "$panel" ]; then
+    # Presses the button as the test program's dialog sees it (a drawn button reports code 0) and
+    # waits, bounded, for a visible window owned by the driver's callback window: the panel.
+    opener=$build/open-panel.exe
+    x86_64-w64-mingw32-gcc -municode -O2 -o "$opener" -x c - -luser32 <<'SOURCE'
+#include <windows.h>
+#include <wchar.h>
+static HWND button, panel;
+static BOOL CALLBACK FindButton(HWND window, LPARAM id)
+{
+    HWND child = GetDlgItem(window, (int)id);
+    if (child && IsWindowVisible(window)) { button = child; return FALSE; }
+    return TRUE;
+}
+static BOOL CALLBACK FindPanel(HWND window, LPARAM unused)
+{
+    wchar_t name[64] = L"";
+    HWND owner = GetWindow(window, GW_OWNER);
+    (void)unused;
+    if (!owner || !IsWindowVisible(window) || !GetClassNameW(owner, name, 64)) return TRUE;
+    if (wcscmp(name, L"ASIO_VELORAN_CALLBACK_CLASS_WND") != 0) return TRUE;
+    panel = window;
+    return FALSE;
+}
+int wmain(int argc, wchar_t** argv)
+{
+    const int id = argc > 1 ? _wtoi(argv[1]) : 0;
+    for (int tick = 0; tick < 60 && !panel; ++tick) {
+        button = NULL;
+        EnumWindows(FindButton, id);
+        /* Until the driver is loaded the button does nothing: press again every two seconds. */
+        if (button && tick % 4 == 0)
+            PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(id, 0), (LPARAM)button);
+        Sleep(500);
+        EnumWindows(FindPanel, 0);
+    }
+    return panel ? 0 : 1;
+}
+SOURCE
+    panel_button=$(awk '$2 == "IDC_PANEL_BUTTON" {print $3}' "$root/testhost/ResourceIds.h")
+    "$root/tools/wine-run" "$opener" "$panel_button" || { echo "the control panel did not open" >&2; exit 1; }
+    sleep 2  # its first paint
+fi
 eval "$("$root/tools/testenv.sh" vars "$VELORAN_ENV")"
 # The empty desktop is black: trimming leaves the window.
 import -window root png:- | convert png:- -trim +repage "$screenshot"
