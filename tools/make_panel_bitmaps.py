@@ -131,6 +131,10 @@ def emblem(shape):
     return c
 
 
+SHARED = ["LayoutFull.bmp", "LayoutCompact.bmp", "LayoutGrey.bmp", "PageFirst.bmp", "PageFirstGrey.bmp",
+          "PageSecond.bmp"]
+
+
 def artwork():
     """File name -> image."""
     images = {
@@ -160,6 +164,10 @@ def artwork():
         "LayoutPicture.bmp": emblem(skin.faders(12, 12)),
         "Logo.bmp": emblem(polygon([(5, 6), (9, 6), (12, 15), (15, 6), (19, 6), (14, 19), (10, 19)])),
     }
+    # The layout toggle and the page button look as in the test host.
+    shared = skin.artwork()
+    for name in SHARED:
+        images[name] = shared[name]
     for n in range(1, 17):
         images["Number%d.bmp" % n] = number(18, n)
         images["NumberWide%d.bmp" % n] = number(27, n)
@@ -187,11 +195,17 @@ RESOURCES = [
     (3072, "IDB_BAND", "Band.bmp", "bottom band tile"),
     (3070, "IDB_ARROW_UP", "ArrowUp.bmp", "device row arrow, up"),
     (3071, "IDB_ARROW_DOWN", "ArrowDown.bmp", "device row arrow, down"),
+    (3085, "IDB_LAYOUT_FULL", "LayoutFull.bmp", "layout toggle, all controls"),
+    (3086, "IDB_LAYOUT_COMPACT", "LayoutCompact.bmp", "layout toggle, level controls only"),
+    (3087, "IDB_LAYOUT_GREY", "LayoutGrey.bmp", "layout toggle, disabled"),
     (3088, "IDB_METER_RAMP", "MeterRamp.bmp", "level meter, every row lit"),
     (3104, "IDB_INPUT_THUMB_ACTIVE_HOT", "FaderThumbActiveHot.bmp", "input fader thumb of a used channel, under the mouse"),
     (3105, "IDB_OUTPUT_THUMB_ACTIVE_HOT", "FaderThumbActiveHot.bmp", "output fader thumb of a used channel, under the mouse"),
     (3106, "IDB_INPUT_THUMB_ACTIVE", "FaderThumbActive.bmp", "input fader thumb of a used channel"),
     (3107, "IDB_OUTPUT_THUMB_ACTIVE", "FaderThumbActive.bmp", "output fader thumb of a used channel"),
+    (3110, "IDB_PAGE_FIRST", "PageFirst.bmp", "channel page button, channels 1 to 8"),
+    (3111, "IDB_PAGE_FIRST_GREY", "PageFirstGrey.bmp", "channel page button, disabled"),
+    (3112, "IDB_PAGE_SECOND", "PageSecond.bmp", "channel page button, channels 9 to 16"),
     (7067, "IDB_LOGO", "Logo.bmp", "maker's logo, opens the driver page"),
 ]
 RESOURCES += [(4000 + n - 1, None, "Number%d.bmp" % n, "device row marker %d" % n) for n in range(1, 17)]

@@ -420,6 +420,8 @@ void CDlgSettings_v2::OnInitDialog()
     // The device rows take the columns left of the strips.
     RECT rowsArea = {4, 4, 300, 218};
     MapDialogRect(dialog, &rowsArea);
+    // Within the columns the compact layout leaves out, whatever the font.
+    rowsArea.right = std::min<LONG>(rowsArea.right, kColumnsWidth - rowsArea.left);
     rows_.Create(dialog, rowsArea);
     rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
     rows_.SetWorkingCopy(ports_.get(), portCount_, 0);

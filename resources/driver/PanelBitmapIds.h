@@ -21,11 +21,17 @@
 #define IDB_BAND                     3072  // bottom band tile
 #define IDB_ARROW_UP                 3070  // device row arrow, up
 #define IDB_ARROW_DOWN               3071  // device row arrow, down
+#define IDB_LAYOUT_FULL              3085  // layout toggle, all controls
+#define IDB_LAYOUT_COMPACT           3086  // layout toggle, level controls only
+#define IDB_LAYOUT_GREY              3087  // layout toggle, disabled
 #define IDB_METER_RAMP               3088  // level meter, every row lit
 #define IDB_INPUT_THUMB_ACTIVE_HOT   3104  // input fader thumb of a used channel, under the mouse
 #define IDB_OUTPUT_THUMB_ACTIVE_HOT  3105  // output fader thumb of a used channel, under the mouse
 #define IDB_INPUT_THUMB_ACTIVE       3106  // input fader thumb of a used channel
 #define IDB_OUTPUT_THUMB_ACTIVE      3107  // output fader thumb of a used channel
+#define IDB_PAGE_FIRST               3110  // channel page button, channels 1 to 8
+#define IDB_PAGE_FIRST_GREY          3111  // channel page button, disabled
+#define IDB_PAGE_SECOND              3112  // channel page button, channels 9 to 16
 #define IDB_LOGO                     7067  // maker's logo, opens the driver page
 #define IDB_NUMBER_BLANK             4016  // device row marker, none
 #define IDB_NUMBER_WIDE_BLANK        4036  // strip number, none
