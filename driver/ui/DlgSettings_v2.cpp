@@ -356,6 +356,10 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     case WM_TIMER:
         OnTimer(wParam);
         return true;
+    case device_rows::kHoverMessage:
+    case kLinkHoverMessage:
+        if (wParam == 1) RelayMouseMove(reinterpret_cast<HWND>(lParam));
+        return true;
     case WM_ERASEBKGND:
         EraseBackground(reinterpret_cast<HDC>(wParam));
         result = TRUE;
@@ -364,6 +368,8 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         const int id = GetDlgCtrlID(reinterpret_cast<HWND>(wParam));
         if (id != IDC_LOGO && id != IDC_MANUAL_LINK && id != IDC_NEW_VERSION) return false;
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        // The logo's tip shows although the static takes no mouse messages of its own.
+        if (id == IDC_LOGO) RelayMouseMove(reinterpret_cast<HWND>(wParam));
         result = TRUE;
         return true;
     }
@@ -399,6 +405,7 @@ void CDlgSettings_v2::OnInitDialog()
     layoutFrame_.CreateFrame(false);
     layout_.SubclassDlgItem(dialog, IDC_LAYOUT);
     layout_.SetBitmaps(kLayoutFull, kLayoutCompact, kLayoutGrey);
+    layout_.SetNotifyTarget(dialog, device_rows::kHoverMessage);
     page_.SubclassDlgItem(dialog, IDC_PAGE);
     page_.SetBitmaps(kPageFirst, kPageSecond, kPageGrey);
     page_.SetNotifyTarget(dialog, device_rows::kHoverMessage);
@@ -460,6 +467,20 @@ void CDlgSettings_v2::CreateTooltip()
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr, ThisModule(), nullptr);
     SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 32767);
     rows_.SetMainTooltip(tooltip_);
+}
+
+void CDlgSettings_v2::RelayMouseMove(HWND control)
+{
+    if (!tooltip_ || !control) return;
+    MSG move = {};
+    GetCursorPos(&move.pt);
+    POINT at = move.pt;
+    ScreenToClient(control, &at);
+    move.hwnd = control;
+    move.message = WM_MOUSEMOVE;
+    move.lParam = MAKELPARAM(at.x, at.y);
+    move.time = GetMessageTime();
+    SendMessageW(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&move));
 }
 
 void CDlgSettings_v2::SetTip(int id, const std::wstring& text)
@@ -562,6 +583,7 @@ void CDlgSettings_v2::OnCommand(int id, int code)
         ApplyLayout(compact, true);
         driver_.hostKey().WriteDword(L"DlgSetupShowOnlyLevelControl", compact ? 1 : 0);
         UpdatePageButton();
+        RelayMouseMove(layout_.hwnd());
         break;
     }
     case IDC_PAGE: TurnPage(); break;

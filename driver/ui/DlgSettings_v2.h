@@ -40,6 +40,7 @@ class CDlgSettings_v2 final : public CDialogWindow, private IDeviceRowsOwner {
 public:
     static constexpr UINT kRebuildMessage = WM_USER + 8;          // 1032, wParam 1: strips reset
     static constexpr UINT kLanguageChangedMessage = WM_USER + 9;  // 1033
+    static constexpr UINT kLinkHoverMessage = WM_USER + 5;        // 1029
     static constexpr COLORREF kBackground = RGB(58, 87, 115);
     static constexpr COLORREF kLabelColour = RGB(184, 200, 217);
 
@@ -82,6 +83,8 @@ private:
     void OnInitDialog();
     void CreateTooltip();
     void SetTip(int id, const std::wstring& text);
+    // A mouse move at the control, so that its tip shows.
+    void RelayMouseMove(HWND control);
     void ApplyLayout(bool compact, bool moveWindow);
     // Shown in the compact layout when either direction has more channels than the strips.
     void UpdatePageButton();
