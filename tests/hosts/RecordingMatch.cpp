@@ -3,6 +3,7 @@
 // reference (raw 16-bit mono), C the normalised correlation at that lag.
 #include <testhost/WaveReader.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -11,6 +12,7 @@ namespace {
 
 constexpr int kMaxDelay = 24000;   // half a second at 48000 Hz
 constexpr int kWindow = 16384;
+constexpr size_t kWindows = 3;
 
 // The recording's left channel on the 16-bit scale.
 bool ReadLeft(const wchar_t* path, std::vector<double>& left)
@@ -55,27 +57,32 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "recording_match: cannot read the files\n");
         return 2;
     }
-    // A window of the recording past the longest delay, against the reference at every lag.
+    // Windows of the recording past the longest delay, each against the reference at every lag;
+    // the best one counts, so that one gap the audio system inserted does not hide the rest.
     const size_t start = kMaxDelay;
     if (recording.size() < start + kWindow || reference.size() < start + kWindow) {
         std::printf("match correlation 0.000 delay 0 (recording of %zu frames too short)\n", recording.size());
         return 1;
     }
-    double recordingEnergy = 0;
-    for (size_t n = start; n < start + kWindow; ++n) recordingEnergy += recording[n] * recording[n];
     double best = 0;
     int bestDelay = 0;
-    for (int delay = 0; delay <= kMaxDelay; ++delay) {
-        double dot = 0, energy = 0;
-        for (size_t n = start; n < start + kWindow; ++n) {
-            const double r = reference[n - delay];
-            dot += recording[n] * r;
-            energy += r * r;
-        }
-        const double correlation = energy > 0 && recordingEnergy > 0 ? dot / std::sqrt(energy * recordingEnergy) : 0;
-        if (correlation > best) {
-            best = correlation;
-            bestDelay = delay;
+    for (size_t first = start; first + kWindow <= std::min(recording.size(), reference.size()) && first < start + kWindows * kWindow;
+         first += kWindow) {
+        double recordingEnergy = 0;
+        for (size_t n = first; n < first + kWindow; ++n) recordingEnergy += recording[n] * recording[n];
+        for (int delay = 0; delay <= kMaxDelay; ++delay) {
+            double dot = 0, energy = 0;
+            for (size_t n = first; n < first + kWindow; ++n) {
+                const double r = reference[n - delay];
+                dot += recording[n] * r;
+                energy += r * r;
+            }
+            const double correlation =
+                energy > 0 && recordingEnergy > 0 ? dot / std::sqrt(energy * recordingEnergy) : 0;
+            if (correlation > best) {
+                best = correlation;
+                bestDelay = delay;
+            }
         }
     }
     std::printf("match correlation %.3f delay %d\n", best, bestDelay);
