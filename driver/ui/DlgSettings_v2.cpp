@@ -297,6 +297,9 @@ void CDlgSettings_v2::Rebuild(bool reset)
     EnableWindow(GetDlgItem(hwnd(), IDOK), inputs && outputs);
     inputFrame_.SetTitle(ChannelTitle(false));
     outputFrame_.SetTitle(ChannelTitle(true));
+    // Strips and rows change state while shown: the frames behind them must not stay on top.
+    if (IsWindowVisible(hwnd()))
+        RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 std::wstring CDlgSettings_v2::ChannelTitle(bool output) const
