@@ -17,6 +17,12 @@ public:
     // From the control's WM_MOUSEMOVE and WM_MOUSELEAVE; the control still runs the default.
     void OnMouseMove(HWND control);
     void OnMouseLeave(HWND control);
+    // Either of the two above for those messages; nothing for any other.
+    void Track(HWND control, UINT message)
+    {
+        if (message == WM_MOUSEMOVE) OnMouseMove(control);
+        if (message == WM_MOUSELEAVE) OnMouseLeave(control);
+    }
 
 private:
     HWND window_ = nullptr;

@@ -68,13 +68,8 @@ LRESULT CMixaraLikeCheckBox::WindowProc(UINT message, WPARAM wParam, LPARAM lPar
         Redraw();
         return result;
     }
-    case WM_MOUSEMOVE:
-        hover_.OnMouseMove(hwnd());
-        return Default(message, wParam, lParam);
-    case WM_MOUSELEAVE:
-        hover_.OnMouseLeave(hwnd());
-        return Default(message, wParam, lParam);
     default:
+        hover_.Track(hwnd(), message);
         return Default(message, wParam, lParam);
     }
 }

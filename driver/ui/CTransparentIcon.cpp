@@ -29,13 +29,8 @@ LRESULT CCTransparentIcon::WindowProc(UINT message, WPARAM wParam, LPARAM lParam
     // Over a picture the icon is found by the mouse only if it says so (for its tooltip).
     case WM_NCHITTEST:
         return HTCLIENT;
-    case WM_MOUSEMOVE:
-        hover_.OnMouseMove(hwnd());
-        return Default(message, wParam, lParam);
-    case WM_MOUSELEAVE:
-        hover_.OnMouseLeave(hwnd());
-        return Default(message, wParam, lParam);
     default:
+        hover_.Track(hwnd(), message);
         return Default(message, wParam, lParam);
     }
 }

@@ -44,13 +44,8 @@ LRESULT CMixaraLikeNumberBox::WindowProc(UINT message, WPARAM wParam, LPARAM lPa
         Redraw();
         return result;
     }
-    case WM_MOUSEMOVE:
-        hover_.OnMouseMove(hwnd());
-        return Default(message, wParam, lParam);
-    case WM_MOUSELEAVE:
-        hover_.OnMouseLeave(hwnd());
-        return Default(message, wParam, lParam);
     default:
+        hover_.Track(hwnd(), message);
         return Default(message, wParam, lParam);
     }
 }

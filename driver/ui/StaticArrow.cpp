@@ -60,13 +60,8 @@ LRESULT CStaticArrow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         Redraw();
         return result;
     }
-    case WM_MOUSEMOVE:
-        hover_.OnMouseMove(hwnd());
-        return Default(message, wParam, lParam);
-    case WM_MOUSELEAVE:
-        hover_.OnMouseLeave(hwnd());
-        return Default(message, wParam, lParam);
     default:
+        hover_.Track(hwnd(), message);
         return Default(message, wParam, lParam);
     }
 }
