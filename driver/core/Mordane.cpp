@@ -397,8 +397,11 @@ void CMordane::StopSlots()
 ASIOError STDMETHODCALLTYPE CMordane::stop()
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
-    std::lock_guard<CCriticalSection> call(callLock_);
-    StopLocked();
+    {
+        std::lock_guard<CCriticalSection> call(callLock_);
+        StopLocked();
+    }
+    TellCallbackWindow();
     return ASE_OK;
 }
 

@@ -449,7 +449,7 @@ void CSysTrayWnd::OnHostChanged()
 {
     // A hidden panel refreshes its strips when shown.
     std::lock_guard<CCriticalSection> hold(driverLock_);
-    if (driver_ && PanelVisible()) panel_->ReloadFromDriver();
+    if (driver_ && PanelVisible()) panel_->HostChanged();
 }
 
 void CSysTrayWnd::OnUpdateChecked()

@@ -25,8 +25,9 @@ constexpr int kStrAsioInputs = 213, kStrAsioOutputs = 214, kStrAsioInput = 267, 
 // Tooltips.
 constexpr int kStrLinked = 117, kStrMoveUp = 207, kStrMoveDown = 208, kStrDcRemoval = 225, kStrLevelsOnly = 258,
               kStrAllControls = 259, kStrMonitoring = 266, kStrOtherChannels = 269;
-// The width of the device columns the compact layout leaves out.
-constexpr int kColumnsWidth = 454;
+// The width of the device columns the compact layout leaves out, where four horizontal dialog
+// units are six pixels (the template's font at 96 DPI); other fonts and scales widen it alike.
+constexpr int kColumnsWidth = 454, kReferenceUnitsWidth = 6;
 // The bottom band: where it starts in the full layout, and the strip below the plain background.
 constexpr int kBandTop = 424, kBandHeight = 38;
 constexpr UINT_PTR kNewVersionTimer = 256, kPlaceholderTimer = 272;
@@ -153,6 +154,33 @@ void CDlgSettings_v2::ReloadFromDriver()
     Rebuild(true);
 }
 
+bool CDlgSettings_v2::HoldsDriverPorts() const
+{
+    if (driver_.portCount() != portCount_) return false;
+    for (int i = 0; i < driver_.portCount(); ++i) {
+        const _sPort& port = driver_.ports()[i];
+        const auto same = [&port](const _sPort& own) {
+            return own.capturePath == port.capturePath && own.renderPath == port.renderPath;
+        };
+        if (std::none_of(ports_.get(), ports_.get() + portCount_, same)) return false;
+    }
+    return true;
+}
+
+void CDlgSettings_v2::HostChanged()
+{
+    if (!hwnd()) return;
+    if (HoldsDriverPorts())
+        Rebuild(true);
+    else
+        ReloadFromDriver();
+    if (!visible()) return;
+    if (driver_.running())
+        strips_.StartMeters();
+    else
+        strips_.StopMeters();
+}
+
 void CDlgSettings_v2::UpdatePlaceholder()
 {
     if (portCount_ > 0) {
@@ -209,7 +237,7 @@ void CDlgSettings_v2::ApplyLayout(bool compact, bool moveWindow)
     const bool shown = IsWindowVisible(dialog);
     if (shown) ShowWindow(dialog, SW_HIDE);
     SendMessageW(dialog, WM_SETREDRAW, FALSE, 0);
-    const int dx = compact ? -kColumnsWidth : kColumnsWidth;
+    const int dx = compact ? -columnsWidth_ : columnsWidth_;
     const int dy = compact ? -dy_ : dy_;
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) MoveBy(child, dx, 0);
     for (const int id : kBottomItems) MoveBy(GetDlgItem(dialog, id), 0, dy);
@@ -222,7 +250,7 @@ void CDlgSettings_v2::ApplyLayout(bool compact, bool moveWindow)
         ShowWindow(frame->Title().hwnd(), show);
     }
     compact_ = compact;
-    const int width = fullWindow_.right - fullWindow_.left - (compact ? kColumnsWidth : 0);
+    const int width = fullWindow_.right - fullWindow_.left - (compact ? columnsWidth_ : 0);
     const int height = fullWindow_.bottom - fullWindow_.top - (compact ? dy_ : 0);
     RECT window = {};
     GetWindowRect(dialog, &window);
@@ -359,6 +387,16 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     case WM_TIMER:
         OnTimer(wParam);
         return true;
+    case CPanelStrips::kInputFaderHover:
+    case CPanelStrips::kOutputFaderHover:
+    case CPanelStrips::kInputNumberHover:
+    case CPanelStrips::kOutputNumberHover: {
+        bool output = false;
+        int port = -1, channel = -1;
+        if (strips_.ChannelOf(reinterpret_cast<HWND>(lParam), output, port, channel))
+            rows_.HighlightChannel(port, !output, channel, wParam == 1);
+        return true;
+    }
     case device_rows::kHoverMessage:
     case kLinkHoverMessage:
         if (wParam == 1) RelayMouseMove(reinterpret_cast<HWND>(lParam));
@@ -427,11 +465,14 @@ void CDlgSettings_v2::OnInitDialog()
     ShowWindow(GetDlgItem(dialog, IDC_NEW_VERSION), SW_HIDE);
     ShowWindow(GetDlgItem(dialog, IDC_NEW_VERSION_TEXT), SW_HIDE);
     strips_.Create(dialog, GetDlgItem(dialog, IDC_GROUP_INPUTS), GetDlgItem(dialog, IDC_GROUP_OUTPUTS));
+    RECT units = {0, 0, 4, 0};
+    MapDialogRect(dialog, &units);
+    columnsWidth_ = MulDiv(kColumnsWidth, units.right, kReferenceUnitsWidth);
     // The device rows take the columns left of the strips.
     RECT rowsArea = {4, 4, 300, 218};
     MapDialogRect(dialog, &rowsArea);
     // Within the columns the compact layout leaves out, whatever the font.
-    rowsArea.right = std::min<LONG>(rowsArea.right, kColumnsWidth - rowsArea.left);
+    rowsArea.right = std::min<LONG>(rowsArea.right, columnsWidth_ - rowsArea.left);
     rows_.Create(dialog, rowsArea);
     rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
     rows_.SetWorkingCopy(ports_.get(), portCount_, 0);

@@ -54,6 +54,10 @@ public:
     bool visible() const;
     // The working copy, the two combos and the texts again from the driver.
     void ReloadFromDriver();
+    // The host created or released buffers, started or stopped: the strips show the channels it
+    // uses and the meters follow the engine, while the user's unconfirmed edits stay. Only a
+    // changed port set starts the working copy over.
+    void HostChanged();
 
     // A newer version is published: the blinking notice with its number.
     void ShowNewVersion(const std::wstring& version);
@@ -77,6 +81,8 @@ protected:
 
 private:
     void LoadWorkingCopy();
+    // Whether the working copy holds the driver's ports, in any order.
+    bool HoldsDriverPorts() const;
     void DeviceRowsChanged(bool reset) override;
     void MonoMixChanged(int port) override;
     int KnownDeviceRow(const _sPort& port) const override;
@@ -128,6 +134,7 @@ private:
     HWND tooltip_ = nullptr;
     RECT fullWindow_{};
     int dy_ = 0;
+    int columnsWidth_ = 0;
     bool compact_ = false;
     bool placeholderUnknown_ = false;
     bool boldShown_ = false;

@@ -262,11 +262,11 @@ bool CPanelDeviceRows::CreateSide(Side& side, int r, bool input, int left, int m
         const int lineY = editTop + kEditHeight / 2 - 1;
         const RECT marker{markerLeft, lineY + 1 - kMarkerHeight / 2, markerLeft + kMarkerWidth,
                           lineY + 1 + kMarkerHeight / 2};
-        side.lineRects[c] = RECT{editRight + kLineGap, lineY, markerLeft - kLineGap, lineY + 2};
+        const RECT line{editRight + kLineGap, lineY, markerLeft - kLineGap, lineY + 2};
         if (!side.names[c].Create(L"Edit", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, edit, parent_,
                                   nameId) ||
             !side.markers[c].Create(L"Static", L"", WS_CHILD | WS_VISIBLE, marker, parent_, markerId) ||
-            !side.lines[c].Create(L"Static", L"", WS_CHILD | WS_VISIBLE, side.lineRects[c], parent_, 0xFFFF))
+            !side.lines[c].Create(L"Static", L"", WS_CHILD | WS_VISIBLE, line, parent_, 0xFFFF))
             return false;
         SendMessageW(side.names[c].hwnd(), WM_SETFONT, SendMessageW(parent_, WM_GETFONT, 0, 0), FALSE);
         SendMessageW(side.names[c].hwnd(), EM_LIMITTEXT, kNameLength, 0);
@@ -428,6 +428,30 @@ void CPanelDeviceRows::RefreshRow(int r)
     if (!InputOn(port) && !OutputOn(port) && HasInputs(port)) EnableWindow(row.in.toggle.hwnd(), TRUE);
 }
 
+RECT CPanelDeviceRows::LineRect(const Side& side, int c) const
+{
+    // From where the name and the marker are now: the compact layout moves the whole column.
+    const RECT name = RectIn(parent_, side.names[c].hwnd()), marker = RectIn(parent_, side.markers[c].hwnd());
+    const int lineY = name.top + kEditHeight / 2 - 1;
+    return RECT{name.right + kLineGap, lineY, marker.left - kLineGap, lineY + 2};
+}
+
+void CPanelDeviceRows::HighlightChannel(int port, bool input, int channel, bool on)
+{
+    const int r = port - firstPort_;
+    if (!ports_ || port < 0 || port >= portCount_ || r < 0 || r >= device_rows::kRows) return;
+    // Both strips of a widened mono input come from its one physical channel.
+    if (input && ports_[port].input.monoToStereo) channel = 0;
+    if (channel < 0 || channel > 1) return;
+    Side& side = input ? rows_[r].in : rows_[r].out;
+    if (on)
+        side.lines[channel].SetAlertColour();
+    else
+        side.lines[channel].SetNormalColour(true);
+    side.markers[channel].SetHighlight(on);
+    InvalidateRect(side.markers[channel].hwnd(), nullptr, TRUE);
+}
+
 void CPanelDeviceRows::RefreshSide(Side& side, const _sPort& port, bool input, int firstAsio)
 {
     const _sPortDirection& direction = input ? port.input : port.output;
@@ -438,6 +462,8 @@ void CPanelDeviceRows::RefreshSide(Side& side, const _sPort& port, bool input, i
     const int fed = input ? OwnInputs(port) : physical;
 
     for (int c = 0; c < 2; ++c) {
+        side.lines[c].SetNormalColour(false);
+        side.markers[c].SetHighlight(false);
         const bool present = c < physical;
         SetEditText(side.names[c].hwnd(), present ? direction.channelName[c] : L"");
         ShowWindow(side.names[c].hwnd(), present || physical == 0 ? SW_SHOW : SW_HIDE);
@@ -449,8 +475,8 @@ void CPanelDeviceRows::RefreshSide(Side& side, const _sPort& port, bool input, i
     side.toggle.SetCheck(on);
     EnableWindow(side.toggle.hwnd(), physical > 0);
 
-    RECT first = side.lineRects[0];
-    const RECT& second = side.lineRects[1];
+    RECT first = LineRect(side, 0);
+    const RECT second = LineRect(side, 1);
     side.lines[0].SetShape(0);
     side.lines[1].SetShape(0);
     if (widened || mixed) first.bottom = second.bottom;

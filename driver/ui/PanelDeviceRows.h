@@ -114,6 +114,9 @@ public:
     void ToggleMonoToStereo(int port);
     void MovePort(int row, bool up);
     void ScrollTo(int scrollerValue);
+    // The connector line and marker of a port's physical channel in red while a strip that it
+    // feeds is hovered; nothing when the port is not in a visible row.
+    void HighlightChannel(int port, bool input, int channel, bool on);
 
     // The parent's messages, before its own procedure; true when taken.
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -129,7 +132,6 @@ private:
         CEditForModelessDlg names[2];
         CMixaraLikeNumberBox markers[2];
         CStaticLine lines[2];
-        RECT lineRects[2]{};
     };
     struct Row {
         UniqueWindow picture;
@@ -145,6 +147,8 @@ private:
     bool CreateSide(Side& side, int r, bool input, int left, int top, int width);
     void RefreshRow(int r);
     void RefreshSide(Side& side, const _sPort& port, bool input, int firstAsio);
+    // Where channel c's connector runs, between its name and its marker.
+    RECT LineRect(const Side& side, int c) const;
     void ShowEmptyRow(Row& row);
     void Changed(bool reset);
     void Refuse(int textId);

@@ -13,8 +13,7 @@ constexpr COLORREF kFaderLine = RGB(46, 76, 109);
 constexpr COLORREF kBackground = RGB(58, 87, 115);
 constexpr COLORREF kMeterOff[3] = {RGB(0, 24, 47), RGB(24, 183, 173), RGB(40, 67, 94)};
 constexpr COLORREF kMeterLine[3] = {RGB(29, 55, 79), RGB(76, 235, 223), RGB(49, 77, 104)};
-constexpr UINT kInputHover = WM_USER + 2, kOutputHover = WM_USER + 3, kButtonHover = WM_USER + 4,
-               kLinkHover = WM_USER + 5, kInputNumberHover = WM_USER + 6, kOutputNumberHover = WM_USER + 7;
+constexpr UINT kButtonHover = WM_USER + 4, kLinkHover = WM_USER + 5;
 constexpr int kThumbMargin = 19, kFaderWidth = 24, kMeterWidth = 3, kTitleSpace = 16;
 // The meter's frames come from a ramp 178 pixels high: the fader is at most that plus its gaps.
 constexpr int kMaxFaderHeight = 185;
@@ -85,7 +84,7 @@ void CPanelStrips::CreateStrip(Strip& strip, CMixaraLikeLevelMeter& meter, HWND 
     strip.fader.SetThumbBitmaps(IDB_FADER_THUMB, IDB_FADER_THUMB_HOT, IDB_FADER_THUMB_GREY, kThumbMargin);
     strip.fader.SetLineColour(kFaderLine);
     strip.fader.SetBackColour(kBackground);
-    strip.fader.SetNotifyTarget(dialog, output ? kOutputHover : kInputHover);
+    strip.fader.SetNotifyTarget(dialog, output ? kOutputFaderHover : kInputFaderHover);
 
     int meterTop = fader.top + 3, meterBottom = fader.bottom - 4;
     if ((meterBottom - meterTop) % 2) --meterBottom;
@@ -221,6 +220,21 @@ void CPanelStrips::SetOutputFader(int k, int value)
 {
     outputs_[k].fader.SetValue(value);
     meters_->outputScale[k].store(outputs_[k].fader.GetValue());
+}
+
+bool CPanelStrips::ChannelOf(HWND control, bool& output, int& port, int& channel) const
+{
+    for (const bool side : {false, true}) {
+        for (const Strip& strip : side ? outputs_ : inputs_) {
+            if (strip.fader.hwnd() != control && strip.number.hwnd() != control) continue;
+            if (strip.entry.port < 0) return false;
+            output = side;
+            port = strip.entry.port;
+            channel = strip.entry.channel;
+            return true;
+        }
+    }
+    return false;
 }
 
 int CPanelStrips::Partner(bool output, int k) const

@@ -33,6 +33,10 @@ public:
     static constexpr int kLinkButton = 7189;
     static constexpr int kInputNumber = 7193;
     static constexpr int kOutputNumber = 7201;
+    // Sent to the dialog when a fader (inputs 1026, outputs 1027) or a number box (1030, 1031)
+    // is entered (wParam 1) or left (0); lParam is the control.
+    static constexpr UINT kInputFaderHover = WM_USER + 2, kOutputFaderHover = WM_USER + 3;
+    static constexpr UINT kInputNumberHover = WM_USER + 6, kOutputNumberHover = WM_USER + 7;
 
     // ports: the panel's working copy, kMaxPorts records.
     CPanelStrips(CMordane& driver, _sPort* ports);
@@ -61,6 +65,10 @@ public:
     }
 
     CMixaraLikeSliderCtrl& fader(bool output, int strip) { return (output ? outputs_ : inputs_)[strip].fader; }
+
+    // The working-copy port and channel that the strip owning a fader or number box shows;
+    // false when the control is none of those or its strip is empty.
+    bool ChannelOf(HWND control, bool& output, int& port, int& channel) const;
 
 private:
     struct Entry {

@@ -165,6 +165,47 @@ Pixels Grab(HWND window)
     return Capture(size.cx, size.cy, [&](HDC dc) { BitBlt(dc, 0, 0, size.cx, size.cy, screen.get(), 0, 0, SRCCOPY); });
 }
 
+Pixels GrabWindow(HWND window)
+{
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    PumpMessages();
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    const HDC screen = GetDC(nullptr);
+    Pixels pixels = Capture(width, height, [&](HDC dc) {
+        BitBlt(dc, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    });
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+bool SaveBitmap(const Pixels& pixels, const wchar_t* path)
+{
+    const int stride = (pixels.width * 3 + 3) & ~3;
+    std::vector<uint8_t> bytes(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size_t(stride) * pixels.height);
+    auto* file = reinterpret_cast<BITMAPFILEHEADER*>(bytes.data());
+    auto* info = reinterpret_cast<BITMAPINFOHEADER*>(bytes.data() + sizeof(BITMAPFILEHEADER));
+    file->bfType = 0x4D42;
+    file->bfSize = DWORD(bytes.size());
+    file->bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    *info = {sizeof(BITMAPINFOHEADER), pixels.width, -pixels.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    uint8_t* row = bytes.data() + file->bfOffBits;
+    for (int y = 0; y < pixels.height; ++y, row += stride)
+        for (int x = 0; x < pixels.width; ++x) {
+            const uint32_t p = pixels.data[size_t(y) * pixels.width + x];
+            row[3 * x] = p & 0xFF;
+            row[3 * x + 1] = (p >> 8) & 0xFF;
+            row[3 * x + 2] = (p >> 16) & 0xFF;
+        }
+    const HANDLE out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(out, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+    CloseHandle(out);
+    return ok;
+}
+
 Pixels ResourceBitmap(int id)
 {
     const UniqueBitmap bitmap = LoadControlBitmap(id);

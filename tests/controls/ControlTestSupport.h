@@ -52,6 +52,10 @@ Pixels Render(HWND window);
 // What the window shows on screen once pending paints are done.
 Pixels Grab(HWND window);
 Pixels ResourceBitmap(int id);
+// A top-level window as the screen shows it, frame included, once its paints are done.
+Pixels GrabWindow(HWND window);
+// A 24-bit .bmp file of the pixels; false when it cannot be written.
+bool SaveBitmap(const Pixels& pixels, const wchar_t* path);
 
 bool Near(COLORREF a, COLORREF b, int tolerance = 40);
 bool White(COLORREF c);

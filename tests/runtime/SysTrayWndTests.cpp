@@ -4,6 +4,7 @@
 #include <runtime/SysTrayWnd.h>
 #include <ui/SettingsDialogIds.h>
 
+#include "../controls/ControlTestSupport.h"
 #include "../support/LoopbackHttpServer.h"
 #include "../support/RegistryScratch.h"
 #include "../virtual/VirtualHardware.h"
@@ -636,7 +637,13 @@ TEST_F(ControlPanelTest, TheCompactLayoutIsNarrowerAndLowerAndKeepsTheBottomInPl
     EXPECT_EQ(TipOf(dialog, 8014), L"Show level controls only");
     Press(dialog, 8014);
     const RECT compact = ScreenRect(dialog, 0);
-    EXPECT_EQ(compact.right - compact.left, full.right - full.left - 454);
+    // The strips move to the left edge, whatever the font, and the window narrows by as much.
+    const int shift = compact.left - full.left;
+    RECT inputs = ScreenRect(dialog, IDC_GROUP_INPUTS);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&inputs), 2);
+    EXPECT_GE(inputs.left, 0);
+    EXPECT_LE(inputs.left, 20);
+    EXPECT_EQ(compact.right - compact.left, full.right - full.left - shift);
     EXPECT_EQ(compact.bottom - compact.top, full.bottom - full.top - dy);
     EXPECT_EQ(ScreenRect(dialog, IDOK).top, ok.top);
     EXPECT_EQ(ScreenRect(dialog, IDOK).left, ok.left);
@@ -789,3 +796,129 @@ TEST_F(SysTrayWndTest, ANewerPublishedVersionReachesThePanelMadeBeforeOrAfterIt)
 }
 
 }  // namespace
+
+// Hovering a strip lights the physical channel that feeds it, in the row that shows its port.
+TEST_F(ControlPanelTest, AHoveredStripLightsItsPhysicalChannelUntilLeft)
+{
+    AddLumo();
+    AddLumo();
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    const auto red = [](HWND window) {
+        return Grab(window).Count([](COLORREF c) { return Near(c, RGB(255, 0, 0), 30); }, RECT{0, 0, 400, 400});
+    };
+    // The second port's first input is the third input strip; its marker is row 1's first.
+    const HWND marker = GetDlgItem(dialog, 7130 + 2), other = GetDlgItem(dialog, 7130);
+    const HWND line = GetWindow(marker, GW_HWNDNEXT);  // made right after its marker
+    ASSERT_EQ(red(marker) + red(line), 0);
+    const HWND fader = Strips().fader(false, 2).hwnd();
+    SendMessageW(dialog, CPanelStrips::kInputFaderHover, 1, reinterpret_cast<LPARAM>(fader));
+    EXPECT_GT(red(marker), 0);
+    EXPECT_GT(red(line), 0);
+    EXPECT_EQ(red(other), 0);
+    SendMessageW(dialog, CPanelStrips::kInputFaderHover, 0, reinterpret_cast<LPARAM>(fader));
+    EXPECT_EQ(red(marker) + red(line), 0);
+}
+
+// The host's buffers and start reach an open panel without losing what the user has not confirmed,
+// and the meters follow the engine.
+TEST_F(ControlPanelTest, TheHostsCallsKeepTheUsersEditsAndStartTheMeters)
+{
+    const VirtualInterface lumo = AddLumo();
+    AddLumo();
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    const std::wstring second = driver_->ports()[1].capturePath;
+    Click(dialog, 7213);  // the first row's down arrow
+    ASSERT_EQ(Panel().ports()[0].capturePath, second);
+    ASSERT_FALSE(Strips().metersRunning());
+
+    StartHost(lumo);
+    Pump();
+    EXPECT_EQ(Panel().ports()[0].capturePath, second) << "the reorder was dropped";
+    EXPECT_TRUE(Strips().metersRunning());
+    driver_->stop();
+    Pump();
+    EXPECT_FALSE(Strips().metersRunning());
+}
+
+// Levels on an interface with hardware volumes reach its endpoint at once; Cancel puts them back.
+TEST_F(ControlPanelTest, CancelPutsTheEndpointVolumesBack)
+{
+    const VirtualInterface lumo = AddLumo(kLumoA1);
+    Create();
+    ASSERT_TRUE(driver_->ports()[0].hasInputVolume);
+    StartHost(lumo);
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    Drag(dialog, false, 0, 40);
+    Drag(dialog, true, 0, 50);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.capture).levels[0], 0.40f);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.render).levels[0], 0.50f);
+    Click(dialog, IDCANCEL);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.capture).levels[0], 1.0f);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.render).levels[0], 1.0f);
+    driver_->stop();
+}
+
+// The panel as a user sees it with two interfaces streaming, in both layouts and both languages:
+// the skin behind everything, a drawn thumb on every used strip, the group frames. With
+// VELORAN_PANEL_PICTURES set to a folder the four pictures are saved there.
+TEST_F(ControlPanelTest, BothLayoutsInBothLanguagesShowTheSkinTheGroupsAndTheStrips)
+{
+    const VirtualInterface first = AddLumo();
+    AddLumo(kLumoA1);
+    hardware_.audio.SetSignal(first.capture, 0, VirtualSignal::Sine(1000.0, 0.5));
+    Create();
+    buffers_ = {{ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOTrue, 2, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}};
+    ASSERT_EQ(driver_->createBuffers(buffers_.data(), int(buffers_.size()), 256, &callbacks_), ASE_OK);
+    ASSERT_EQ(driver_->start(), ASE_OK);
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(first.capture));
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
+    MeterAfterStreaming(false, 0, 50);
+
+    wchar_t folder[MAX_PATH] = {};
+    const bool save = GetEnvironmentVariableW(L"VELORAN_PANEL_PICTURES", folder, MAX_PATH) > 0;
+    const auto skin = [](COLORREF c) { return Near(c, CDlgSettings_v2::kBackground, 4); };
+    for (const int language : {1, 0}) {
+        Choose(dialog, IDC_LANGUAGE, language);
+        for (const bool compact : {false, true}) {
+            if (Panel().compact() != compact) Press(dialog, 8014);
+            const std::wstring name = std::wstring(language ? L"english" : L"french") + (compact ? L"-compact" : L"-full");
+            SCOPED_TRACE(std::string(name.begin(), name.end()));
+            const Pixels picture = GrabWindow(dialog);
+            if (save) EXPECT_TRUE(SaveBitmap(picture, (std::wstring(folder) + L"\\panel-" + name + L".bmp").c_str()));
+            const RECT all{0, 0, picture.width, picture.height};
+            EXPECT_GT(picture.Count(skin, all) * 4, picture.width * picture.height) << "a quarter at least is skin";
+
+            RECT window{};
+            GetWindowRect(dialog, &window);
+            const auto inPicture = [&window](HWND control) {
+                RECT rect{};
+                GetWindowRect(control, &rect);
+                OffsetRect(&rect, -window.left, -window.top);
+                return rect;
+            };
+            const auto drawn = [&picture, &skin](RECT area) {
+                return picture.Count([](COLORREF) { return true; }, area) - picture.Count(skin, area);
+            };
+            // Four inputs and four outputs in use: a thumb on each of their faders.
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_GT(drawn(inPicture(Strips().fader(false, k).hwnd())), 40) << "input strip " << k;
+                EXPECT_GT(drawn(inPicture(Strips().fader(true, k).hwnd())), 40) << "output strip " << k;
+            }
+            // A group's frame line runs along the top of its box.
+            for (const int group : {IDC_GROUP_INPUTS, IDC_GROUP_OUTPUTS}) {
+                RECT box = inPicture(GetDlgItem(dialog, group));
+                const int line = box.top + 8;
+                EXPECT_GT(drawn(RECT{box.left + 20, line - 6, box.right - 20, line + 6}), (box.right - box.left) / 2)
+                    << "group " << group;
+            }
+        }
+    }
+    driver_->stop();
+}
