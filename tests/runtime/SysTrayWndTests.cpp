@@ -92,10 +92,16 @@ protected:
         gCalls.clear();
         gResets = 0;
         SetNotifyIconForTests(RecordNotify);
+        baseline_ = ActiveObjectCount();
     }
     void TearDown() override
     {
         if (driver_) driver_->destroy();
+        // The window goes on its own thread's messages; the next test counts objects afresh.
+        for (int i = 0; i < 2000 && ActiveObjectCount() > baseline_; ++i) {
+            Pump();
+            Sleep(1);
+        }
         Pump();
         SetNotifyIconForTests(nullptr);
         DeleteTree(HKEY_LOCAL_MACHINE, kDriverKey + L"\\" + hostName_);
@@ -151,6 +157,7 @@ protected:
     std::vector<ASIOBufferInfo> buffers_;
     CMordane* driver_ = nullptr;
     HWND window_ = nullptr;
+    long baseline_ = 0;
 };
 
 TEST_F(SysTrayWndTest, WithoutHardwareTheIconWarnsAndBlinks)
