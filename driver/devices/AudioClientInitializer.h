@@ -1,0 +1,39 @@
+// CAudioClientInitializer: initialises an endpoint's audio client for one event-driven stream.
+// Exclusive clients get the device's alignment and period retries, each on a fresh client; shared
+// ones room for the packet and the audio engine's periods.
+#pragma once
+
+#include <windows.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+
+#include <veloran/ComPtr.h>
+
+class CAudioClientInitializer {
+public:
+    // ntSixMode: every exclusive stream is initialised a second time with about 192 frames, as
+    // Windows NT 6.0 needs.
+    CAudioClientInitializer(IMMDevice* device, EDataFlow flow, const WAVEFORMATEXTENSIBLE& format,
+                            int framesPerPacket, bool ntSixMode);
+
+    // client is activated and not yet initialised; a retry replaces it. reinitialised tells
+    // whether more than one initialisation was made.
+    HRESULT Exclusive(ComPtr<IAudioClient>& client, bool& reinitialised) const;
+    // defaultPeriod: the device's default period.
+    HRESULT Shared(IAudioClient* client, REFERENCE_TIME defaultPeriod) const;
+
+    // An endpoint that will not stream exclusively but may still share.
+    static bool RefusesExclusive(HRESULT hr);
+
+private:
+    int Aligned(int frames) const;
+    int FallbackFrames() const;
+
+    IMMDevice* device_;
+    EDataFlow flow_;
+    WAVEFORMATEXTENSIBLE format_;
+    int framesPerPacket_;
+    bool ntSixMode_;
+    int rate_;
+    int blockAlign_;
+};

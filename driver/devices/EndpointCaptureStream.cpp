@@ -1,0 +1,136 @@
+#include "EndpointCaptureStream.h"
+
+#include "DeviceIds.h"
+#include "PropertyValue.h"
+
+#include <core/CaptureAggregator.h>
+#include <core/PacketFifo.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+CEndpointCaptureStream::CEndpointCaptureStream(IDevicePlatform& platform, int shareMode, bool ntSixMode,
+                                               bool tenOrLater)
+    : CEndpointStream(eCapture, platform, shareMode, ntSixMode, tenOrLater, true)
+{
+}
+
+CEndpointCaptureStream::~CEndpointCaptureStream() = default;
+
+// Sets the endpoint's stored formats to the stream's, so that the device and the system agree on
+// it. Opening the store for writing needs administrator rights; without them nothing changes.
+void CEndpointCaptureStream::BeforeExclusive(IMMDevice* device, const WAVEFORMATEXTENSIBLE& format)
+{
+    ComPtr<IPropertyStore> store;
+    if (FAILED(device->OpenPropertyStore(STGM_READWRITE, store.Put())) || !store) return;
+    bool changed = false;
+    for (const PROPERTYKEY& key : {kPkeyAudioEngineDeviceFormat, kPkeyAudioEngineOemFormat}) {
+        CPropertyValue value;
+        if (FAILED(store->GetValue(key, value.Put())) || value.get().vt != VT_BLOB) continue;
+        BLOB& blob = value.get().blob;
+        if (!blob.pBlobData || blob.cbSize < sizeof(WAVEFORMATEXTENSIBLE)) continue;
+        WAVEFORMATEXTENSIBLE stored;
+        std::memcpy(&stored, blob.pBlobData, sizeof(stored));
+        if (stored.Format.cbSize != sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) continue;
+        stored.Format.nChannels = format.Format.nChannels;
+        stored.Format.nSamplesPerSec = format.Format.nSamplesPerSec;
+        stored.Format.wBitsPerSample = format.Format.wBitsPerSample;
+        stored.Samples.wValidBitsPerSample = format.Samples.wValidBitsPerSample;
+        stored.Format.nBlockAlign = format.Format.nBlockAlign;
+        stored.Format.nAvgBytesPerSec = format.Format.nAvgBytesPerSec;
+        stored.dwChannelMask = format.dwChannelMask;
+        stored.SubFormat = kSubtypePcm;
+        std::memcpy(blob.pBlobData, &stored, sizeof(stored));
+        if (SUCCEEDED(store->SetValue(key, value.get()))) changed = true;
+    }
+    if (changed) store->Commit();
+}
+
+bool CEndpointCaptureStream::PrepareDirection(bool reinitialised)
+{
+    if (FAILED(client_->GetService(__uuidof(IAudioCaptureClient), service_.PutVoid())) || !service_) return false;
+    if (!MakeAdapter(reinitialised)) return false;
+    block_.reset(new (std::nothrow) uint8_t[kBlockBytes]);
+    zeros_.reset(new (std::nothrow) uint8_t[size_t(bufferFrames_) * blockAlign_]());
+    if (!block_ || !zeros_) return false;
+    const int packetBytes = adapter_ ? adapter_->inputPacket() : nominalBytes_;
+    CCaptureAggregator* sink = params_.captureSink;
+    return !sink || sink->RegisterSource(this, packetBytes, nominalBytes_);
+}
+
+// Device buffers become nominal packets. An exclusive buffer the size of a packet needs no adapter.
+bool CEndpointCaptureStream::MakeAdapter(bool reinitialised)
+{
+    const bool exclusive = mode_ == EndpointStreamMode::Exclusive;
+    const int bufferBytes = int(bufferFrames_) * blockAlign_;
+    if (exclusive && !reinitialised && bufferBytes == nominalBytes_) return true;
+    adapter_ = NewAdapter(exclusive ? bufferBytes : periodFrames_ * blockAlign_, nominalBytes_);
+    adapted_ = adapter_ != nullptr;
+    return adapted_;
+}
+
+void CEndpointCaptureStream::Loop()
+{
+    IAudioCaptureClient* service = service_.Get();
+    bool first = true;
+    while (NextEvent()) {
+        // An exclusive stream has one buffer per event; a shared one may have queued several
+        // packets, and a slow sink must not keep the thread draining them after a stop request.
+        do {
+            BYTE* data = nullptr;
+            UINT32 frames = 0;
+            DWORD flags = 0;
+            const HRESULT hr = service->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+            if (hr == AUDCLNT_E_DEVICE_INVALIDATED) return;
+            if (FAILED(hr) || hr == AUDCLNT_S_BUFFER_EMPTY) break;
+            // Windows flags the first packet after a start as well; only later ones follow lost data.
+            if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) && !first)
+                discontinuities_.fetch_add(1, std::memory_order_relaxed);
+            first = false;
+            if (data && frames) {
+                const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+                const UINT32 count = silent ? std::min(frames, bufferFrames_) : frames;
+                Deliver(silent ? zeros_.get() : data, int(count) * blockAlign_);
+                CountMoved(count);
+            }
+            service->ReleaseBuffer(frames);
+        } while (mode_ != EndpointStreamMode::Exclusive && !stopRequested());
+    }
+}
+
+void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes)
+{
+    CCaptureAggregator* sink = params_.captureSink;
+    if (!adapter_) {
+        if (sink) sink->DeliverSource(this, data, bytes);
+        return;
+    }
+    if (!adapter_->Push(data, bytes)) return;
+    while (!stopRequested() && adapter_->Pop(block_.get()))
+        if (sink) sink->DeliverSource(this, block_.get(), nominalBytes_);
+    NoteHeld(adapter_->Fill() / blockAlign_);
+}
+
+// Ended on its own (device error, endpoint gone): the other sources keep completing sets. A
+// requested stop leaves the sink alone, whose lock a blocked buffer switch may hold.
+void CEndpointCaptureStream::Finish()
+{
+    if (!stopRequested() && params_.captureSink) params_.captureSink->UnregisterSource(this);
+}
+
+// The stream latency holds one device period, which fills while the host buffer does, so it is
+// not waited twice.
+void CEndpointCaptureStream::AddLatency(EndpointStreamInfo& info) const
+{
+    info.adapterFrames = adapted_ ? periodFrames_ : 0;
+    info.latencyFrames = std::max(info.streamLatencyFrames - info.periodFrames, 0) + info.heldFrames;
+}
+
+void CEndpointCaptureStream::ReleaseDirection()
+{
+    service_.Reset();
+    adapter_.reset();
+    block_.reset();
+    zeros_.reset();
+}

@@ -1,0 +1,39 @@
+// CEndpointCaptureStream: the capture direction. Device buffers reach the engine's capture sink
+// as nominal packets, through an adapter when the device's buffer differs from a packet.
+#pragma once
+
+#include "EndpointStream.h"
+
+#include <core/CaptureAggregator.h>
+
+#include <audioclient.h>
+
+#include <cstdint>
+#include <memory>
+
+class CEndpointCaptureStream final : public CEndpointStream {
+public:
+    static constexpr int kBlockBytes = kCaptureBlockBytes;  // largest nominal packet, the sink's block
+
+    CEndpointCaptureStream(IDevicePlatform& platform, int shareMode, bool ntSixMode, bool tenOrLater);
+    ~CEndpointCaptureStream() override;
+
+private:
+    bool AcceptsParams() const override { return nominalBytes_ <= kBlockBytes; }
+    void BeforeExclusive(IMMDevice* device, const WAVEFORMATEXTENSIBLE& format) override;
+    bool PrepareDirection(bool reinitialised) override;
+    void Loop() override;
+    void Finish() override;
+    void AddLatency(EndpointStreamInfo& info) const override;
+    void ResetDirection() override { adapted_ = false; }
+    void ReleaseDirection() override;
+
+    bool MakeAdapter(bool reinitialised);
+    void Deliver(const uint8_t* data, int bytes);
+
+    ComPtr<IAudioCaptureClient> service_;
+    std::unique_ptr<CPacketFifo> adapter_;
+    bool adapted_ = false;              // an adapter was made at the last open; outlives it
+    std::unique_ptr<uint8_t[]> block_;  // packets popped from the adapter
+    std::unique_ptr<uint8_t[]> zeros_;  // stands in for a buffer flagged silent
+};

@@ -1,0 +1,139 @@
+#include "EndpointList.h"
+
+#include "DeviceIds.h"
+#include "PropertyValue.h"
+
+#include <cwctype>
+
+namespace {
+
+// Calls visit(text) for every string property in store order until it returns true.
+template <class Visit>
+bool FindString(IPropertyStore* store, Visit visit)
+{
+    DWORD count = 0;
+    if (FAILED(store->GetCount(&count))) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        PROPERTYKEY key = {};
+        CPropertyValue value;
+        if (FAILED(store->GetAt(i, &key)) || FAILED(store->GetValue(key, value.Put()))) continue;
+        if (value.text() && visit(std::wstring(value.text()))) return true;
+    }
+    return false;
+}
+
+std::wstring ReadFriendlyName(IPropertyStore* store)
+{
+    CPropertyValue value;
+    if (FAILED(store->GetValue(kPkeyDeviceInterfaceFriendlyName, value.Put())) || !value.text()) return {};
+    return value.text();
+}
+
+std::wstring Upper(std::wstring text)
+{
+    for (wchar_t& c : text) c = wchar_t(std::towupper(c));
+    return text;
+}
+
+bool IsUsbInterfacePath(const std::wstring& text)
+{
+    const std::wstring upper = Upper(text);
+    for (const wchar_t* token : {L"\\\\?\\", L"USB", L"VID", L"PID"})
+        if (upper.find(token) == std::wstring::npos) return false;
+    return true;
+}
+
+EDataFlow FlowOf(IMMDevice* device)
+{
+    ComPtr<IMMEndpoint> endpoint;
+    EDataFlow flow = eAll;
+    if (FAILED(device->QueryInterface(__uuidof(IMMEndpoint), endpoint.PutVoid())) || !endpoint ||
+        FAILED(endpoint->GetDataFlow(&flow)))
+        return eAll;
+    return flow;
+}
+
+}  // namespace
+
+HRESULT CEndpointList::NewEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator) const
+{
+    const HRESULT hr = platform_->CreateEndpointEnumerator(enumerator.Put());
+    return SUCCEEDED(hr) && !enumerator ? E_POINTER : hr;
+}
+
+bool CEndpointList::ActiveEndpoints(ComPtr<IMMDeviceCollection>& endpoints, UINT& count) const
+{
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    count = 0;
+    return SUCCEEDED(NewEnumerator(enumerator)) &&
+           SUCCEEDED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, endpoints.Put())) && endpoints &&
+           SUCCEEDED(endpoints->GetCount(&count));
+}
+
+bool CEndpointList::List(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths) const
+{
+    ComPtr<IMMDeviceCollection> endpoints;
+    UINT count = 0;
+    if (!ActiveEndpoints(endpoints, count)) return false;
+
+    bool listed = false;
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<IMMDevice> device;
+        ComPtr<IPropertyStore> store;
+        if (FAILED(endpoints->Item(i, device.Put())) || !device) continue;
+        const EDataFlow flow = FlowOf(device.Get());
+        if (flow != eRender && flow != eCapture) continue;
+        if (FAILED(device->OpenPropertyStore(STGM_READ, store.Put())) || !store) continue;
+        std::wstring path;
+        const bool found = FindString(store.Get(), [&](const std::wstring& text) {
+            if (!IsUsbInterfacePath(text)) return false;
+            path = text;
+            return true;
+        });
+        if (!found) continue;
+        (flow == eRender ? renderPaths : capturePaths).push_back(path);
+        listed = true;
+    }
+    return listed;
+}
+
+bool CEndpointList::Default(EDataFlow flow, std::wstring& path, std::wstring& friendlyName) const
+{
+    path.clear();
+    friendlyName.clear();
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    ComPtr<IMMDevice> device;
+    ComPtr<IPropertyStore> store;
+    if (FAILED(NewEnumerator(enumerator)) ||
+        FAILED(enumerator->GetDefaultAudioEndpoint(flow, eMultimedia, device.Put())) || !device ||
+        FAILED(device->OpenPropertyStore(STGM_READ, store.Put())) || !store)
+        return false;
+    friendlyName = ReadFriendlyName(store.Get());
+    return FindString(store.Get(), [&](const std::wstring& text) {
+        if (text.find(L"\\\\?\\") == std::wstring::npos) return false;
+        path = text;
+        return true;
+    });
+}
+
+bool CEndpointList::Find(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
+                         std::wstring* friendlyName) const
+{
+    device.Reset();
+    if (path.empty()) return false;
+    ComPtr<IMMDeviceCollection> endpoints;
+    UINT count = 0;
+    if (!ActiveEndpoints(endpoints, count)) return false;
+
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<IMMDevice> candidate;
+        ComPtr<IPropertyStore> store;
+        if (FAILED(endpoints->Item(i, candidate.Put())) || !candidate || FlowOf(candidate.Get()) != flow) continue;
+        if (FAILED(candidate->OpenPropertyStore(STGM_READ, store.Put())) || !store) continue;
+        if (!FindString(store.Get(), [&](const std::wstring& text) { return text == path; })) continue;
+        if (friendlyName) *friendlyName = ReadFriendlyName(store.Get());
+        device = candidate;
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,35 @@
+// CEndpointList: the active audio endpoints as the system's endpoint API shows them: listing by
+// USB interface path, the default endpoints and lookup by device path. Every call makes its own
+// enumerator, so one list serves any thread.
+#pragma once
+
+#include "DevicePlatform.h"
+
+#include <veloran/ComPtr.h>
+
+#include <windows.h>
+#include <mmdeviceapi.h>
+
+#include <string>
+#include <vector>
+
+class CEndpointList {
+public:
+    explicit CEndpointList(IDevicePlatform& platform) : platform_(&platform) {}
+
+    HRESULT NewEnumerator(ComPtr<IMMDeviceEnumerator>& enumerator) const;
+    // Appends the device path of every active endpoint that carries a USB interface path to the
+    // list of its flow; true when one was listed.
+    bool List(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths) const;
+    // The default multimedia endpoint of eRender or eCapture; true when it carries a "\\?\" path.
+    bool Default(EDataFlow flow, std::wstring& path, std::wstring& friendlyName) const;
+    // The first active endpoint of the flow with a string property equal to path (case-sensitive).
+    bool Find(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
+              std::wstring* friendlyName = nullptr) const;
+
+private:
+    // The active endpoints of both flows.
+    bool ActiveEndpoints(ComPtr<IMMDeviceCollection>& endpoints, UINT& count) const;
+
+    IDevicePlatform* platform_;
+};

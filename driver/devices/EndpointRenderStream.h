@@ -1,0 +1,52 @@
+// CEndpointRenderStream: the render direction. The engine's blocks queue in an adapter through
+// Deliver, on whatever thread completed the capture set; the stream thread moves them into the
+// device buffer, whole buffers when exclusive, whole packets as they fit when shared.
+#pragma once
+
+#include "EndpointStream.h"
+
+#include <core/RunningMean.h>
+#include <veloran/CriticalSection.h>
+
+#include <audioclient.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class CEndpointRenderStream final : public CEndpointStream {
+public:
+    CEndpointRenderStream(IDevicePlatform& platform, int shareMode, bool ntSixMode, bool tenOrLater);
+    ~CEndpointRenderStream() override;
+
+    // The hand-over opens once the stream has started and closes with the stop request, so that
+    // nothing more queues for a stream on its way out.
+    void OpenHandOver();
+    void AskToStop() override;
+    // Queues one block and wakes the stream when the queue overflowed. 1 when the block was
+    // taken, 0 while the hand-over is closed.
+    int Deliver(const void* block, int bytes);
+
+private:
+    bool PrepareDirection(bool reinitialised) override;
+    void Loop() override;
+    void AddLatency(EndpointStreamInfo& info) const override;
+    void ResetDirection() override;
+    void ReleaseDirection() override;
+
+    bool MakeAdapter();
+    void LoopExclusive();
+    void LoopShared();
+    // Frames of silence queued: frames, or 0 when the buffer refused them.
+    UINT32 WriteSilence(UINT32 frames);
+
+    ComPtr<IAudioRenderClient> service_;
+    // Deliver runs on other interfaces' capture threads; this keeps it off a stream that is being
+    // stopped or released.
+    CCriticalSection handOverLock_;
+    bool handOver_ = false;
+    std::unique_ptr<CPacketFifo> adapter_;
+    std::unique_ptr<uint8_t[]> block_;  // shared: the chunk being written
+    CRunningMean<kHeldWindow> queued_;  // written by the stream thread
+    std::atomic<int> queuedInDevice_{0};  // shared: buffer frames ahead of a chunk written, averaged
+};

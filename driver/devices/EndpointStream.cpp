@@ -1,0 +1,245 @@
+#include "EndpointStream.h"
+
+#include "AudioClient.h"
+#include "AudioClientInitializer.h"
+#include "MmcssRegistration.h"
+
+#include <core/PacketFifo.h>
+
+#include <algorithm>
+#include <new>
+
+CEndpointStream::CEndpointStream(EDataFlow flow, IDevicePlatform& platform, int shareMode, bool ntSixMode,
+                                 bool tenOrLater, bool muteMonoAtZero)
+    : flow_(flow), tenOrLater_(tenOrLater), levels_(muteMonoAtZero), endpoints_(platform), shareMode_(shareMode),
+      ntSixMode_(ntSixMode)
+{
+}
+
+bool CEndpointStream::CreateEvents()
+{
+    for (UniqueHandle* event : {&stopEvent_, &endedEvent_, &readyEvent_}) {
+        event->Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!event->valid()) return false;
+    }
+    return true;
+}
+
+void CEndpointStream::Reset(const std::wstring& path, const _sStreamParams& params, HANDLE startEvent)
+{
+    ResetEvent(stopEvent_.get());
+    ResetEvent(endedEvent_.get());
+    ResetEvent(readyEvent_.get());
+    started_ = 0;
+    running_ = 0;
+    stopRequested_ = 0;
+    devicePath_ = path;
+    params_ = params;
+    startEvent_ = startEvent == INVALID_HANDLE_VALUE ? nullptr : startEvent;
+    mode_ = EndpointStreamMode::None;
+    bufferFrames_ = 0;
+    periodFrames_ = 0;
+    streamLatencyFrames_ = 0;
+    frames_ = 0;
+    held_.Reset();
+    heldFrames_ = 0;
+    discontinuities_ = 0;
+    underruns_ = 0;
+    drops_ = 0;
+    ResetDirection();
+}
+
+bool CEndpointStream::Start()
+{
+    // Suspended, so that the priority holds from the thread's first instruction.
+    thread_.Reset(CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, &threadId_));
+    if (!thread_.valid()) return false;
+    SetThreadPriority(thread_.get(), params_.threadPriority);
+    ResumeThread(thread_.get());
+    WaitForSingleObject(readyEvent_.get(), kReadyWaitMs);
+    return started_.load() == 1;
+}
+
+void CEndpointStream::AskToStop()
+{
+    if (!thread_.valid()) return;
+    stopRequested_ = 1;
+    SetEvent(stopEvent_.get());
+}
+
+bool CEndpointStream::Stop(DWORD waitMs)
+{
+    AskToStop();
+    if (!thread_.valid()) return true;
+    // The thread handle rather than endedEvent: it is signalled once the thread has also left
+    // COM and the scheduler, so nothing of it is left behind.
+    if (WaitForSingleObject(thread_.get(), waitMs) != WAIT_OBJECT_0) return false;
+    thread_.Reset();
+    running_ = 0;
+    return true;
+}
+
+void CEndpointStream::Release()
+{
+    levels_.Detach();
+    ReleaseDirection();
+    client_.Reset();
+    device_.Reset();
+    audioEvent_.Reset();
+}
+
+uint64_t CEndpointStream::faults() const
+{
+    return uint64_t(discontinuities_.load(std::memory_order_relaxed) + underruns_.load(std::memory_order_relaxed) +
+                    drops_.load(std::memory_order_relaxed));
+}
+
+EndpointStreamInfo CEndpointStream::Info() const
+{
+    EndpointStreamInfo info;
+    info.mode = mode_;
+    info.bufferFrames = int(bufferFrames_);
+    info.periodFrames = periodFrames_;
+    info.streamLatencyFrames = streamLatencyFrames_;
+    info.frames = frames_.load(std::memory_order_relaxed);
+    info.discontinuities = discontinuities_.load(std::memory_order_relaxed);
+    info.underruns = underruns_.load(std::memory_order_relaxed);
+    info.drops = drops_.load(std::memory_order_relaxed);
+    if (mode_ == EndpointStreamMode::None) return info;
+    // What the adapters and a shared buffer hold is measured, since it depends on how the
+    // device's periods and the host's buffers fall.
+    info.heldFrames = heldFrames_.load(std::memory_order_relaxed);
+    AddLatency(info);
+    return info;
+}
+
+void CEndpointStream::NoteHeld(int frames)
+{
+    held_.Add(frames);
+    heldFrames_.store(held_.Value(), std::memory_order_relaxed);
+}
+
+std::unique_ptr<CPacketFifo> CEndpointStream::NewAdapter(int inputPacket, int chunk)
+{
+    std::unique_ptr<CPacketFifo> adapter(new (std::nothrow) CPacketFifo(inputPacket, chunk, nullptr));
+    if (!adapter || !adapter->valid()) return nullptr;
+    return adapter;
+}
+
+DWORD WINAPI CEndpointStream::ThreadProc(void* context)
+{
+    auto& stream = *static_cast<CEndpointStream*>(context);
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        const CMmcssRegistration mmcss;
+        stream.Run();
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+    SetEvent(stream.endedEvent_.get());
+    return 0;
+}
+
+void CEndpointStream::Run()
+{
+    if (!Prepare()) {
+        SetEvent(readyEvent_.get());  // started stays 0: the starter gives up
+        return;
+    }
+    started_ = 1;
+    SetEvent(readyEvent_.get());
+    if (WaitForStart() && SUCCEEDED(client_->Start())) {
+        running_ = 1;
+        Loop();
+        running_ = 0;
+        client_->Stop();
+    }
+    Finish();
+}
+
+bool CEndpointStream::Prepare()
+{
+    const _sStreamParams& params = params_;
+    if (params.sampleRate < 8000 || params.sampleRate > 384000 || params.channels < 1 || params.channels > 2 ||
+        (params.bitsPerSample != 16 && params.bitsPerSample != 24 && params.bitsPerSample != 32) ||
+        params.framesPerPacket <= 0 || params.framesPerPacket > 65536)
+        return false;
+    blockAlign_ = params.channels * params.bitsPerSample / 8;
+    nominalBytes_ = NominalPacketBytes(params);
+    if (!AcceptsParams()) return false;
+
+    std::wstring name;
+    if (!endpoints_.Find(flow_, devicePath_, device_, &name)) return false;
+    levels_.Attach(device_, name);
+    format_ = MakePcmFormat(params.sampleRate, params.channels, params.bitsPerSample);
+
+    ComPtr<IAudioClient> client;
+    bool reinitialised = false;
+    if (!ChooseMode(client, reinitialised)) return false;
+    client_ = client;
+
+    UINT32 frames = 0;
+    if (FAILED(client->GetBufferSize(&frames)) || frames == 0) return false;
+    bufferFrames_ = frames;
+    periodFrames_ = mode_ == EndpointStreamMode::Exclusive ? int(frames)
+                                                           : std::max(1, FramesOf(periods_[0], params.sampleRate));
+    REFERENCE_TIME latency = 0;
+    streamLatencyFrames_ = SUCCEEDED(client->GetStreamLatency(&latency)) ? FramesOf(latency, params.sampleRate) : 0;
+
+    audioEvent_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!audioEvent_.valid() || FAILED(client->SetEventHandle(audioEvent_.get()))) return false;
+    return PrepareDirection(reinitialised);
+}
+
+bool CEndpointStream::ChooseMode(ComPtr<IAudioClient>& client, bool& reinitialised)
+{
+    const CAudioClientInitializer initializer(device_.Get(), flow_, format_, params_.framesPerPacket, ntSixMode_);
+    auto activate = [&]() {
+        return SUCCEEDED(ActivateAudioClient(device_.Get(), client)) &&
+               SUCCEEDED(client->GetDevicePeriod(&periods_[0], &periods_[1]));
+    };
+    if (shareMode_ != kEndpointSharedOnly) {
+        ComPtr<IAudioClient> test;
+        if (FAILED(ActivateAudioClient(device_.Get(), test))) return false;
+        HRESULT hr = test->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &format_.Format, nullptr);
+        test.Reset();
+        if (hr == S_OK) {
+            BeforeExclusive(device_.Get(), format_);
+            if (!activate()) return false;
+            hr = initializer.Exclusive(client, reinitialised);
+            if (SUCCEEDED(hr)) {
+                mode_ = EndpointStreamMode::Exclusive;
+                return true;
+            }
+        }
+        if (shareMode_ == kEndpointExclusiveOnly || !CAudioClientInitializer::RefusesExclusive(hr)) return false;
+    }
+
+    reinitialised = false;
+    client.Reset();
+    if (!activate() || FAILED(initializer.Shared(client.Get(), periods_[0]))) return false;
+    mode_ = EndpointStreamMode::Shared;
+    return true;
+}
+
+bool CEndpointStream::WaitForStart()
+{
+    if (startEvent_) {
+        // A stop while waiting ends the thread at once instead of after the time-out.
+        const HANDLE waits[2] = {startEvent_, stopEvent_.get()};
+        if (WaitForMultipleObjects(2, waits, FALSE, kStartWaitMs) == WAIT_OBJECT_0 + 1) return false;
+    }
+    return !stopRequested();
+}
+
+bool CEndpointStream::NextEvent()
+{
+    const HANDLE waits[2] = {stopEvent_.get(), audioEvent_.get()};
+    for (;;) {
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kEventWaitMs);
+        if (stopRequested()) return false;
+        if (woken == WAIT_OBJECT_0 + 1) return true;
+        UINT32 padding = 0;
+        if (woken != WAIT_TIMEOUT || client_->GetCurrentPadding(&padding) == AUDCLNT_E_DEVICE_INVALIDATED)
+            return false;
+    }
+}
