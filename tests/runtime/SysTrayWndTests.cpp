@@ -810,6 +810,7 @@ TEST_F(ControlPanelTest, AHoveredStripLightsItsPhysicalChannelUntilLeft)
     AddLumo();
     AddLumo();
     Create();
+    PointAway();  // the real cursor over a strip would light it too
     const HWND dialog = Open();
     ASSERT_NE(dialog, nullptr);
     const auto red = [](HWND window) {
