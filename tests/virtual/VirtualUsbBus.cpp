@@ -267,6 +267,12 @@ std::wstring CVirtualUsbBus::ParentIdPrefix(NodeId node) const
     return At(node).parentIdPrefix;
 }
 
+UsbIds CVirtualUsbBus::Ids(NodeId node) const
+{
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return At(node).ids;
+}
+
 std::wstring CVirtualUsbBus::AudioEndpointPath(NodeId device, bool capture) const
 {
     const std::lock_guard<std::recursive_mutex> lock(mutex_);

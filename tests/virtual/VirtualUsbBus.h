@@ -87,6 +87,7 @@ public:
     std::wstring InstanceId(NodeId node) const;
     std::wstring DriverKey(NodeId node) const;
     std::wstring ParentIdPrefix(NodeId node) const;      // empty for hubs
+    UsbIds Ids(NodeId node) const;
     // The KS filter path an audio endpoint of the device carries: it holds the device's
     // ParentIdPrefix, as the interface's child instance id does.
     std::wstring AudioEndpointPath(NodeId device, bool capture) const;
