@@ -368,7 +368,9 @@ TEST_F(KsFilterTest, HostileRepliesAreRefused)
         EXPECT_EQ(filter.EnumeratePins(), E_FAIL);
         EXPECT_TRUE(filter.pins().empty());
     };
-    const auto setCount = [](ULONG count) { return [count](std::vector<BYTE>& r, DWORD&) { StoreAt(r.data(), 4, count); }; };
+    const auto setCount = [](ULONG count) {
+        return [count](std::vector<BYTE>& r, DWORD&) { StoreAt(r.data(), 4, count); };
+    };
     const auto setFirstRangeSize = [](ULONG size) {
         return [size](std::vector<BYTE>& r, DWORD&) { StoreAt(r.data(), sizeof(KSMULTIPLE_ITEM), size); };
     };

@@ -16,7 +16,8 @@ VirtualInterface CVirtualHardware::AddEndpoints(CVirtualUsbBus::NodeId device, i
     VirtualInterface result;
     result.device = device;
     if (captureChannels > 0) {
-        result.capture = audio.AddEndpoint(eCapture, usb.AudioEndpointPath(device, true), friendlyName, captureChannels);
+        result.capture =
+            audio.AddEndpoint(eCapture, usb.AudioEndpointPath(device, true), friendlyName, captureChannels);
         result.captureFilter = addFilter(true, captureChannels);
     }
     if (renderChannels > 0) {

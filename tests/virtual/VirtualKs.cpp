@@ -2,8 +2,6 @@
 
 #include <core/KnownDeviceTable.h>
 
-#include <gtest/gtest.h>
-
 #include <setupapi.h>
 #include <winioctl.h>
 
@@ -167,8 +165,8 @@ void CVirtualKs::SetAlias(FilterId filter, const GUID& category, DWORD flags)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     auto& aliases = At(filter).spec.aliases;
-    aliases.erase(std::remove_if(aliases.begin(), aliases.end(), [&](const auto& a) { return Same(a.first, category); }),
-                  aliases.end());
+    const auto same = [&](const auto& alias) { return Same(alias.first, category); };
+    aliases.erase(std::remove_if(aliases.begin(), aliases.end(), same), aliases.end());
     if (flags) aliases.push_back({category, flags});
 }
 
@@ -282,9 +280,10 @@ HANDLE CVirtualKs::OpenDevice(const std::wstring& path, DWORD shareMode, DWORD f
             FilterState& filter = filters_[id];
             if (!Present(filter) || !SameText(filter.spec.path, path)) continue;
             // Every open asks for reading and writing: a second one needs both to share both.
+            const bool sharing = (shareMode & kBothShares) == kBothShares;
             const bool shared = std::all_of(handles_.begin(), handles_.end(), [&](const auto& open) {
                 return open.second.filter != id || open.second.instance >= 0 ||
-                       ((open.second.shareMode & kBothShares) == kBothShares && (shareMode & kBothShares) == kBothShares);
+                       (sharing && (open.second.shareMode & kBothShares) == kBothShares);
             });
             if (!shared) {
                 error = ERROR_SHARING_VIOLATION;
@@ -323,10 +322,8 @@ DWORD CVirtualKs::Submit(HANDLE device, DWORD code, void* in, DWORD inBytes, voi
     if (returned) *returned = 0;
     const auto open = handles_.find(device);
     if (open == handles_.end()) return ERROR_INVALID_HANDLE;
-    if (overlapped && outstanding_.count(overlapped)) {
-        ADD_FAILURE() << "an OVERLAPPED still pending was submitted again";
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (overlapped && outstanding_.count(overlapped))
+        throw std::logic_error("an OVERLAPPED still pending was submitted again");
     if ((inBytes && !in) || (outBytes && !out)) return ERROR_NOACCESS;
     FilterState& filter = filters_[open->second.filter];
     if (!Present(filter)) return ERROR_DEVICE_NOT_CONNECTED;

@@ -8,7 +8,8 @@
 // Requests on overlapped handles complete as the filter is told: at once, later from another
 // thread (the OVERLAPPED's Internal and InternalHigh set and its event signalled, as the kernel
 // does), or never until cancelled. A cancelled request completes a little later, from that thread,
-// as a slow cancel routine would. Submitting an OVERLAPPED that is still pending fails the test.
+// as a slow cancel routine would. Submitting an OVERLAPPED that is still pending throws
+// std::logic_error, which fails the test.
 //
 // Handles answer only for this model's objects (others fail with ERROR_INVALID_HANDLE, unknown
 // paths with ERROR_FILE_NOT_FOUND), so a composite platform can offer each call to its members.
