@@ -23,13 +23,24 @@ public:
     // when the class cannot be enumerated at all.
     virtual bool ListInterfaces(const GUID& interfaceClass, std::vector<DeviceInterface>& interfaces) = 0;
 
-    // CreateFileW on a device path (read and write, no sharing); INVALID_HANDLE_VALUE on failure.
-    virtual HANDLE OpenDevice(const std::wstring& path, DWORD flagsAndAttributes) = 0;
+    // SetupDiGetDeviceInterfaceAlias: the Flags (SPINT_*) of the alias in aliasClass of the
+    // interface with this path in interfaceClass. False when there is no such alias.
+    virtual bool GetInterfaceAlias(const GUID& interfaceClass, const std::wstring& path, const GUID& aliasClass,
+                                   DWORD& aliasFlags) = 0;
+
+    // CreateFileW on a device path (read and write access, OPEN_EXISTING); INVALID_HANDLE_VALUE on
+    // failure.
+    virtual HANDLE OpenDevice(const std::wstring& path, DWORD shareMode, DWORD flagsAndAttributes) = 0;
     virtual void CloseDevice(HANDLE device) = 0;
 
     // DeviceIoControl; overlapped may be null for a synchronous request.
     virtual BOOL IoControl(HANDLE device, DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes,
                            DWORD* returned, OVERLAPPED* overlapped) = 0;
+    // CancelIoEx of one overlapped request; the request still completes (as cancelled, or as it
+    // finished) and signals its event.
+    virtual BOOL CancelIo(HANDLE device, OVERLAPPED* overlapped) = 0;
+    // GetOverlappedResult; with wait, blocks until the request has completed.
+    virtual BOOL GetOverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) = 0;
 
     // KsCreatePin from "ksuser.dll"; a Win32 error code, ERROR_SUCCESS on success.
     virtual DWORD CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin) = 0;

@@ -6,6 +6,15 @@
 
 namespace {
 
+using KsCreatePinFn = DWORD(WINAPI*)(HANDLE, KSPIN_CONNECT*, ACCESS_MASK, HANDLE*);
+
+KsCreatePinFn LoadKsCreatePin()
+{
+    HMODULE ksuser = LoadLibraryW(L"ksuser.dll");
+    if (!ksuser) return nullptr;
+    return reinterpret_cast<KsCreatePinFn>(reinterpret_cast<void*>(GetProcAddress(ksuser, "KsCreatePin")));
+}
+
 class CSystemDevicePlatform final : public IDevicePlatform {
 public:
     bool ListInterfaces(const GUID& interfaceClass, std::vector<DeviceInterface>& interfaces) override
@@ -36,10 +45,27 @@ public:
         return true;
     }
 
-    HANDLE OpenDevice(const std::wstring& path, DWORD flagsAndAttributes) override
+    bool GetInterfaceAlias(const GUID& interfaceClass, const std::wstring& path, const GUID& aliasClass,
+                           DWORD& aliasFlags) override
     {
-        return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flagsAndAttributes,
-                           nullptr);
+        aliasFlags = 0;
+        HDEVINFO set = SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        if (set == INVALID_HANDLE_VALUE) return false;
+        SP_DEVICE_INTERFACE_DATA data = {};
+        data.cbSize = sizeof(data);
+        SP_DEVICE_INTERFACE_DATA alias = {};
+        alias.cbSize = sizeof(alias);
+        const bool found = SetupDiOpenDeviceInterfaceW(set, path.c_str(), 0, &data) &&
+                           SetupDiGetDeviceInterfaceAlias(set, &data, &aliasClass, &alias);
+        if (found) aliasFlags = alias.Flags;
+        SetupDiDestroyDeviceInfoList(set);
+        return found;
+    }
+
+    HANDLE OpenDevice(const std::wstring& path, DWORD shareMode, DWORD flagsAndAttributes) override
+    {
+        return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, shareMode, nullptr, OPEN_EXISTING,
+                           flagsAndAttributes, nullptr);
     }
 
     void CloseDevice(HANDLE device) override { CloseHandle(device); }
@@ -50,17 +76,20 @@ public:
         return DeviceIoControl(device, code, in, inBytes, out, outBytes, returned, overlapped);
     }
 
+    BOOL CancelIo(HANDLE device, OVERLAPPED* overlapped) override { return CancelIoEx(device, overlapped); }
+
+    BOOL GetOverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) override
+    {
+        return ::GetOverlappedResult(device, overlapped, transferred, wait);
+    }
+
     DWORD CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin) override
     {
-        // Loaded at run time: systems without kernel streaming still load the driver.
-        using KsCreatePinFn = DWORD(WINAPI*)(HANDLE, KSPIN_CONNECT*, ACCESS_MASK, HANDLE*);
-        HMODULE ksuser = LoadLibraryW(L"ksuser.dll");
-        if (!ksuser) return ERROR_MOD_NOT_FOUND;
-        const auto create =
-            reinterpret_cast<KsCreatePinFn>(reinterpret_cast<void*>(GetProcAddress(ksuser, "KsCreatePin")));
-        const DWORD result = create ? create(filter, connect, access, pin) : ERROR_PROC_NOT_FOUND;
-        FreeLibrary(ksuser);
-        return result;
+        // Loaded at run time, so that systems without kernel streaming still load the driver, and
+        // kept for the process: pins may be created from several threads.
+        static const KsCreatePinFn create = LoadKsCreatePin();
+        if (!create) return ERROR_FILE_NOT_FOUND;
+        return create(filter, connect, access, pin);
     }
 
     bool ReadDeviceRegistryString(const std::wstring& instanceId, const wchar_t* name, DWORD maxBytes,

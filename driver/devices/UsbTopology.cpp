@@ -143,7 +143,7 @@ void CUsbTopology::BuildUsbTopology()
     for (int i = 0; i < hostControllerCount_; ++i) {
         std::wstring rootHubName;
         {
-            CDeviceHandle controller(platform_, platform_.OpenDevice(controllers[i].path, FILE_ATTRIBUTE_NORMAL));
+            CDeviceHandle controller(platform_, platform_.OpenDevice(controllers[i].path, 0, FILE_ATTRIBUTE_NORMAL));
             if (!controller.valid() ||
                 !RequestName(platform_, controller.get(), IOCTL_USB_GET_ROOT_HUB_NAME, false, 0,
                              sizeof(USB_ROOT_HUB_NAME), rootHubName))
@@ -160,7 +160,7 @@ void CUsbTopology::EnumerateHub(const std::wstring& hubDeviceName, _sUsbNode& no
 {
     // A hub name that leads back to an ancestor would otherwise recurse for ever.
     if (HubTier(node) > kMaxHubTiers) return;
-    CDeviceHandle hub(platform_, platform_.OpenDevice(hubDeviceName, FILE_ATTRIBUTE_NORMAL));
+    CDeviceHandle hub(platform_, platform_.OpenDevice(hubDeviceName, 0, FILE_ATTRIBUTE_NORMAL));
     if (!hub.valid()) return;
 
     USB_NODE_INFORMATION information = {};

@@ -1,14 +1,29 @@
 #include "VirtualHardware.h"
 
+#include <core/KnownDeviceTable.h>
+
 VirtualInterface CVirtualHardware::AddEndpoints(CVirtualUsbBus::NodeId device, int captureChannels,
                                                 int renderChannels, const std::wstring& friendlyName)
 {
+    static const CKnownDeviceTable table;
+    const UsbIds ids = usb.Ids(device);
+    const auto present = [this, device] { return usb.IsPresent(device); };
+    const auto addFilter = [&](bool capture, int channels) {
+        return ks.AddFilter(CVirtualKs::AudioInterfaceFilter(usb.AudioEndpointPath(device, capture), ids.vendorId,
+                                                             ids.productId, capture, channels, table),
+                            present);
+    };
     VirtualInterface result;
     result.device = device;
-    if (captureChannels > 0)
-        result.capture = audio.AddEndpoint(eCapture, usb.AudioEndpointPath(device, true), friendlyName, captureChannels);
-    if (renderChannels > 0)
+    if (captureChannels > 0) {
+        result.capture =
+            audio.AddEndpoint(eCapture, usb.AudioEndpointPath(device, true), friendlyName, captureChannels);
+        result.captureFilter = addFilter(true, captureChannels);
+    }
+    if (renderChannels > 0) {
         result.render = audio.AddEndpoint(eRender, usb.AudioEndpointPath(device, false), friendlyName, renderChannels);
+        result.renderFilter = addFilter(false, renderChannels);
+    }
     return result;
 }
 
@@ -36,25 +51,51 @@ void CVirtualHardware::AddDefaultDevices(int captureChannels, int renderChannels
 
 bool CVirtualHardware::ListInterfaces(const GUID& interfaceClass, std::vector<DeviceInterface>& interfaces)
 {
-    return usb.ListInterfaces(interfaceClass, interfaces);
+    if (!usb.ListInterfaces(interfaceClass, interfaces)) return false;
+    ks.ListInterfaces(interfaceClass, interfaces);
+    return true;
 }
 
-HANDLE CVirtualHardware::OpenDevice(const std::wstring& path, DWORD flagsAndAttributes)
+bool CVirtualHardware::GetInterfaceAlias(const GUID& interfaceClass, const std::wstring& path, const GUID& aliasClass,
+                                         DWORD& aliasFlags)
 {
-    return usb.OpenDevice(path, flagsAndAttributes);
+    return ks.GetInterfaceAlias(interfaceClass, path, aliasClass, aliasFlags);
 }
 
-void CVirtualHardware::CloseDevice(HANDLE device) { usb.CloseDevice(device); }
+HANDLE CVirtualHardware::OpenDevice(const std::wstring& path, DWORD shareMode, DWORD flagsAndAttributes)
+{
+    if (ks.OwnsPath(path)) return ks.OpenDevice(path, shareMode, flagsAndAttributes);
+    return usb.OpenDevice(path, shareMode, flagsAndAttributes);
+}
+
+void CVirtualHardware::CloseDevice(HANDLE device)
+{
+    if (ks.OwnsHandle(device)) ks.CloseDevice(device);
+    else usb.CloseDevice(device);
+}
 
 BOOL CVirtualHardware::IoControl(HANDLE device, DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes,
                                  DWORD* returned, OVERLAPPED* overlapped)
 {
+    if (ks.OwnsHandle(device)) return ks.IoControl(device, code, in, inBytes, out, outBytes, returned, overlapped);
     return usb.IoControl(device, code, in, inBytes, out, outBytes, returned, overlapped);
+}
+
+BOOL CVirtualHardware::CancelIo(HANDLE device, OVERLAPPED* overlapped)
+{
+    if (ks.OwnsHandle(device)) return ks.CancelIo(device, overlapped);
+    return usb.CancelIo(device, overlapped);
+}
+
+BOOL CVirtualHardware::GetOverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait)
+{
+    if (ks.OwnsHandle(device)) return ks.GetOverlappedResult(device, overlapped, transferred, wait);
+    return usb.GetOverlappedResult(device, overlapped, transferred, wait);
 }
 
 DWORD CVirtualHardware::CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin)
 {
-    return usb.CreatePin(filter, connect, access, pin);
+    return ks.CreatePin(filter, connect, access, pin);
 }
 
 bool CVirtualHardware::ReadDeviceRegistryString(const std::wstring& instanceId, const wchar_t* name, DWORD maxBytes,

@@ -267,6 +267,12 @@ std::wstring CVirtualUsbBus::ParentIdPrefix(NodeId node) const
     return At(node).parentIdPrefix;
 }
 
+UsbIds CVirtualUsbBus::Ids(NodeId node) const
+{
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return At(node).ids;
+}
+
 std::wstring CVirtualUsbBus::AudioEndpointPath(NodeId device, bool capture) const
 {
     const std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -376,7 +382,13 @@ bool CVirtualUsbBus::ListInterfaces(const GUID& interfaceClass, std::vector<Devi
     return true;
 }
 
-HANDLE CVirtualUsbBus::OpenDevice(const std::wstring& path, DWORD flagsAndAttributes)
+bool CVirtualUsbBus::GetInterfaceAlias(const GUID&, const std::wstring&, const GUID&, DWORD& aliasFlags)
+{
+    aliasFlags = 0;
+    return false;
+}
+
+HANDLE CVirtualUsbBus::OpenDevice(const std::wstring& path, DWORD shareMode, DWORD flagsAndAttributes)
 {
     const std::lock_guard<std::recursive_mutex> lock(mutex_);
     for (NodeId id = 0; id < static_cast<NodeId>(nodes_.size()); ++id) {
@@ -431,6 +443,20 @@ BOOL CVirtualUsbBus::IoControl(HANDLE device, DWORD code, void* in, DWORD inByte
     const DWORD copied = std::min<DWORD>(outBytes, static_cast<DWORD>(reply.bytes.size()));
     std::memcpy(out, reply.bytes.data(), copied);
     if (returned) *returned = copied;
+    return TRUE;
+}
+
+BOOL CVirtualUsbBus::CancelIo(HANDLE device, OVERLAPPED* overlapped)
+{
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return Fail(handles_.count(device) ? ERROR_NOT_FOUND : ERROR_INVALID_HANDLE);
+}
+
+BOOL CVirtualUsbBus::GetOverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait)
+{
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (!handles_.count(device)) return Fail(ERROR_INVALID_HANDLE);
+    if (transferred) *transferred = overlapped ? static_cast<DWORD>(overlapped->InternalHigh) : 0;
     return TRUE;
 }
 

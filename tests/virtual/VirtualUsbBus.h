@@ -87,6 +87,7 @@ public:
     std::wstring InstanceId(NodeId node) const;
     std::wstring DriverKey(NodeId node) const;
     std::wstring ParentIdPrefix(NodeId node) const;      // empty for hubs
+    UsbIds Ids(NodeId node) const;
     // The KS filter path an audio endpoint of the device carries: it holds the device's
     // ParentIdPrefix, as the interface's child instance id does.
     std::wstring AudioEndpointPath(NodeId device, bool capture) const;
@@ -114,10 +115,15 @@ public:
 
     // IDevicePlatform.
     bool ListInterfaces(const GUID& interfaceClass, std::vector<DeviceInterface>& interfaces) override;
-    HANDLE OpenDevice(const std::wstring& path, DWORD flagsAndAttributes) override;
+    bool GetInterfaceAlias(const GUID& interfaceClass, const std::wstring& path, const GUID& aliasClass,
+                           DWORD& aliasFlags) override;
+    HANDLE OpenDevice(const std::wstring& path, DWORD shareMode, DWORD flagsAndAttributes) override;
     void CloseDevice(HANDLE device) override;
+    // Requests complete before IoControl returns: nothing is ever pending.
     BOOL IoControl(HANDLE device, DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes, DWORD* returned,
                    OVERLAPPED* overlapped) override;
+    BOOL CancelIo(HANDLE device, OVERLAPPED* overlapped) override;
+    BOOL GetOverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) override;
     DWORD CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin) override;
     bool ReadDeviceRegistryString(const std::wstring& instanceId, const wchar_t* name, DWORD maxBytes,
                                   std::wstring& value) override;

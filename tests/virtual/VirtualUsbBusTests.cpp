@@ -54,7 +54,7 @@ TEST_F(VirtualUsbBusTest, RequestsFollowWindowsLayoutsAndShortBufferRules)
     bus.AddHub(root, 2, ids::kOctaXHub, 7);
     const std::wstring rootName = bus.HubDeviceName(root).substr(4);
 
-    const HANDLE controller = bus.OpenDevice(bus.HostControllerPath(root), FILE_ATTRIBUTE_NORMAL);
+    const HANDLE controller = bus.OpenDevice(bus.HostControllerPath(root), 0, FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(Error(Request(controller, IOCTL_USB_GET_ROOT_HUB_NAME, 0, 4, reply, returned)),
               static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     ASSERT_TRUE(Request(controller, IOCTL_USB_GET_ROOT_HUB_NAME, 0, 6, reply, returned));
@@ -67,7 +67,7 @@ TEST_F(VirtualUsbBusTest, RequestsFollowWindowsLayoutsAndShortBufferRules)
     bus.CloseDevice(controller);
 
     // On a hub handle the same code asks for the node information.
-    const HANDLE rootHub = bus.OpenDevice(L"\\\\?\\" + rootName, 0);  // either prefix opens a hub
+    const HANDLE rootHub = bus.OpenDevice(L"\\\\?\\" + rootName, 0, 0);  // either prefix opens a hub
     ASSERT_TRUE(Request(rootHub, IOCTL_USB_GET_NODE_INFORMATION, 0, sizeof(USB_NODE_INFORMATION), reply, returned));
     const auto information = At<USB_NODE_INFORMATION>(reply);
     EXPECT_EQ(information.NodeType, UsbHub);
@@ -115,13 +115,13 @@ TEST_F(VirtualUsbBusTest, IdentitiesAreUniqueAndSurviveReplugging)
 
     const std::wstring key = bus.DriverKey(strym);
     const std::wstring instance = bus.InstanceId(strym);
-    const HANDLE hubHandle = bus.OpenDevice(bus.HubDeviceName(hub), 0);
+    const HANDLE hubHandle = bus.OpenDevice(bus.HubDeviceName(hub), 0, 0);
     bus.RemoveDevice(hub);
     ASSERT_TRUE(bus.ListInterfaces(kGuidUsbDevice, devices));
     EXPECT_EQ(devices.size(), 6u);
     EXPECT_EQ(Error(Request(hubHandle, IOCTL_USB_GET_NODE_INFORMATION, 0, 76, reply, returned)),
               static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
-    EXPECT_EQ(bus.OpenDevice(bus.HubDeviceName(hub), 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(bus.OpenDevice(bus.HubDeviceName(hub), 0, 0), INVALID_HANDLE_VALUE);
     bus.CloseDevice(hubHandle);
 
     const NodeId again = bus.AddDevice(bus.AddHub(root, 1, ids::kGenericHub), 2, ids::kStrym);
