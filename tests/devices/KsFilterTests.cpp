@@ -57,12 +57,12 @@ protected:
     template <typename Filter>
     std::unique_ptr<Filter> Enumerated(std::vector<VirtualKsPin> pins, CVirtualKs::FilterId* id = nullptr)
     {
-        VirtualKsFilter spec;
-        spec.path = L"\\\\?\\root#media#" + std::to_wstring(++filters_) + L"#{6994ad04-93ef-11d0-a3cc-00a0c9223196}";
-        spec.pins = std::move(pins);
-        const auto added = hw.ks.AddFilter(spec);
+        VirtualKsFilter model;
+        model.path = L"\\\\?\\root#media#" + std::to_wstring(++filters_) + L"#{6994ad04-93ef-11d0-a3cc-00a0c9223196}";
+        model.pins = std::move(pins);
+        const auto added = hw.ks.AddFilter(model);
         if (id) *id = added;
-        auto filter = std::make_unique<Filter>(hw, spec.path, nullptr);
+        auto filter = std::make_unique<Filter>(hw, model.path, nullptr);
         EXPECT_EQ(filter->Open(), S_OK);
         EXPECT_EQ(filter->EnumeratePins(), S_OK);
         return filter;
@@ -243,8 +243,8 @@ TEST_F(KsFilterTest, FrameSizeComesFromEitherAllocatorFraming)
     VirtualKsPin unframed = extended;
     unframed.extendedFrameSize = 0;
     const auto format = Format(44100, 16, 2, false);
-    for (const auto& [spec, expected] : {std::pair{framed, 1764u}, {extended, 1920u}, {unframed, 0u}}) {
-        const auto filter = Enumerated<CKsAudCapFilter>({spec});
+    for (const auto& [model, expected] : {std::pair{framed, 1764u}, {extended, 1920u}, {unframed, 0u}}) {
+        const auto filter = Enumerated<CKsAudCapFilter>({model});
         CKsAudPin* pin = filter->CreateCapturePin(&format.Format);
         ASSERT_NE(pin, nullptr);
         EXPECT_EQ(pin->GetFrameSize(), expected);

@@ -95,7 +95,7 @@ CVirtualKs::FilterId CVirtualKs::AddFilter(VirtualKsFilter filter, std::function
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     FilterState state;
-    state.spec = std::move(filter);
+    state.model = std::move(filter);
     state.present = std::move(present);
     filters_.push_back(std::move(state));
     return static_cast<FilterId>(filters_.size() - 1);
@@ -158,13 +158,13 @@ bool CVirtualKs::Present(const FilterState& filter) const { return !filter.prese
 VirtualKsFilter& CVirtualKs::Filter(FilterId filter)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return At(filter).spec;
+    return At(filter).model;
 }
 
 void CVirtualKs::SetAlias(FilterId filter, const GUID& category, DWORD flags)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
-    auto& aliases = At(filter).spec.aliases;
+    auto& aliases = At(filter).model.aliases;
     const auto same = [&](const auto& alias) { return Same(alias.first, category); };
     aliases.erase(std::remove_if(aliases.begin(), aliases.end(), same), aliases.end());
     if (flags) aliases.push_back({category, flags});
@@ -237,7 +237,7 @@ bool CVirtualKs::OwnsPath(const std::wstring& path) const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     return std::any_of(filters_.begin(), filters_.end(),
-                       [&](const FilterState& f) { return SameText(f.spec.path, path); });
+                       [&](const FilterState& f) { return SameText(f.model.path, path); });
 }
 
 bool CVirtualKs::OwnsHandle(HANDLE handle) const
@@ -251,7 +251,7 @@ void CVirtualKs::ListInterfaces(const GUID& interfaceClass, std::vector<DeviceIn
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!Same(interfaceClass, kKsCategoryAudio)) return;
     for (const FilterState& filter : filters_)
-        if (Present(filter)) interfaces.push_back({filter.spec.path, std::wstring()});
+        if (Present(filter)) interfaces.push_back({filter.model.path, std::wstring()});
 }
 
 bool CVirtualKs::GetInterfaceAlias(const GUID& interfaceClass, const std::wstring& path, const GUID& aliasClass,
@@ -261,8 +261,8 @@ bool CVirtualKs::GetInterfaceAlias(const GUID& interfaceClass, const std::wstrin
     aliasFlags = 0;
     if (!Same(interfaceClass, kKsCategoryAudio)) return false;
     for (const FilterState& filter : filters_) {
-        if (!Present(filter) || !SameText(filter.spec.path, path)) continue;
-        for (const auto& [category, flags] : filter.spec.aliases) {
+        if (!Present(filter) || !SameText(filter.model.path, path)) continue;
+        for (const auto& [category, flags] : filter.model.aliases) {
             if (!Same(category, aliasClass)) continue;
             aliasFlags = flags;
             return true;
@@ -278,7 +278,7 @@ HANDLE CVirtualKs::OpenDevice(const std::wstring& path, DWORD shareMode, DWORD f
         const std::lock_guard<std::mutex> lock(mutex_);
         for (FilterId id = 0; id < static_cast<FilterId>(filters_.size()); ++id) {
             FilterState& filter = filters_[id];
-            if (!Present(filter) || !SameText(filter.spec.path, path)) continue;
+            if (!Present(filter) || !SameText(filter.model.path, path)) continue;
             // Every open asks for reading and writing: a second one needs both to share both.
             const bool sharing = (shareMode & kBothShares) == kBothShares;
             const bool shared = std::all_of(handles_.begin(), handles_.end(), [&](const auto& open) {
@@ -488,7 +488,7 @@ CVirtualKs::Reply CVirtualKs::FilterRequest(FilterState& filter, const std::vect
     }
     const auto property = LoadFrom<KSPROPERTY>(input.data());
     const ULONG pinId = input.size() >= sizeof(KSP_PIN) ? LoadFrom<KSP_PIN>(input.data()).PinId : 0;
-    const auto& pins = filter.spec.pins;
+    const auto& pins = filter.model.pins;
     if (Same(property.Set, kKsPropSetAudio) && (property.Flags & KSPROPERTY_TYPE_TOPOLOGY))
         return NodeRequest(filter, input, out, outBytes);
 
@@ -496,7 +496,7 @@ CVirtualKs::Reply CVirtualKs::FilterRequest(FilterState& filter, const std::vect
     if (!(property.Flags & KSPROPERTY_TYPE_GET)) return reply;
     if (Same(property.Set, kKsPropSetTopology) && property.Id == KSPROPERTY_TOPOLOGY_NODES) {
         std::vector<GUID> types;
-        for (const VirtualKsNode& node : filter.spec.nodes) types.push_back(node.type);
+        for (const VirtualKsNode& node : filter.model.nodes) types.push_back(node.type);
         reply.bytes = MultipleItem(types);
         reply.error = ERROR_SUCCESS;
     } else if (Same(property.Set, kKsPropSetPin)) {
@@ -546,8 +546,8 @@ CVirtualKs::Reply CVirtualKs::NodeRequest(FilterState& filter, const std::vector
     const ULONG id = request.Property.Id;
     const ULONG flags = request.Property.Flags & ~KSPROPERTY_TYPE_TOPOLOGY;
     reply.error = ERROR_NOT_FOUND;
-    if (request.NodeId >= filter.spec.nodes.size()) return reply;
-    const VirtualKsNode& node = filter.spec.nodes[request.NodeId];
+    if (request.NodeId >= filter.model.nodes.size()) return reply;
+    const VirtualKsNode& node = filter.model.nodes[request.NodeId];
     const bool fits = (id == KSPROPERTY_AUDIO_VOLUMELEVEL && Same(node.type, kKsNodeTypeVolume)) ||
                       (id == KSPROPERTY_AUDIO_MUTE && Same(node.type, kKsNodeTypeMute)) ||
                       (id == KSPROPERTY_AUDIO_AGC && Same(node.type, kKsNodeTypeAgc));
@@ -615,7 +615,7 @@ CVirtualKs::Reply CVirtualKs::PinRequest(FilterState& filter, int instance, DWOR
     if (input.size() < sizeof(KSPROPERTY)) return reply;
     const auto property = LoadFrom<KSPROPERTY>(input.data());
     VirtualKsPinInstance& pin = filter.instances[instance];
-    const VirtualKsPin& spec = filter.spec.pins[pin.pinId];
+    const VirtualKsPin& model = filter.model.pins[pin.pinId];
     reply.error = ERROR_NOT_FOUND;
     if (!Same(property.Set, kKsPropSetConnection)) return reply;
     if (property.Id == KSPROPERTY_CONNECTION_STATE && property.Flags == KSPROPERTY_TYPE_SET) {
@@ -630,17 +630,17 @@ CVirtualKs::Reply CVirtualKs::PinRequest(FilterState& filter, int instance, DWOR
     if (property.Flags != KSPROPERTY_TYPE_GET) return reply;
     if (property.Id == KSPROPERTY_CONNECTION_STATE) {
         Append(reply.bytes, pin.states.empty() ? KSSTATE_STOP : pin.states.back());
-    } else if (property.Id == KSPROPERTY_CONNECTION_ALLOCATORFRAMING && spec.frameSize) {
+    } else if (property.Id == KSPROPERTY_CONNECTION_ALLOCATORFRAMING && model.frameSize) {
         KSALLOCATOR_FRAMING framing = {};
         framing.Frames = 8;
-        framing.FrameSize = spec.frameSize;
+        framing.FrameSize = model.frameSize;
         Append(reply.bytes, framing);
-    } else if (property.Id == KSPROPERTY_CONNECTION_ALLOCATORFRAMING_EX && spec.extendedFrameSize) {
+    } else if (property.Id == KSPROPERTY_CONNECTION_ALLOCATORFRAMING_EX && model.extendedFrameSize) {
         KSALLOCATOR_FRAMING_EX framing = {};
         framing.CountItems = 1;
         framing.FramingItem[0].Frames = 8;
-        framing.FramingItem[0].PhysicalRange.MinFrameSize = spec.extendedFrameSize;
-        framing.FramingItem[0].PhysicalRange.MaxFrameSize = spec.extendedFrameSize;
+        framing.FramingItem[0].PhysicalRange.MinFrameSize = model.extendedFrameSize;
+        framing.FramingItem[0].PhysicalRange.MaxFrameSize = model.extendedFrameSize;
         Append(reply.bytes, framing);
     } else {
         return reply;
@@ -675,11 +675,11 @@ DWORD CVirtualKs::CreatePin(HANDLE filterHandle, KSPIN_CONNECT* connect, ACCESS_
     record.waveFormat.assign(wave, wave + waveBytes);
 
     record.result = ERROR_NOT_FOUND;
-    if (request.PinId < filter.spec.pins.size()) {
-        const VirtualKsPin& spec = filter.spec.pins[request.PinId];
+    if (request.PinId < filter.model.pins.size()) {
+        const VirtualKsPin& model = filter.model.pins[request.PinId];
         record.result = ERROR_NO_MATCH;
-        const bool sink = spec.communication == KSPIN_COMMUNICATION_SINK ||
-                          spec.communication == KSPIN_COMMUNICATION_BOTH;
+        const bool sink = model.communication == KSPIN_COMMUNICATION_SINK ||
+                          model.communication == KSPIN_COMMUNICATION_BOTH;
         const bool standard = Same(request.Interface.Set, kKsInterfaceSetStandard) &&
                               Same(request.Medium.Set, kKsMediumSetStandard);
         if (sink && standard && waveBytes >= sizeof(WAVEFORMATEX) &&
@@ -689,14 +689,14 @@ DWORD CVirtualKs::CreatePin(HANDLE filterHandle, KSPIN_CONNECT* connect, ACCESS_
             std::memcpy(&wf, record.waveFormat.data(), std::min<size_t>(waveBytes, sizeof(wf)));
             const bool extensible = wf.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
             const bool pcm = wf.Format.wFormatTag == WAVE_FORMAT_PCM ||
-                             (extensible && spec.acceptsExtensible && waveBytes >= sizeof(wf) &&
+                             (extensible && model.acceptsExtensible && waveBytes >= sizeof(wf) &&
                               Same(wf.SubFormat, kSubtypePcm));
-            const bool covered = std::any_of(spec.ranges.begin(), spec.ranges.end(), [&](const VirtualKsRange& r) {
+            const bool covered = std::any_of(model.ranges.begin(), model.ranges.end(), [&](const VirtualKsRange& r) {
                 return wf.Format.nChannels <= r.maxChannels && r.minBits <= wf.Format.wBitsPerSample &&
                        wf.Format.wBitsPerSample <= r.maxBits && r.minRate <= wf.Format.nSamplesPerSec &&
                        wf.Format.nSamplesPerSec <= r.maxRate;
             });
-            if (pcm && (covered || spec.acceptsUncovered)) record.result = ERROR_SUCCESS;
+            if (pcm && (covered || model.acceptsUncovered)) record.result = ERROR_SUCCESS;
         }
     }
     filter.connects.push_back(record);

@@ -148,7 +148,7 @@ public:
 
 private:
     struct FilterState {
-        VirtualKsFilter spec;
+        VirtualKsFilter model;
         std::function<bool()> present;
         VirtualKsCompletion completion = VirtualKsCompletion::Immediate;
         Tamper tamper;
