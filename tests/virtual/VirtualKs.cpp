@@ -579,6 +579,7 @@ CVirtualKs::Reply CVirtualKs::NodeRequest(FilterState& filter, const std::vector
         reply.claimed = static_cast<DWORD>(reply.bytes.size());
         reply.partialAllowed = true;
         reply.error = ERROR_SUCCESS;
+        if (filter.tamper) filter.tamper(request.Property, request.NodeId, reply.bytes, reply.claimed);
         return reply;
     }
 

@@ -96,7 +96,8 @@ enum class VirtualKsCompletion { Immediate, Pending, Never };
 class CVirtualKs {
 public:
     using FilterId = int;
-    // Rewrites a GET reply before it is answered: the bytes and the size the device claims.
+    // Rewrites a GET or BASICSUPPORT reply before it is answered: the bytes and the size the
+    // device claims; the id is the pin's or, for node requests, the node's.
     using Tamper = std::function<void(const KSPROPERTY& property, ULONG pinId, std::vector<BYTE>& reply,
                                       DWORD& claimedBytes)>;
 
