@@ -5,6 +5,8 @@
 #include "HostSamples.h"
 #include "../devices/DeviceAccess.h"
 #include "../devices/EndpointBackend.h"
+#include "../devices/KsNodeLevels.h"
+#include "../devices/WaveOutVolume.h"
 #include "../runtime/SysTrayWnd.h"
 #include "Text.h"
 
@@ -351,6 +353,7 @@ ASIOError CMordane::StartStreams()
         }
     }
 
+    ApplyHardwareLevels();
     PublishPosition(0.0, 0);
     bufferIndex_ = 0;
     switchCount_ = 0;
@@ -403,6 +406,25 @@ ASIOError STDMETHODCALLTYPE CMordane::stop()
     }
     TellCallbackWindow();
     return ASE_OK;
+}
+
+void CMordane::ApplyHardwareLevels()
+{
+    for (int i = 0; i < portCount_; ++i) {
+        const _sPort& port = ports_[i];
+        const int inLeft = port.input.level[0], inRight = port.input.level[1];
+        const int outLeft = port.output.level[0], outRight = port.output.level[1];
+        if (!port.renderPath.empty() && port.renderPath == inventory_.defaultRenderPath) {
+            // The endpoint's render stream sets the default device's level as it starts;
+            // without the endpoint back end the multimedia mixer does.
+            if (!settings_.useEndpointBackend && inventory_.defaultRenderId >= 0)
+                CWaveOutVolume(SystemMixerApi()).SetWaveOutVolume(outLeft, outRight, inventory_.defaultRenderId);
+            continue;
+        }
+        // Interfaces without a known row, or without kernel streaming, are left as they are.
+        CKsNodeLevels::ApplyHardwareVolumes(platform_, port.capturePath, port.renderPath, inLeft, inRight, outLeft,
+                                            outRight, *knownDevices_);
+    }
 }
 
 void CMordane::StopLocked()

@@ -172,6 +172,8 @@ private:
     // The channels the host uses may have changed: the callback window refreshes an open panel.
     void TellCallbackWindow() const;
     ASIOError StartStreams();
+    // Every port's levels on its interface's own mixer, and its automatic gain off.
+    void ApplyHardwareLevels();
     void StopLocked();
     void RunBufferSwitch();
     // The host's outputs of buffer half index into the ports' render blocks, with direct

@@ -616,6 +616,19 @@ TEST_F(EngineTest, LiveLevelsReachTheEndpointOrTheSoftwareGain)
     EXPECT_EQ(samples[kFrames], 500);  // half the level in software
 }
 
+// Starting puts the ports' levels on the interface's own mixer and switches its automatic gain off.
+TEST_F(EngineTest, StartSetsTheInterfacesMixerNodes)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA1);
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    ASSERT_EQ(hardware_.ks.NodeSetCount(lumo.captureFilter), 0);
+    Run(1);
+    EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 9, KSPROPERTY_AUDIO_AGC, 1), 0);
+    EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 8, KSPROPERTY_AUDIO_VOLUMELEVEL, 0), 0);  // 100 %: 0 dB
+    EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 10, KSPROPERTY_AUDIO_MUTE, 0), 1);
+    EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 6, KSPROPERTY_AUDIO_VOLUMELEVEL, 1), 0);
+}
+
 }  // namespace
 
 namespace {
