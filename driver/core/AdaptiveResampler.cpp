@@ -1,0 +1,134 @@
+#include "AdaptiveResampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int kTaps = CPolyphaseFilter::kTaps;
+constexpr int kHalf = kTaps / 2;
+// Input frames one Produce can touch: its span at the highest ratio plus the filter's width.
+constexpr int kStagedFrames = int(CAdaptiveResampler::kMaxBlock * (1 + CAdaptiveResampler::kMaxDeviation)) + kTaps + 2;
+
+int16_t ToSample(float value)
+{
+    const float rounded = value + (value >= 0 ? 0.5f : -0.5f);
+    if (rounded >= 32767.0f) return 32767;
+    if (rounded <= -32768.0f) return -32768;
+    return int16_t(rounded);
+}
+
+}  // namespace
+
+CAdaptiveResampler::CAdaptiveResampler(int channels, int capacityFrames, int startBacklog)
+    : channels_(channels == 1 ? 1 : 2), startBacklog_(startBacklog), filter_(CPolyphaseFilter::Shared())
+{
+    if ((channels != 1 && channels != 2) || capacityFrames <= kTaps || capacityFrames > (1 << 24)) return;
+    capacity_ = 1;
+    while (capacity_ < capacityFrames) capacity_ *= 2;
+    staged_.reset(new (std::nothrow) float[size_t(kStagedFrames) * channels_]);
+    if (staged_) ring_.reset(new (std::nothrow) int16_t[size_t(capacity_) * channels_]);
+    if (ring_) Reset();
+}
+
+void CAdaptiveResampler::Reset()
+{
+    if (!valid()) return;
+    // 2 × kHalf - 1 silent frames: the first output then reads frame kHalf - 1 with its whole
+    // history in place, and needs exactly one input frame beyond them.
+    constexpr int silent = kTaps - 1;
+    std::memset(ring_.get(), 0, sizeof(int16_t) * silent * channels_);
+    readFrame_ = kHalf - 1;
+    readFraction_ = 0;
+    ratio_ = 1;
+    started_ = false;
+    retainedFrom_.store(0, std::memory_order_relaxed);
+    writtenFrames_.store(silent, std::memory_order_release);
+    written_.Publish(silent, kNoStamp, 0, 1);
+    read_.Publish(double(readFrame_), kNoStamp, 0, 1);
+}
+
+bool CAdaptiveResampler::Write(const int16_t* in, int frames, double stamp)
+{
+    if (!valid() || frames < 0 || frames > kMaxBlock || (frames && !in)) return false;
+    const int64_t written = writtenFrames_.load(std::memory_order_relaxed);
+    if (written + frames - retainedFrom_.load(std::memory_order_acquire) > capacity_) return false;
+    const int64_t start = written & (capacity_ - 1);
+    const int64_t first = std::min<int64_t>(frames, capacity_ - start);
+    std::memcpy(ring_.get() + start * channels_, in, sizeof(int16_t) * first * channels_);
+    std::memcpy(ring_.get(), in + first * channels_, sizeof(int16_t) * (frames - first) * channels_);
+    writtenFrames_.store(written + frames, std::memory_order_release);
+    written_.Publish(double(written + frames), stamp, frames, 1);
+    return true;
+}
+
+void CAdaptiveResampler::SetRatio(double ratio)
+{
+    if (std::isnan(ratio)) return;
+    ratio_ = std::clamp(ratio, 1 - kMaxDeviation, 1 + kMaxDeviation);
+}
+
+int CAdaptiveResampler::Available(int64_t written, int frames) const
+{
+    // Output m reads input up to readFrame_ + floor(readFraction_ + m × ratio) + kHalf.
+    const int64_t last = written - 1 - kHalf - readFrame_;
+    if (last < 0) return 0;
+    const double reach = double(std::min<int64_t>(last, kStagedFrames)) + 1;
+    int count = std::min(frames, int(std::ceil((reach - readFraction_) / ratio_)));
+    while (count > 0 && readFraction_ + (count - 1) * ratio_ >= reach) --count;
+    return std::max(count, 0);
+}
+
+void CAdaptiveResampler::Stage(int64_t first, int count)
+{
+    const int16_t* ring = ring_.get();
+    for (int c = 0; c < channels_; ++c) {
+        float* to = staged_.get() + size_t(c) * kStagedFrames;
+        for (int i = 0; i < count; ++i) to[i] = ring[((first + i) & (capacity_ - 1)) * channels_ + c];
+    }
+}
+
+template <int kChannels>
+void CAdaptiveResampler::Filter(int16_t* out, int made)
+{
+    for (int m = 0; m < made; ++m) {
+        const double position = readFraction_ + m * ratio_;
+        const int whole = int(position);
+        filter_.Interpolate(position - whole, taps_);
+        for (int c = 0; c < kChannels; ++c) {
+            const float* in = staged_.get() + size_t(c) * kStagedFrames + whole;
+            // Eight partial sums, so that the compiler keeps them in vector registers.
+            float sums[8] = {};
+            for (int k = 0; k < kTaps; k += 8)
+                for (int j = 0; j < 8; ++j) sums[j] += taps_[k + j] * in[k + j];
+            out[m * kChannels + c] = ToSample(((sums[0] + sums[4]) + (sums[1] + sums[5])) +
+                                              ((sums[2] + sums[6]) + (sums[3] + sums[7])));
+        }
+    }
+}
+
+int CAdaptiveResampler::Produce(int16_t* out, int frames, double stamp)
+{
+    if (!valid() || !out || frames <= 0 || frames > kMaxBlock) return 0;
+    const int64_t written = writtenFrames_.load(std::memory_order_acquire);
+    if (!started_) started_ = written - (double(readFrame_) + readFraction_) >= startBacklog_;
+    const int made = started_ ? Available(written, frames) : 0;
+
+    if (made > 0) {
+        const int64_t first = readFrame_ - kHalf + 1;
+        const int reach = int(readFraction_ + (made - 1) * ratio_);
+        Stage(first, reach + kTaps);
+        if (channels_ == 2) Filter<2>(out, made);
+        else Filter<1>(out, made);
+        const double advanced = readFraction_ + made * ratio_;
+        const double whole = std::floor(advanced);
+        readFrame_ += int64_t(whole);
+        readFraction_ = advanced - whole;
+        retainedFrom_.store(readFrame_ - kHalf + 1, std::memory_order_release);
+    }
+    std::memset(out + made * channels_, 0, sizeof(int16_t) * (frames - made) * channels_);
+    read_.Publish(double(readFrame_) + readFraction_, stamp, made * ratio_, ratio_);
+    return made;
+}

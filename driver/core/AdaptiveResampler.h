@@ -1,0 +1,87 @@
+// CAdaptiveResampler: the hand-over of one port direction between two clocks. A producer
+// writes 16-bit frames of its clock into a ring; a consumer pulls exactly the frames its own
+// clock asks for, read at `ratio` input frames per output frame through a windowed-sinc
+// polyphase filter. One producer thread and one consumer thread, no lock: the ring's two ends
+// are atomics. All memory is taken at construction; Write and Produce never allocate or block.
+//
+// Positions count input frames since Reset. Output frame m of a run at ratio 1 carries input
+// frame m - kDelayFrames; the backlog (frames written minus the read position) is the delay a
+// frame spends in the hand-over, kDelayFrames of it being the filter's look-ahead.
+#pragma once
+
+#include "PolyphaseFilter.h"
+#include "ProgressMark.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class CAdaptiveResampler {
+public:
+    static constexpr int kMaxBlock = 2048;          // frames of one Write or Produce
+    static constexpr double kMaxDeviation = 0.002;  // ratio within 1 ± this
+    static constexpr int kDelayFrames = CPolyphaseFilter::kTaps / 2;
+    static constexpr double kNoStamp = CProgressMark::kNoStamp;
+
+    // channels 1 or 2. capacityFrames bounds what the ring holds (written frames not yet read,
+    // plus the filter's history); it is rounded up to a power of two. Produce outputs silence
+    // until the backlog first reaches startBacklog.
+    CAdaptiveResampler(int channels, int capacityFrames, int startBacklog);
+    CAdaptiveResampler(const CAdaptiveResampler&) = delete;
+    CAdaptiveResampler& operator=(const CAdaptiveResampler&) = delete;
+
+    bool valid() const { return ring_ != nullptr; }
+    int channels() const { return channels_; }
+
+    // Empties the ring (leaving the filter's history silent), ratio 1, waiting for startBacklog
+    // again. Neither side may run meanwhile.
+    void Reset();
+
+    // Producer. Stores frames (at most kMaxBlock) whole, or nothing when they do not fit: false
+    // is a dropped packet. stamp: when the last of them was captured (see Backlog).
+    bool Write(const int16_t* in, int frames, double stamp = kNoStamp);
+
+    // Consumer. Input frames per output frame, clamped to 1 ± kMaxDeviation.
+    void SetRatio(double ratio);
+    double ratio() const { return ratio_; }
+    // Writes `frames` (at most kMaxBlock) frames to out. Returns how many came from input: the
+    // rest, on an underrun, is silence and the read position stops where the input ends; while
+    // waiting for the start backlog all of it is silence and 0 is returned. stamp: when these
+    // frames start to play.
+    int Produce(int16_t* out, int frames, double stamp = kNoStamp);
+
+    // Any thread. Frames written minus the read position at `now`. A side that passes stamps
+    // (the device's) is counted as having gone on at its rate since its last call, by at most
+    // that call's frames, so that the figure does not jump with the packets; stamps and now are
+    // frames of the nominal rate on one shared clock.
+    double Backlog(double now = kNoStamp) const { return written_.At(now) - read_.At(now); }
+
+private:
+    // Output frames that the input written so far can make, at most `frames`.
+    int Available(int64_t written, int frames) const;
+    // Copies input frames first .. first + count - 1 to staged_ as float, one channel at a time.
+    void Stage(int64_t first, int count);
+    // The first `made` output frames from the staged input.
+    template <int kChannels>
+    void Filter(int16_t* out, int made);
+
+    const int channels_;
+    const int startBacklog_;
+    int capacity_ = 0;  // frames, a power of two
+    std::unique_ptr<int16_t[]> ring_;
+    std::unique_ptr<float[]> staged_;  // one channel after the other, kStagedFrames each
+    alignas(16) float taps_[CPolyphaseFilter::kTaps];
+    const CPolyphaseFilter& filter_;
+
+    std::atomic<int64_t> writtenFrames_{0};  // by the producer: frames in the ring so far
+    std::atomic<int64_t> retainedFrom_{0};   // by the consumer: oldest frame it still needs
+
+    // Consumer's state: read position = readFrame_ + readFraction_.
+    int64_t readFrame_ = 0;
+    double readFraction_ = 0;
+    double ratio_ = 1;
+    bool started_ = false;
+
+    CProgressMark written_;
+    CProgressMark read_;
+};
