@@ -22,8 +22,9 @@ int16_t ToSample(float value)
 
 }  // namespace
 
-CAdaptiveResampler::CAdaptiveResampler(int channels, int capacityFrames, int startBacklog)
-    : channels_(channels == 1 ? 1 : 2), startBacklog_(startBacklog), filter_(CPolyphaseFilter::Shared())
+CAdaptiveResampler::CAdaptiveResampler(int channels, int capacityFrames, int startBacklog, DeviceSide deviceSide)
+    : channels_(channels == 1 ? 1 : 2), startBacklog_(startBacklog), deviceSide_(deviceSide),
+      filter_(CPolyphaseFilter::Shared())
 {
     if ((channels != 1 && channels != 2) || capacityFrames <= kTaps || capacityFrames > (1 << 24)) return;
     capacity_ = 1;
@@ -42,15 +43,15 @@ void CAdaptiveResampler::Reset()
     std::memset(ring_.get(), 0, sizeof(int16_t) * silent * channels_);
     readFrame_ = kHalf - 1;
     readFraction_ = 0;
-    ratio_ = 1;
+    ratio_.store(1, std::memory_order_relaxed);
     started_ = false;
     retainedFrom_.store(0, std::memory_order_relaxed);
     writtenFrames_.store(silent, std::memory_order_release);
-    written_.Publish(silent, kNoStamp, 0, 1);
-    read_.Publish(double(readFrame_), kNoStamp, 0, 1);
+    written_.Publish(silent, kNoStamp, 0);
+    read_.Publish(double(readFrame_), kNoStamp, 0);
 }
 
-bool CAdaptiveResampler::Write(const int16_t* in, int frames, double stamp)
+bool CAdaptiveResampler::Write(const int16_t* in, int frames, double now)
 {
     if (!valid() || frames < 0 || frames > kMaxBlock || (frames && !in)) return false;
     const int64_t written = writtenFrames_.load(std::memory_order_relaxed);
@@ -60,24 +61,31 @@ bool CAdaptiveResampler::Write(const int16_t* in, int frames, double stamp)
     std::memcpy(ring_.get() + start * channels_, in, sizeof(int16_t) * first * channels_);
     std::memcpy(ring_.get(), in + first * channels_, sizeof(int16_t) * (frames - first) * channels_);
     writtenFrames_.store(written + frames, std::memory_order_release);
-    written_.Publish(double(written + frames), stamp, frames, 1);
+    written_.Publish(double(written + frames), now, frames, InputRate());
     return true;
+}
+
+double CAdaptiveResampler::InputRate() const
+{
+    // Input on the device's clock runs at the ratio the consumer has locked on to; taking the
+    // nominal rate instead would make the backlog saw by up to a packet × the clock error.
+    return deviceSide_ == DeviceSide::Producer ? ratio_.load(std::memory_order_relaxed) : 1.0;
 }
 
 void CAdaptiveResampler::SetRatio(double ratio)
 {
     if (std::isnan(ratio)) return;
-    ratio_ = std::clamp(ratio, 1 - kMaxDeviation, 1 + kMaxDeviation);
+    ratio_.store(std::clamp(ratio, 1 - kMaxDeviation, 1 + kMaxDeviation), std::memory_order_relaxed);
 }
 
-int CAdaptiveResampler::Available(int64_t written, int frames) const
+int CAdaptiveResampler::Available(int64_t written, int frames, double ratio) const
 {
     // Output m reads input up to readFrame_ + floor(readFraction_ + m × ratio) + kHalf.
     const int64_t last = written - 1 - kHalf - readFrame_;
     if (last < 0) return 0;
     const double reach = double(std::min<int64_t>(last, kStagedFrames)) + 1;
-    int count = std::min(frames, int(std::ceil((reach - readFraction_) / ratio_)));
-    while (count > 0 && readFraction_ + (count - 1) * ratio_ >= reach) --count;
+    int count = std::min(frames, int(std::ceil((reach - readFraction_) / ratio)));
+    while (count > 0 && readFraction_ + (count - 1) * ratio >= reach) --count;
     return std::max(count, 0);
 }
 
@@ -91,10 +99,10 @@ void CAdaptiveResampler::Stage(int64_t first, int count)
 }
 
 template <int kChannels>
-void CAdaptiveResampler::Filter(int16_t* out, int made)
+void CAdaptiveResampler::Filter(int16_t* out, int made, double ratio)
 {
     for (int m = 0; m < made; ++m) {
-        const double position = readFraction_ + m * ratio_;
+        const double position = readFraction_ + m * ratio;
         const int whole = int(position);
         filter_.Interpolate(position - whole, taps_);
         for (int c = 0; c < kChannels; ++c) {
@@ -109,26 +117,36 @@ void CAdaptiveResampler::Filter(int16_t* out, int made)
     }
 }
 
-int CAdaptiveResampler::Produce(int16_t* out, int frames, double stamp)
+void CAdaptiveResampler::Advance(double frames)
+{
+    const double advanced = readFraction_ + frames;
+    const double whole = std::floor(advanced);
+    readFrame_ += int64_t(whole);
+    readFraction_ = advanced - whole;
+    retainedFrom_.store(readFrame_ - kHalf + 1, std::memory_order_release);
+}
+
+int CAdaptiveResampler::Produce(int16_t* out, int frames, double now)
 {
     if (!valid() || !out || frames <= 0 || frames > kMaxBlock) return 0;
-    const int64_t written = writtenFrames_.load(std::memory_order_acquire);
-    if (!started_) started_ = written - (double(readFrame_) + readFraction_) >= startBacklog_;
-    const int made = started_ ? Available(written, frames) : 0;
-
+    if (!started_) {
+        const double backlog = Backlog(now);
+        started_ = backlog >= startBacklog_;
+        if (started_) Advance(backlog - startBacklog_);
+    }
+    const double before = double(readFrame_) + readFraction_;
+    const double ratio = ratio_.load(std::memory_order_relaxed);
+    const int made = started_ ? Available(writtenFrames_.load(std::memory_order_acquire), frames, ratio) : 0;
     if (made > 0) {
-        const int64_t first = readFrame_ - kHalf + 1;
-        const int reach = int(readFraction_ + (made - 1) * ratio_);
-        Stage(first, reach + kTaps);
-        if (channels_ == 2) Filter<2>(out, made);
-        else Filter<1>(out, made);
-        const double advanced = readFraction_ + made * ratio_;
-        const double whole = std::floor(advanced);
-        readFrame_ += int64_t(whole);
-        readFraction_ = advanced - whole;
-        retainedFrom_.store(readFrame_ - kHalf + 1, std::memory_order_release);
+        const int reach = int(readFraction_ + (made - 1) * ratio);
+        Stage(readFrame_ - kHalf + 1, reach + kTaps);
+        if (channels_ == 2) Filter<2>(out, made, ratio);
+        else Filter<1>(out, made, ratio);
+        Advance(made * ratio);
     }
     std::memset(out + made * channels_, 0, sizeof(int16_t) * (frames - made) * channels_);
-    read_.Publish(double(readFrame_) + readFraction_, stamp, made * ratio_, ratio_);
+    // Stamped, these frames are used from now on; unstamped, they are gone.
+    if (std::isnan(now)) read_.Publish(double(readFrame_) + readFraction_, kNoStamp, 0);
+    else read_.Publish(before, now, made * ratio, InputRate());
     return made;
 }

@@ -23,10 +23,15 @@ public:
     static constexpr int kDelayFrames = CPolyphaseFilter::kTaps / 2;
     static constexpr double kNoStamp = CProgressMark::kNoStamp;
 
+    // Which side runs on the device's clock (the other on the reference's): a capture stream's
+    // producer, a render stream's consumer.
+    enum class DeviceSide { Producer, Consumer };
+
     // channels 1 or 2. capacityFrames bounds what the ring holds (written frames not yet read,
     // plus the filter's history); it is rounded up to a power of two. Produce outputs silence
-    // until the backlog first reaches startBacklog.
-    CAdaptiveResampler(int channels, int capacityFrames, int startBacklog);
+    // until the backlog first reaches startBacklog, then skips what was written beyond it, so
+    // that the stream starts with exactly that delay.
+    CAdaptiveResampler(int channels, int capacityFrames, int startBacklog, DeviceSide deviceSide);
     CAdaptiveResampler(const CAdaptiveResampler&) = delete;
     CAdaptiveResampler& operator=(const CAdaptiveResampler&) = delete;
 
@@ -38,35 +43,42 @@ public:
     void Reset();
 
     // Producer. Stores frames (at most kMaxBlock) whole, or nothing when they do not fit: false
-    // is a dropped packet. stamp: when the last of them was captured (see Backlog).
-    bool Write(const int16_t* in, int frames, double stamp = kNoStamp);
+    // is a dropped packet. now: when the call happens (for a capturing device, when the last of
+    // these frames was captured).
+    bool Write(const int16_t* in, int frames, double now = kNoStamp);
 
     // Consumer. Input frames per output frame, clamped to 1 ± kMaxDeviation.
     void SetRatio(double ratio);
-    double ratio() const { return ratio_; }
+    double ratio() const { return ratio_.load(std::memory_order_relaxed); }
     // Writes `frames` (at most kMaxBlock) frames to out. Returns how many came from input: the
     // rest, on an underrun, is silence and the read position stops where the input ends; while
-    // waiting for the start backlog all of it is silence and 0 is returned. stamp: when these
-    // frames start to play.
-    int Produce(int16_t* out, int frames, double stamp = kNoStamp);
+    // waiting for the start backlog all of it is silence and 0 is returned. now: when the call
+    // happens (for a rendering device, when the first of these frames plays).
+    int Produce(int16_t* out, int frames, double now = kNoStamp);
 
-    // Any thread. Frames written minus the read position at `now`. A side that passes stamps
-    // (the device's) is counted as having gone on at its rate since its last call, by at most
-    // that call's frames, so that the figure does not jump with the packets; stamps and now are
-    // frames of the nominal rate on one shared clock.
+    // Any thread. Frames written minus the read position at `now`: the delay a frame spends in
+    // the hand-over. `now` and the stamps of Write and Produce are times in frames of the
+    // reference clock (the reference device's position, read against the performance counter).
+    // A stamped side counts as going on steadily after its last call, by at most that call's
+    // frames (a stalled side does not), so the figure neither jumps with packets nor depends on
+    // when it is read; unstamped calls count at once.
     double Backlog(double now = kNoStamp) const { return written_.At(now) - read_.At(now); }
 
 private:
-    // Output frames that the input written so far can make, at most `frames`.
-    int Available(int64_t written, int frames) const;
+    // Output frames that the input written so far can make at ratio, at most `frames`.
+    int Available(int64_t written, int frames, double ratio) const;
+    void Advance(double frames);
+    // Input frames per reference frame while a side goes on between its calls.
+    double InputRate() const;
     // Copies input frames first .. first + count - 1 to staged_ as float, one channel at a time.
     void Stage(int64_t first, int count);
     // The first `made` output frames from the staged input.
     template <int kChannels>
-    void Filter(int16_t* out, int made);
+    void Filter(int16_t* out, int made, double ratio);
 
     const int channels_;
     const int startBacklog_;
+    const DeviceSide deviceSide_;
     int capacity_ = 0;  // frames, a power of two
     std::unique_ptr<int16_t[]> ring_;
     std::unique_ptr<float[]> staged_;  // one channel after the other, kStagedFrames each
@@ -79,7 +91,7 @@ private:
     // Consumer's state: read position = readFrame_ + readFraction_.
     int64_t readFrame_ = 0;
     double readFraction_ = 0;
-    double ratio_ = 1;
+    std::atomic<double> ratio_{1};  // set by the consumer, read by a capturing device too
     bool started_ = false;
 
     CProgressMark written_;

@@ -11,10 +11,10 @@ class CProgressMark {
 public:
     static constexpr double kNoStamp = std::numeric_limits<double>::quiet_NaN();
 
-    // position: frames done so far. stamp: when the last step ended, in frames of the nominal
-    // rate on a clock both sides share, or kNoStamp. span: frames the last step covered; rate:
-    // frames per nominal frame while stepping.
-    void Publish(double position, double stamp, double span, double rate)
+    // position: frames done at `stamp`, a time in frames of the nominal rate on a clock both
+    // sides share, or kNoStamp when the position is exact whenever it is read. rate: frames the
+    // side goes on with per nominal frame after its stamp; span: how far before it must step again.
+    void Publish(double position, double stamp, double span, double rate = 1)
     {
         const unsigned sequence = sequence_.load(std::memory_order_relaxed);
         sequence_.store(sequence + 1, std::memory_order_relaxed);
@@ -26,8 +26,8 @@ public:
         sequence_.store(sequence + 2, std::memory_order_release);
     }
 
-    // The position at `now`: a stamped side is assumed to have gone on at its rate since its
-    // last step, for at most that step's span (a side that stalls is not extrapolated further).
+    // The position at `now`: a stamped side is taken to have gone on at its rate since its stamp,
+    // for at most its span (a side that stalls is not extrapolated further).
     double At(double now) const
     {
         for (;;) {
