@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <xmmintrin.h>
+
 namespace {
 
 constexpr int kTaps = CPolyphaseFilter::kTaps;
@@ -101,18 +103,34 @@ void CAdaptiveResampler::Stage(int64_t first, int count)
 template <int kChannels>
 void CAdaptiveResampler::Filter(int16_t* out, int made, double ratio)
 {
+    static_assert(kTaps % 8 == 0);
     for (int m = 0; m < made; ++m) {
         const double position = readFraction_ + m * ratio;
         const int whole = int(position);
-        filter_.Interpolate(position - whole, taps_);
+        const CPolyphaseFilter::Span span = filter_.At(position - whole);
+        const __m128 between = _mm_set1_ps(span.between);
+        const float* in[kChannels];
+        __m128 sums[kChannels][2];
         for (int c = 0; c < kChannels; ++c) {
-            const float* in = staged_.get() + size_t(c) * kStagedFrames + whole;
-            // Eight partial sums, so that the compiler keeps them in vector registers.
-            float sums[8] = {};
-            for (int k = 0; k < kTaps; k += 8)
-                for (int j = 0; j < 8; ++j) sums[j] += taps_[k + j] * in[k + j];
-            out[m * kChannels + c] = ToSample(((sums[0] + sums[4]) + (sums[1] + sums[5])) +
-                                              ((sums[2] + sums[6]) + (sums[3] + sums[7])));
+            in[c] = staged_.get() + size_t(c) * kStagedFrames + whole;
+            sums[c][0] = sums[c][1] = _mm_setzero_ps();
+        }
+        // Coefficients interpolated four at a time in registers, shared by the channels.
+        for (int k = 0; k < kTaps; k += 8) {
+            const __m128 t0 = _mm_add_ps(_mm_load_ps(span.coefficients + k),
+                                         _mm_mul_ps(between, _mm_load_ps(span.slopes + k)));
+            const __m128 t1 = _mm_add_ps(_mm_load_ps(span.coefficients + k + 4),
+                                         _mm_mul_ps(between, _mm_load_ps(span.slopes + k + 4)));
+            for (int c = 0; c < kChannels; ++c) {
+                sums[c][0] = _mm_add_ps(sums[c][0], _mm_mul_ps(t0, _mm_loadu_ps(in[c] + k)));
+                sums[c][1] = _mm_add_ps(sums[c][1], _mm_mul_ps(t1, _mm_loadu_ps(in[c] + k + 4)));
+            }
+        }
+        for (int c = 0; c < kChannels; ++c) {
+            __m128 sum = _mm_add_ps(sums[c][0], sums[c][1]);
+            sum = _mm_add_ps(sum, _mm_movehl_ps(sum, sum));
+            sum = _mm_add_ss(sum, _mm_shuffle_ps(sum, sum, 1));
+            out[m * kChannels + c] = ToSample(_mm_cvtss_f32(sum));
         }
     }
 }

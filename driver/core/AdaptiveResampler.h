@@ -82,7 +82,6 @@ private:
     int capacity_ = 0;  // frames, a power of two
     std::unique_ptr<int16_t[]> ring_;
     std::unique_ptr<float[]> staged_;  // one channel after the other, kStagedFrames each
-    alignas(16) float taps_[CPolyphaseFilter::kTaps];
     const CPolyphaseFilter& filter_;
 
     std::atomic<int64_t> writtenFrames_{0};  // by the producer: frames in the ring so far

@@ -60,13 +60,10 @@ CPolyphaseFilter::CPolyphaseFilter()
         for (int k = 0; k < kTaps; ++k) slopes_[p][k] = coefficients_[p + 1][k] - coefficients_[p][k];
 }
 
-void CPolyphaseFilter::Interpolate(double fraction, float* taps) const
+CPolyphaseFilter::Span CPolyphaseFilter::At(double fraction) const
 {
     const double scaled = fraction * kPhases;
     int p = int(scaled);
     if (p >= kPhases) p = kPhases - 1;  // fraction rounded up to 1
-    const float between = float(scaled - p);
-    const float* c = coefficients_[p];
-    const float* s = slopes_[p];
-    for (int k = 0; k < kTaps; ++k) taps[k] = c[k] + between * s[k];
+    return {coefficients_[p], slopes_[p], float(scaled - p)};
 }

@@ -14,9 +14,15 @@ public:
     // One immutable table for every resampler; built on first use, never on the audio path.
     static const CPolyphaseFilter& Shared();
 
-    // Coefficients for a read position `fraction` (0 <= fraction < 1) past input frame n, into
-    // taps[kTaps]: taps[k] weighs input frame n - kTaps / 2 + 1 + k.
-    void Interpolate(double fraction, float* taps) const;
+    // The tabulated span holding a read position `fraction` (0 <= fraction < 1) past input frame
+    // n: its coefficients are coefficients[k] + between × slopes[k], weighing input frame
+    // n - kTaps / 2 + 1 + k. Both rows are 16-byte aligned.
+    struct Span {
+        const float* coefficients;
+        const float* slopes;
+        float between;
+    };
+    Span At(double fraction) const;
 
 private:
     CPolyphaseFilter();

@@ -109,7 +109,9 @@ TEST(AdaptiveResampler, StarvedOrFullRingLosesNoFrameUnnoticed)
     const auto produce = [&](int frames) {
         const int made = resampler.Produce(out.data(), frames);
         for (int i = 0; i < made; ++i, ++played) {
-            if (played >= 2 * kDelay) EXPECT_NEAR(out[i], SineSample(20000, omega, played - kDelay), 1) << played;
+            // The first frames still mix in the silent history.
+            if (played < 2 * kDelay) continue;
+            EXPECT_NEAR(out[i], SineSample(20000, omega, played - kDelay), 1) << played;
         }
         for (int i = made; i < frames; ++i) EXPECT_EQ(out[i], 0);
         return made;
