@@ -150,7 +150,10 @@ int CAdaptiveResampler::Produce(int16_t* out, int frames, double now)
     if (!started_) {
         const double backlog = Backlog(now);
         started_ = backlog >= startBacklog_;
-        if (started_) Advance(backlog - startBacklog_);
+        // Never past what is written: the part of the backlog a device has yet to deliver stays.
+        const double stored =
+            double(writtenFrames_.load(std::memory_order_acquire)) - (double(readFrame_) + readFraction_);
+        if (started_) Advance(std::clamp(backlog - startBacklog_, 0.0, std::max(0.0, stored)));
     }
     const double before = double(readFrame_) + readFraction_;
     const double ratio = ratio_.load(std::memory_order_relaxed);

@@ -4,9 +4,11 @@
 // polyphase filter. One producer thread and one consumer thread, no lock: the ring's two ends
 // are atomics. All memory is taken at construction; Write and Produce never allocate or block.
 //
-// Positions count input frames since Reset. Output frame m of a run at ratio 1 carries input
-// frame m - kDelayFrames; the backlog (frames written minus the read position) is the delay a
-// frame spends in the hand-over, kDelayFrames of it being the filter's look-ahead.
+// Each output frame is the input interpolated at the read position, which advances by the
+// ratio; the filter needs kDelayFrames of input beyond it, its group delay. The backlog (frames
+// written minus the read position) is the delay a frame spends in the hand-over: in lock-step
+// at ratio 1 with nothing buffered beyond the filter's need, input frame n comes out as output
+// frame n + kDelayFrames.
 #pragma once
 
 #include "PolyphaseFilter.h"

@@ -8,11 +8,12 @@
 namespace {
 
 // The loop's natural frequency (rad/s) and damping. A rate step of d (relative) moves the
-// backlog by at most sampleRate × d / (e × kNaturalFrequency) at critical damping: 6 frames for
-// a 500 ppm step at 48 kHz, back within 2 frames in about 3 s; a rate that changes slowly, by
-// g per second, leaves an offset of sampleRate × g / kNaturalFrequency² frames (0.05 frame for
-// 2 ppm/s). Faster would follow packet-timing noise; slower would take longer than 10 s to
-// settle from a 2000 ppm error.
+// backlog by about sampleRate × d / (e × kNaturalFrequency) at critical damping: 6 frames for a
+// 500 ppm step at 48 kHz, back within 2 frames in about 3 s; a rate that changes by g per second
+// leaves an offset of sampleRate × g / kNaturalFrequency² frames (0.1 frame for 3.5 ppm/s).
+// The price is that stamp jitter passes to the delay with a noise bandwidth near 1 Hz: stamps
+// within ±2 frames keep it within ±1, stamps within ±24 frames only within ±9. Slower would let
+// the start-up error or a step outlast 10 s and eat into the headroom.
 constexpr double kNaturalFrequency = 1.5;
 constexpr double kDamping = 1.0;
 // Averaging time of the backlog (s): smooths the jitter of packet stamps, and is short enough

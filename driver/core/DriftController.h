@@ -5,6 +5,13 @@
 // A proportional-integral loop on the backlog, lightly averaged against measurement jitter; the
 // integral term ends up holding the clock ratio itself, so a steady rate error leaves no offset.
 // Called once per buffer switch; no allocation, no lock.
+//
+// The set point is the backlog read with stamps at a switch. Between calls, the side that waits
+// for the other's next block finds up to a switch block or a device packet less stored than the
+// backlog says, and needs kDelayFrames + 1 beyond what it takes, so a set point of
+// switch frames + packet frames + kDelayFrames + 1 plus some headroom (24 frames covers a 500 ppm
+// step at 48 kHz) never starves either side; the ring needs the set point plus that headroom
+// again plus the filter's history.
 #pragma once
 
 class CDriftController {
