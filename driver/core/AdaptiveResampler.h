@@ -49,13 +49,15 @@ public:
     // these frames was captured).
     bool Write(const int16_t* in, int frames, double now = kNoStamp);
 
-    // Consumer. Input frames per output frame, clamped to 1 ± kMaxDeviation.
+    // Either side. Input frames per output frame, clamped to 1 ± kMaxDeviation; the next
+    // Produce reads at it.
     void SetRatio(double ratio);
     double ratio() const { return ratio_.load(std::memory_order_relaxed); }
-    // Writes `frames` (at most kMaxBlock) frames to out. Returns how many came from input: the
-    // rest, on an underrun, is silence and the read position stops where the input ends; while
-    // waiting for the start backlog all of it is silence and 0 is returned. now: when the call
-    // happens (for a rendering device, when the first of these frames plays).
+
+    // Consumer. Writes `frames` (at most kMaxBlock) frames to out. Returns how many came from
+    // input: the rest, on an underrun, is silence and the read position stops where the input
+    // ends; while waiting for the start backlog all of it is silence and 0 is returned. now: when
+    // the call happens (for a rendering device, when the first of these frames plays).
     int Produce(int16_t* out, int frames, double now = kNoStamp);
 
     // Any thread. Frames written minus the read position at `now`: the delay a frame spends in
@@ -92,7 +94,7 @@ private:
     // Consumer's state: read position = readFrame_ + readFraction_.
     int64_t readFrame_ = 0;
     double readFraction_ = 0;
-    std::atomic<double> ratio_{1};  // set by the consumer, read by a capturing device too
+    std::atomic<double> ratio_{1};  // set by either side
     bool started_ = false;
 
     CProgressMark written_;
