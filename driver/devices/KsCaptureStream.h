@@ -14,8 +14,6 @@ public:
     explicit CKsCaptureStream(IDevicePlatform& platform);
     ~CKsCaptureStream() override;
 
-    bool adapted() const { return adapter_ != nullptr; }
-
 private:
     std::unique_ptr<CKsAudFilter> NewFilter(const std::wstring& path) override;
     CKsAudPin* CreatePin(const WAVEFORMATEX* format) override;

@@ -56,9 +56,7 @@ public:
     // pin and the filter when both are done. True when nothing is left in use.
     bool Stop(DWORD waitMs);
 
-    bool opened() const { return pin_ != nullptr; }
     int ringSize() const { return ring_; }
-    int packetBytes() const { return packetBytes_; }
     // Every fault since the open; lock-free.
     uint64_t faults() const { return uint64_t(faults_.load(std::memory_order_relaxed)); }
 

@@ -1,6 +1,7 @@
 #include <devices/KsStreamPair.h>
 
 #include <core/CaptureAggregator.h>
+#include <core/KnownDeviceTable.h>
 
 #include "../virtual/VirtualHardware.h"
 
@@ -14,9 +15,20 @@ namespace {
 
 constexpr int kFrames = 512;
 
+// Every batch the aggregator completes: source 0's packet.
+std::vector<std::vector<uint8_t>> gBatches;
+void CollectBatch(const uint8_t* blocks, const int* sizes, int, const int*, CMordane*)
+{
+    gBatches.emplace_back(blocks, blocks + sizes[0]);
+}
+
 class KsStreamPairTest : public ::testing::Test {
 protected:
-    void SetUp() override { pair_ = CKsStreamPair::Create(hardware_); }
+    void SetUp() override
+    {
+        gBatches.clear();
+        pair_ = CKsStreamPair::Create(hardware_);
+    }
 
     VirtualInterface Add(int captureChannels = 2, int renderChannels = 2)
     {
@@ -48,7 +60,7 @@ protected:
     CVirtualHardware hardware_;
     std::vector<uint8_t> blocks_ = std::vector<uint8_t>(size_t(kCaptureBlockCount) * kCaptureBlockBytes);
     int sizes_[kCaptureBlockCount] = {};
-    CCaptureAggregator aggregator_{nullptr, nullptr, blocks_.data(), sizes_};
+    CCaptureAggregator aggregator_{CollectBatch, nullptr, blocks_.data(), sizes_};
     std::unique_ptr<CKsStreamPair> pair_;
 };
 
@@ -140,6 +152,31 @@ TEST_F(KsStreamPairTest, StopCancelsPendingRequestsAndFreesNothingTheDeviceHolds
             EXPECT_FALSE(hardware_.ks.PinInstances(filter).at(0).open);
     }
     EXPECT_GE(hardware_.ks.CancelledRequests(), 10);
+}
+
+TEST_F(KsStreamPairTest, ANonUsbDevicesFramesAreRegroupedIntoNominalPackets)
+{
+    // 480-frame device frames, 512-frame packets for the engine.
+    const std::wstring path = L"\\\\?\\HDAUDIO#FUNC_01&VEN_10EC#capture";
+    const int endpoint = hardware_.audio.AddEndpoint(eCapture, path, L"Line In", 2);
+    hardware_.audio.SetSignal(endpoint, 0, VirtualSignal::Ramp(1));
+    VirtualKsFilter model = CVirtualKs::AudioInterfaceFilter(path, 0, 0, true, 2, CKnownDeviceTable());
+    model.pins[0].frameSize = 480 * 4;
+    const CVirtualKs::FilterId filter = hardware_.ks.AddFilter(model);
+    hardware_.ks.SetStreamClock(filter, hardware_.audio, endpoint);
+
+    ASSERT_TRUE(pair_->OpenAndStart(path, Params(2, 16), L"", Params(2, 64), nullptr));
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(endpoint));
+    hardware_.audio.Advance(480 * 16);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_TRUE(pair_->Stop(3000));
+
+    ASSERT_EQ(gBatches.size(), size_t(480 * 16 / kFrames));
+    for (size_t b = 0; b < gBatches.size(); ++b) {
+        ASSERT_EQ(gBatches[b].size(), size_t(kFrames * 4));
+        const auto* samples = reinterpret_cast<const int16_t*>(gBatches[b].data());
+        for (int f = 0; f < kFrames; ++f) ASSERT_EQ(samples[2 * f], int16_t(1 + b * kFrames + f)) << b << " " << f;
+    }
 }
 
 }  // namespace
