@@ -5,6 +5,7 @@
 
 #include "../devices/DeviceAccess.h"
 #include "../devices/EndpointBackend.h"
+#include "../devices/StreamBackend.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,11 +20,8 @@ CEngineSlot::~CEngineSlot()
 bool CEngineSlot::StillStranded()
 {
     if (!stranded_) return false;
-    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
-    if (backend) {
-        backend->SetStopWaitMs(0);
-        stranded_ = !backend->ReleaseAll();
-    }
+    IStreamBackend* backend = streams();
+    if (backend) stranded_ = !backend->Stop(0);
     return stranded_;
 }
 
@@ -101,7 +99,7 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
         deviceShareMode_ = settings.endpointShareMode;
     }
     deviceAccess_->useEndpointBackend = settings.useEndpointBackend;
-    CEndpointBackend* backend = deviceAccess_->backendSelected() ? deviceAccess_->endpointBackend() : nullptr;
+    IStreamBackend* backend = streams();
     if (!backend) return 0;
 
     const bool inputs = activeInputs > 0;
@@ -113,26 +111,24 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     capturing = inputs;
     rendering = outputs;
     if (inputs && !p.hasInputVolume) return 1;
-    if (inputs) backend->SetInputVolume(p.input.level[0], p.input.level[1]);
+    if (inputs && deviceAccess_->backendSelected())
+        deviceAccess_->endpointBackend()->SetInputVolume(p.input.level[0], p.input.level[1]);
     return 1;
 }
 
+IStreamBackend* CEngineSlot::streams() const { return deviceAccess_ ? deviceAccess_->streamBackend() : nullptr; }
+
 void CEngineSlot::RequestStop()
 {
-    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    IStreamBackend* backend = streams();
     if ((capturing || rendering) && port >= 0 && backend) backend->RequestStop();
 }
 
 int CEngineSlot::Stop(DWORD waitMs)
 {
     bool ended = true;
-    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
-    if ((capturing || rendering) && port >= 0 && backend) {
-        backend->SetStopWaitMs(waitMs);
-        ended = backend->StopCapture();
-        ended = backend->StopRender() && ended;
-        ended = backend->ReleaseAll() && ended;
-    }
+    IStreamBackend* backend = streams();
+    if ((capturing || rendering) && port >= 0 && backend) ended = backend->Stop(waitMs);
     if (!ended) stranded_ = true;
     Reset();
     return ended ? 1 : 0;
@@ -140,7 +136,7 @@ int CEngineSlot::Stop(DWORD waitMs)
 
 uint64_t CEngineSlot::FaultCount() const
 {
-    const CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    const IStreamBackend* backend = streams();
     return (capturing || rendering) && backend ? backend->faultCount() : 0;
 }
 
@@ -191,9 +187,10 @@ void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleTyp
 
 void CEngineSlot::DeliverRender(const void* block, int bytes, int meterIndex)
 {
-    if (!rendering || !deviceAccess_ || !deviceAccess_->endpointBackend()) return;
+    IStreamBackend* backend = rendering ? streams() : nullptr;
+    if (!backend) return;
     if (meterIndex >= 0) meterRender.Copy(meterIndex, block, bytes);
-    deviceAccess_->endpointBackend()->DeliverRender(block, bytes);
+    backend->DeliverRender(block, bytes);
 }
 
 void CEngineSlot::RequestDc(int channel, bool on)
@@ -218,13 +215,14 @@ int CEngineSlot::ApplyInputLevels(const _sPort& p, int left, int right)
         filters[1].SetGain(right);
         return 1;
     }
-    CEndpointBackend* backend = deviceAccess_ ? deviceAccess_->endpointBackend() : nullptr;
+    CEndpointBackend* backend =
+        deviceAccess_ && deviceAccess_->backendSelected() ? deviceAccess_->endpointBackend() : nullptr;
     return backend && backend->SetInputVolume(left, right) ? 1 : 0;
 }
 
 int CEngineSlot::ApplyOutputLevels(int left, int right)
 {
     if (port < 0 || !rendering || !deviceAccess_) return 0;
-    CEndpointBackend* backend = deviceAccess_->endpointBackend();
+    CEndpointBackend* backend = deviceAccess_->backendSelected() ? deviceAccess_->endpointBackend() : nullptr;
     return backend && backend->SetOutputVolume(left, right) ? 1 : 0;
 }

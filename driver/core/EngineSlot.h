@@ -16,6 +16,7 @@
 class CCaptureAggregator;
 class CDeviceAccess;
 class IDevicePlatform;
+class IStreamBackend;
 struct _sSettings;
 
 class CEngineSlot {
@@ -79,6 +80,8 @@ private:
     std::atomic<int> dcRequest_[2] = {kNoDcRequest, kNoDcRequest};
     int16_t workLeft_[kWorkSamples] = {};
     int16_t workRight_[kWorkSamples] = {};
+    // The route the port's streams take; null without a device access object.
+    IStreamBackend* streams() const;
     // Gives up the device access whose thread outlived a stop, without destroying it.
     void AbandonStrandedAccess();
 

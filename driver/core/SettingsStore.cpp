@@ -75,6 +75,11 @@ int CSettingsStore::EndpointShareMode() const
     return mode <= 2 ? static_cast<int>(mode) : 1;
 }
 
+int CSettingsStore::UseEndpointBackend() const
+{
+    return ReadWithFallback(L"UseEndpointBackend", 1) != 0 ? 1 : 0;
+}
+
 int CSettingsStore::LoadSettings(int& portCount, _sPort* ports, _sSettings& settings, bool defaultDevicesOnly) const
 {
     settings.sampleRate = 44100.0;
@@ -98,7 +103,7 @@ int CSettingsStore::LoadSettings(int& portCount, _sPort* ports, _sSettings& sett
     settings.threadPriority = readInt(L"ThreadAudioPriority", 15);
     settings.outputPriority = readInt(L"AudioOutputPriority", -1);
     settings.inputPriority = readInt(L"AudioInputPriority", -1);
-    settings.useEndpointBackend = 1;
+    settings.useEndpointBackend = UseEndpointBackend();
     settings.endpointShareMode = EndpointShareMode();
 
     if (portCount <= 0) return 1;

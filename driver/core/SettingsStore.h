@@ -16,6 +16,8 @@ public:
     // 0 exclusive only, 1 exclusive with a shared fallback, 2 shared only; needed before ports
     // are built, since it decides how endpoints are probed.
     int EndpointShareMode() const;
+    // 1 unless set to 0: 0 streams every interface through kernel streaming.
+    int UseEndpointBackend() const;
     // "UseDefaultDevices": 0 the host's reply to the private message decides whether the default
     // devices take part, 1 they do as well, 2 they alone do (as the replies 291 and 292).
     int UseDefaultDevices() const;

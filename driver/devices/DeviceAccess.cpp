@@ -2,6 +2,7 @@
 
 #include "DirectSoundDefaults.h"
 #include "EndpointBackend.h"
+#include "KsStreamPair.h"
 
 #include <objbase.h>
 
@@ -42,16 +43,22 @@ CDeviceAccess::CDeviceAccess(IDevicePlatform& platform, int endpointShareMode, i
 {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     endpointBackend_ = CEndpointBackend::Create(platform, osGeneration == 2, tenOrLater, endpointShareMode);
+    ksStreams_ = CKsStreamPair::Create(platform);
 }
 
 CDeviceAccess::~CDeviceAccess() = default;
+
+IStreamBackend* CDeviceAccess::streamBackend() const
+{
+    if (backendSelected()) return endpointBackend_.get();
+    return ksStreams_.get();
+}
 
 bool CDeviceAccess::ListEndpoints(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths)
 {
     renderPaths.clear();
     capturePaths.clear();
-    // The kernel-streaming route lists filters; it serves systems without the endpoint API.
-    if (!backendSelected()) return false;
+    if (!backendSelected()) return CKsStreamPair::ListFilters(platform_, renderPaths, capturePaths);
     endpointBackend_->ListEndpoints(renderPaths, capturePaths);
     return true;
 }
@@ -84,7 +91,7 @@ bool CDeviceAccess::IdentifyDevice(const std::wstring& path, const CKnownDeviceT
 
 bool CDeviceAccess::QueryFormat(bool capture, const std::wstring& path, EndpointFormat& format)
 {
-    if (!backendSelected()) return false;
+    if (!backendSelected()) return CKsStreamPair::QueryFormat(platform_, capture, path, format);
     return endpointBackend_->ProbeFormats(capture ? eCapture : eRender, path, format) != 0;
 }
 

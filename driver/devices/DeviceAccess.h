@@ -13,6 +13,8 @@
 
 class CEndpointBackend;
 class CKnownDeviceTable;
+class CKsStreamPair;
+class IStreamBackend;
 
 // 0 other (also every version after 6.1), 1 NT 5.x, 2 NT 6.0, 3 NT 6.1.
 int WindowsGeneration();
@@ -31,6 +33,9 @@ public:
     bool endpointBackendAvailable() const { return endpointBackend_ != nullptr; }
     CEndpointBackend* endpointBackend() const { return endpointBackend_.get(); }
     bool backendSelected() const { return useEndpointBackend && endpointBackend_; }
+    // What streams go through: the endpoint back end when selected, else kernel streaming. Null
+    // only when neither could be made.
+    IStreamBackend* streamBackend() const;
 
     bool ListEndpoints(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths);
     bool GetDefaultRenderDevice(std::wstring& path, std::wstring& friendlyName, int* waveDeviceId);
@@ -52,4 +57,5 @@ private:
     int osGeneration_;
     CUsbTopology topology_;
     std::unique_ptr<CEndpointBackend> endpointBackend_;
+    std::unique_ptr<CKsStreamPair> ksStreams_;
 };

@@ -103,6 +103,12 @@ bool CEndpointBackend::ReleaseAll()
     return captureEnded && renderEnded;
 }
 
+bool CEndpointBackend::Stop(DWORD waitMs)
+{
+    stopWaitMs_ = waitMs;
+    return ReleaseAll();
+}
+
 int CEndpointBackend::DeliverRender(const void* block, int bytes) { return render_->Deliver(block, bytes); }
 
 bool CEndpointBackend::SetInputVolume(int left, int right) { return capture_->SetLevels(left, right); }

@@ -18,6 +18,7 @@
 #include "EndpointList.h"
 #include "EndpointRenderStream.h"
 #include "EndpointStreamInfo.h"
+#include "StreamBackend.h"
 
 #include <core/StreamParams.h>
 #include <veloran/ComPtr.h>
@@ -30,7 +31,7 @@
 #include <string>
 #include <vector>
 
-class CEndpointBackend {
+class CEndpointBackend final : public IStreamBackend {
 public:
     static constexpr int kExclusiveOnly = kEndpointExclusiveOnly;
     static constexpr int kExclusiveOrShared = kEndpointExclusiveOrShared;  // the default
@@ -48,7 +49,7 @@ public:
     // counts as 1. Initialises COM (multithreaded) for the calling thread, which keeps it.
     static std::unique_ptr<CEndpointBackend> Create(IDevicePlatform& platform, bool ntSixMode, bool tenOrLater,
                                                     int endpointShareMode);
-    ~CEndpointBackend();
+    ~CEndpointBackend() override;
     CEndpointBackend(const CEndpointBackend&) = delete;
     CEndpointBackend& operator=(const CEndpointBackend&) = delete;
 
@@ -68,21 +69,24 @@ public:
     // True when every direction asked for started; otherwise nothing is left open. False at once
     // while a thread of an earlier stream still lives.
     bool OpenAndStart(const std::wstring& capturePath, const _sStreamParams& captureParams,
-                      const std::wstring& renderPath, const _sStreamParams& renderParams, HANDLE startEvent);
+                      const std::wstring& renderPath, const _sStreamParams& renderParams,
+                      HANDLE startEvent) override;
     // Asks both directions' threads to end and returns at once. A stopped stream stays registered
     // with its capture sink; only a capture thread that ends on its own unregisters itself.
-    void RequestStop();
+    void RequestStop() override;
     // Stop and wait up to the stop time-out; true when the direction's thread has ended.
     bool StopCapture();
     bool StopRender();
     // Stops what still runs, then releases the interfaces and adapters of every direction whose
     // thread has ended; true when both have.
     bool ReleaseAll();
+    // ReleaseAll with a stop wait of waitMs from now on.
+    bool Stop(DWORD waitMs) override;
     void SetStopWaitMs(DWORD milliseconds) { stopWaitMs_ = milliseconds; }
 
     // The engine's render hand-over: queues one block for the render stream and wakes it when the
     // queue overflowed. Returns 1 when the block was taken, 0 without an active render stream.
-    int DeliverRender(const void* block, int bytes);
+    int DeliverRender(const void* block, int bytes) override;
 
     // Endpoint levels in percent, left then right; false without an open endpoint of the
     // direction or when a level could not be set. A one-channel input is muted at 0.
@@ -94,7 +98,7 @@ public:
     EndpointStreamInfo captureInfo() const { return capture_->Info(); }
     EndpointStreamInfo renderInfo() const { return render_->Info(); }
     // Every fault of both directions since their start; lock-free, for the audio path.
-    uint64_t faultCount() const;
+    uint64_t faultCount() const override;
     std::wstring captureName() const;
     std::wstring renderName() const;
     int shareMode() const { return shareMode_; }

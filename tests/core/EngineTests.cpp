@@ -280,6 +280,69 @@ TEST_F(EngineTest, SlowerInterfacePacesTheSwitchAndTheFasterBacklogStaysBounded)
     EXPECT_LE(surplus - skipped, 9);
 }
 
+// Each render record's left channel, silence left out: the host's counter, one step a frame.
+void ExpectContiguousOutput(const std::vector<uint8_t>& rendered, size_t minimumFrames)
+{
+    const auto* samples = reinterpret_cast<const int16_t*>(rendered.data());
+    std::vector<uint16_t> played;
+    for (size_t f = 0; f < rendered.size() / 4; ++f)
+        if (samples[2 * f] != 0) played.push_back(uint16_t(samples[2 * f]));
+    ASSERT_GE(played.size(), minimumFrames);
+    EXPECT_TRUE(played[0] == 7000 || played[0] == 21000) << played[0];
+    for (size_t i = 1; i < played.size(); ++i) ASSERT_EQ(uint16_t(played[i] - played[i - 1]), 1) << i;
+}
+
+TEST_F(EngineTest, KernelStreamingCarriesTwoInterfacesBitExactPacedByTheSlowerClock)
+{
+    hostKey_.WriteDword(L"UseEndpointBackend", 0);
+    const VirtualInterface fast = AddRamped(kLumoA1);
+    const VirtualInterface slow = AddRamped(kLumoA4Plus);
+    for (const int endpoint : {fast.capture, fast.render}) hardware_.audio.SetRateError(endpoint, 2000);
+    for (const int endpoint : {slow.capture, slow.render}) hardware_.audio.SetRateError(endpoint, -2000);
+    streaming_.push_back(fast.render);
+    streaming_.push_back(slow.render);
+    Open(ASIOSTInt16LSB, {{true, 0}, {true, 2}, {false, 0}, {false, 2}});
+    Run(60);  // the counters stay clear of their wrap to zero, which looks like silence
+
+    // Kernel streaming alone: no audio client was initialised, the pins ran.
+    for (const int endpoint : {slow.capture, slow.render, fast.capture, fast.render})
+        EXPECT_TRUE(hardware_.audio.InitializeCalls(endpoint).empty());
+    EXPECT_EQ(hardware_.ks.PinInstances(slow.captureFilter).at(0).states.back(), KSSTATE_RUN);
+    const VirtualStreamStats slowStats = hardware_.audio.Stats(slow.capture);
+    ASSERT_GT(hardware_.audio.Stats(fast.capture).frames, slowStats.frames);
+    EXPECT_EQ(host_.switches.load(), slowStats.frames / kFrames);
+
+    const std::vector<uint8_t>& slowInput = host_.recorded[driver_->activeInput(0).port == 0 ? 1 : 0];
+    std::vector<uint8_t> expected;
+    for (int n = 0; n < host_.switches * kFrames; ++n) {
+        const auto bytes = HostSample(ASIOSTInt16LSB, int16_t(1 + n));
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_EQ(slowInput, expected);
+    for (const int render : {fast.render, slow.render})
+        ExpectContiguousOutput(hardware_.audio.Rendered(render), size_t(host_.switches - 2) * kFrames);
+}
+
+TEST_F(EngineTest, KernelStreamingDeviceThatStopsCompletingStillStopsCleanly)
+{
+    hostKey_.WriteDword(L"UseEndpointBackend", 0);
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    streaming_.push_back(lumo.render);
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    Run(4);
+    EXPECT_EQ(host_.switches.load(), 4);
+
+    hardware_.ks.StopCompleting(lumo.captureFilter);
+    hardware_.ks.StopCompleting(lumo.renderFilter);
+    hardware_.audio.SetLockstep(false);
+    hardware_.audio.Advance(4 * kFrames);
+    EXPECT_EQ(driver_->stop(), ASE_OK);
+    EXPECT_EQ(hardware_.ks.OutstandingRequests(), 0);
+    EXPECT_EQ(hardware_.ks.Violations(), 0);
+    for (const CVirtualKs::FilterId filter : {lumo.captureFilter, lumo.renderFilter})
+        for (const VirtualKsPinInstance& pin : hardware_.ks.PinInstances(filter)) EXPECT_FALSE(pin.open);
+}
+
 // Monitored inputs are mixed into the active outputs in turn: the first monitored input into
 // the first output, whichever input it is, the next into the next, wrapping after the last.
 class MonitoringTest : public EngineTest, public ::testing::WithParamInterface<std::vector<int>> {};

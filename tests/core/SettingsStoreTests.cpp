@@ -96,6 +96,11 @@ TEST_F(SettingsStoreTest, HostValuesFallBackToDefaultParameters)
     _sSettings s = Load(none);
     EXPECT_EQ(s.sampleType, ASIOSTInt16LSB);
     EXPECT_EQ(s.preferredBufferSize, 256);
+    EXPECT_EQ(s.useEndpointBackend, 1);
+    StoreDword(kDefaultPath, L"UseEndpointBackend", 0);
+    EXPECT_EQ(Load(none).useEndpointBackend, 0);
+    StoreDword(kHostPath, L"UseEndpointBackend", 7);  // any non-zero value selects the endpoints
+    EXPECT_EQ(Load(none).useEndpointBackend, 1);
 
     StoreDword(kHostPath, L"Resolution", 24);
     StoreDword(kHostPath, L"AsioBuffSizePreferred", 300);

@@ -2,13 +2,16 @@
 # The registered driver streams the system's default devices, which the test environment joins
 # into an audio loopback: noise written to the outputs must come back on the inputs, its delay
 # followed window by window; changes of that delay (slips) are reported with the driver's overloads.
+# Forced onto kernel streaming ("UseEndpointBackend" 0), which Wine lacks, it must fail cleanly.
 set -uo pipefail
 dll=$1
 host=$2
 here=$(cd "$(dirname "$0")" && pwd)
 run() { "$here/../../tools/wine-run" "$@"; }
 work=$(mktemp -d)
-trap 'run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; rm -rf "$work"' EXIT
+defaults='HKLM\Software\ASIO\Asio 2.0 Veloran Driver\Default Parameters'
+forget_route() { run reg delete "$defaults" /v UseEndpointBackend /f >/dev/null 2>&1; }
+trap 'forget_route; run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; rm -rf "$work"' EXIT
 cp "$dll" "$work/VeloranAsioDriver_x64.dll"
 cp "$host" "$work/loopback.exe"
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1 || { echo "0 passed, 1 failed"; exit 1; }
@@ -49,5 +52,15 @@ for attempt in 1 2 3; do
     if [ "${late:-1}" = 0 ]; then settled=yes; break; fi
 done
 check "a run without slips once the streams have settled" '[ $settled = yes ]'
+
+# Wine has no kernel-streaming audio filters: the host gets a refusal and the driver's reason.
+run reg add "$defaults" /v UseEndpointBackend /t REG_DWORD /d 0 /f >/dev/null 2>&1
+out=$(timeout 60 "$here/../../tools/wine-run" "$work/loopback.exe" /reply 292 /stream 1 2>/dev/null | tr -d '\r')
+code=$?
+forget_route
+echo "$out" | grep -a -E '^(start|createBuffers) failed|^error' | sed 's/^/  kernel streaming: /'
+check "kernel streaming under Wine: the host is neither hung nor crashed" '[ $code = 1 ]'
+check "kernel streaming under Wine: start or createBuffers refused with the driver's message" \
+    'grep -a -q -E "^(start|createBuffers) failed: .+" <<<"$out"'
 echo "$passed passed, $failed failed"
 [ $failed = 0 ]

@@ -202,9 +202,22 @@ int RunStreamCheck(IASIO* driver, double seconds)
     s.played.reserve(capacity);
     s.recorded.reserve(capacity);
     ASIOCallbacks callbacks = {StreamSwitch, SampleRateDidChange, AsioMessage, StreamSwitchTimeInfo};
-    if (driver->createBuffers(s.buffers, 4, s.frames, &callbacks) != ASE_OK) return Fail("createBuffers", 0);
+    const ASIOError prepared = driver->createBuffers(s.buffers, 4, s.frames, &callbacks);
+    if (prepared != ASE_OK) {
+        char message[124] = {};
+        driver->getErrorMessage(message);
+        std::printf("createBuffers failed: %s\n", message);
+        return Fail("createBuffers", prepared);
+    }
     long inLatency = 0, outLatency = 0;
-    if (driver->start() != ASE_OK) return Fail("start", 0);
+    const ASIOError started = driver->start();
+    if (started != ASE_OK) {
+        char message[124] = {};
+        driver->getErrorMessage(message);
+        std::printf("start failed: %s\n", message);
+        driver->disposeBuffers();
+        return Fail("start", started);
+    }
     // The rate is measured after the first second, once the streams have settled.
     Sleep(1000);
     const long settled = s.switches;

@@ -5,6 +5,7 @@
 #include <devices/DeviceIds.h>
 #include <veloran/ComPtr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cwchar>
@@ -545,6 +546,58 @@ void CVirtualAudioSystem::SetLockstep(bool lockstep)
     state_->lockstep = lockstep;
 }
 
+namespace {
+
+// Device frames a clock at rate with this error has produced after referenceFrames.
+int64_t DeviceFrames(int64_t referenceFrames, int rate, int64_t errorPpb, int referenceRate)
+{
+    return int64_t(__int128(referenceFrames) * rate * (1000000000 + errorPpb) / (__int128(referenceRate) * 1000000000));
+}
+
+// The reference frame, after start, at which such a clock has produced frames.
+int64_t ReferenceFrameOf(int64_t start, int64_t frames, int rate, int64_t errorPpb, int referenceRate)
+{
+    const __int128 numerator = __int128(frames) * referenceRate * 1000000000;
+    const __int128 denominator = __int128(rate) * (1000000000 + errorPpb);
+    return start + int64_t((numerator + denominator - 1) / denominator);
+}
+
+int64_t RequestFrames(const PinStream& pin, const PinStream::Request& request)
+{
+    return std::max<int64_t>(1, request.bytes / pin.blockAlign());
+}
+
+int64_t NextBoundary(const PinStream& pin, int referenceRate)
+{
+    return ReferenceFrameOf(pin.startedAt, pin.cursor + RequestFrames(pin, pin.queue.front()), pin.rate,
+                            pin.endpoint->rateErrorPpb, referenceRate);
+}
+
+// The head request completes: captured from the endpoint's signal, or played into its record.
+void CompleteHead(PinStream& pin)
+{
+    const PinStream::Request request = pin.queue.front();
+    pin.queue.pop_front();
+    Endpoint& endpoint = *pin.endpoint;
+    const int64_t frames = RequestFrames(pin, request);
+    const int bytes = pin.bits / 8;
+    if (pin.capture()) {
+        for (int64_t f = 0; f < frames && (f + 1) * pin.blockAlign() <= int64_t(request.bytes); ++f)
+            for (int c = 0; c < pin.channels; ++c)
+                WriteSample(request.data + (size_t(f) * pin.channels + c) * bytes,
+                            endpoint.signals[c].Sample(endpoint.generated + f, pin.rate, pin.bits), pin.bits);
+        endpoint.generated += frames;
+    } else {
+        endpoint.rendered.insert(endpoint.rendered.end(), request.data, request.data + request.bytes);
+    }
+    ++endpoint.stats.periods;
+    endpoint.stats.frames += frames;
+    pin.cursor += frames;
+    pin.done(request.token, request.bytes);
+}
+
+}  // namespace
+
 void CVirtualAudioSystem::Advance(int64_t referenceFrames)
 {
     int64_t target;
@@ -552,28 +605,46 @@ void CVirtualAudioSystem::Advance(int64_t referenceFrames)
         Lock hold(state_->mutex);
         target = state_->now + referenceFrames;
     }
-    // One period at a time, earliest first; equal times go in endpoint order, so that a capture
-    // endpoint added before its render endpoint delivers before the render side plays.
+    // One period or request at a time, earliest first; equal times go in endpoint order, so that
+    // a capture endpoint added before its render endpoint delivers before the render side plays.
     for (;;) {
-        CAudioClient* due = nullptr;
         bool lockstep;
         {
             Lock hold(state_->mutex);
             int64_t earliest = target + 1;
-            for (CAudioClient* client : state_->clients) {
-                if (!client->ticking()) continue;
-                const int64_t at = client->NextBoundary();
-                if (at < earliest || (at == earliest && due && client->endpointId() < due->endpointId())) {
+            int dueEndpoint = 0;
+            CAudioClient* due = nullptr;
+            PinStream* duePin = nullptr;
+            const auto consider = [&](int64_t at, int endpoint) {
+                const bool first = !due && !duePin;
+                if (at < earliest || (at == earliest && !first && endpoint < dueEndpoint)) {
                     earliest = at;
+                    dueEndpoint = endpoint;
+                    return true;
+                }
+                return false;
+            };
+            for (CAudioClient* client : state_->clients) {
+                if (client->ticking() && consider(client->NextBoundary(), client->endpointId())) {
                     due = client;
+                    duePin = nullptr;
                 }
             }
-            if (!due) {
+            for (const auto& pin : state_->pins) {
+                if (pin->ticking() && consider(NextBoundary(*pin, state_->referenceRate), pin->endpoint->id)) {
+                    duePin = pin.get();
+                    due = nullptr;
+                }
+            }
+            if (!due && !duePin) {
                 state_->now = target;
                 return;
             }
             state_->now = earliest;
-            due->EndPeriod();
+            if (due)
+                due->EndPeriod();
+            else
+                CompleteHead(*duePin);
             lockstep = state_->lockstep;
         }
         if (lockstep && !WaitUntilServed()) {
@@ -581,6 +652,81 @@ void CVirtualAudioSystem::Advance(int64_t referenceFrames)
             ++state_->stalls;
         }
     }
+}
+
+int CVirtualAudioSystem::OpenPin(EndpointId endpoint, int rate, int bits, int channels, PinDone done)
+{
+    Lock hold(state_->mutex);
+    auto pin = std::make_unique<PinStream>();
+    pin->endpoint = &state_->At(endpoint);
+    pin->rate = rate;
+    pin->bits = bits;
+    pin->channels = channels;
+    pin->done = std::move(done);
+    state_->pins.push_back(std::move(pin));
+    return int(state_->pins.size() - 1);
+}
+
+void CVirtualAudioSystem::RunPin(int pin, bool run)
+{
+    Lock hold(state_->mutex);
+    PinStream& stream = *state_->pins.at(size_t(pin));
+    if (run && !stream.running) {
+        stream.startedAt = state_->now;
+        stream.cursor = 0;
+        ++stream.endpoint->stats.starts;
+    }
+    stream.running = run;
+}
+
+void CVirtualAudioSystem::QueuePinRequest(int pin, uint64_t token, uint8_t* data, uint32_t bytes)
+{
+    Lock hold(state_->mutex);
+    PinStream& stream = *state_->pins.at(size_t(pin));
+    if (stream.running && stream.queue.empty()) {
+        // The device ran on without a request: what it captured meanwhile is lost, what it
+        // played was silence.
+        const int64_t now = DeviceFrames(state_->now - stream.startedAt, stream.rate, stream.endpoint->rateErrorPpb,
+                                         state_->referenceRate);
+        const int64_t skipped = now - stream.cursor;
+        if (skipped > 0) {
+            Endpoint& endpoint = *stream.endpoint;
+            if (stream.capture()) {
+                endpoint.generated += skipped;
+                ++endpoint.stats.overruns;
+            } else {
+                endpoint.rendered.insert(endpoint.rendered.end(), size_t(skipped) * stream.blockAlign(), 0);
+                if (stream.cursor > 0) ++endpoint.stats.underruns;
+            }
+            stream.cursor = now;
+        }
+    }
+    stream.queue.push_back({token, data, bytes});
+}
+
+std::vector<uint64_t> CVirtualAudioSystem::CancelPinRequests(int pin, uint64_t token)
+{
+    Lock hold(state_->mutex);
+    PinStream& stream = *state_->pins.at(size_t(pin));
+    std::vector<uint64_t> tokens;
+    for (auto request = stream.queue.begin(); request != stream.queue.end();) {
+        if (token != 0 && request->token != token) {
+            ++request;
+            continue;
+        }
+        tokens.push_back(request->token);
+        request = stream.queue.erase(request);
+    }
+    return tokens;
+}
+
+void CVirtualAudioSystem::ClosePin(int pin)
+{
+    Lock hold(state_->mutex);
+    PinStream& stream = *state_->pins.at(size_t(pin));
+    stream.open = false;
+    stream.running = false;
+    stream.queue.clear();
 }
 
 int64_t CVirtualAudioSystem::Now() const
@@ -600,6 +746,11 @@ bool CVirtualAudioSystem::WaitUntilServed(DWORD timeoutMs) const
                 if (client->ticking() && !client->Served()) served = false;
             for (const auto& endpoint : state_->endpoints)
                 if (endpoint->consumed && !endpoint->consumed()) served = false;
+            // A capture pin is served once its next read is pending.
+            for (const auto& pin : state_->pins)
+                if (pin->open && pin->running && pin->capture() && pin->endpoint->state == DEVICE_STATE_ACTIVE &&
+                    pin->queue.empty())
+                    served = false;
             if (served) return true;
         }
         if (GetTickCount64() > deadline) return false;
@@ -622,6 +773,8 @@ bool CVirtualAudioSystem::IsStreaming(EndpointId endpoint) const
     Lock hold(state_->mutex);
     for (const CAudioClient* client : state_->clients)
         if (client->endpointId() == endpoint && client->running()) return true;
+    for (const auto& pin : state_->pins)
+        if (pin->endpoint->id == endpoint && pin->open && pin->running) return true;
     return false;
 }
 

@@ -133,6 +133,19 @@ public:
     // endpoint's period ends. consumed must not block.
     void SetConsumed(EndpointId capture, std::function<bool()> consumed);
 
+    // Kernel-streaming pins on an endpoint's clock, its rate error and its signal or record. done
+    // runs under the system's lock when a request completes (bytes captured or played); it must
+    // neither block nor call back into the system.
+    using PinDone = std::function<void(uint64_t token, uint32_t bytes)>;
+    int OpenPin(EndpointId endpoint, int rate, int bits, int channels, PinDone done);
+    void RunPin(int pin, bool run);
+    // Frames the device had to skip since the last request (no request pending) are lost, or
+    // played as silence.
+    void QueuePinRequest(int pin, uint64_t token, uint8_t* data, uint32_t bytes);
+    // Takes back the request with this token, or every one for token 0, if not yet completed.
+    std::vector<uint64_t> CancelPinRequests(int pin, uint64_t token);
+    void ClosePin(int pin);
+
     // The reference clock.
     void SetLockstep(bool lockstep);
     void Advance(int64_t referenceFrames);

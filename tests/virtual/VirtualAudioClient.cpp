@@ -36,11 +36,6 @@ bool IsConsistentPcm(const WAVEFORMATEX* format)
 
 UINT32 FramesOf(REFERENCE_TIME duration, int rate) { return UINT32((duration * rate + 5000000) / 10000000); }
 
-void WriteSample(uint8_t* at, int32_t value, int bits)
-{
-    for (int b = 0; b < bits / 8; ++b) at[b] = uint8_t(uint32_t(value) >> (8 * b));
-}
-
 WAVEFORMATEX* MixFormat(const Endpoint& endpoint)
 {
     auto* mix = static_cast<WAVEFORMATEXTENSIBLE*>(CoTaskMemAlloc(sizeof(WAVEFORMATEXTENSIBLE)));
@@ -100,6 +95,11 @@ private:
 };
 
 }  // namespace
+
+void WriteSample(uint8_t* at, int32_t value, int bits)
+{
+    for (int b = 0; b < bits / 8; ++b) at[b] = uint8_t(uint32_t(value) >> (8 * b));
+}
 
 CAudioClient::CAudioClient(std::shared_ptr<State> state, Endpoint& endpoint)
     : CObject(std::move(state)), endpoint_(endpoint), capture_(endpoint.flow == eCapture)

@@ -8,6 +8,7 @@
 #include <endpointvolume.h>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 
 namespace VirtualAudio {
@@ -20,6 +21,9 @@ struct Property {
 };
 
 class CAudioClient;
+
+// One sample of bits/8 bytes, little-endian.
+void WriteSample(uint8_t* at, int32_t value, int bits);
 
 struct Endpoint {
     int id = 0;
@@ -57,6 +61,30 @@ struct Endpoint {
     VirtualVolume volume;
 };
 
+// A kernel-streaming pin streaming on its endpoint's clock: requests complete in order, each once
+// the device has produced (capture) or played (render) its frames.
+struct PinStream {
+    struct Request {
+        uint64_t token;
+        uint8_t* data;
+        uint32_t bytes;
+    };
+    Endpoint* endpoint = nullptr;
+    int rate = 0;
+    int bits = 0;
+    int channels = 0;
+    CVirtualAudioSystem::PinDone done;
+    bool open = true;
+    bool running = false;
+    int64_t startedAt = 0;  // reference frame of the last RUN
+    int64_t cursor = 0;     // device frames accounted for since then
+    std::deque<Request> queue;
+
+    int blockAlign() const { return channels * bits / 8; }
+    bool ticking() const { return open && running && endpoint->state == DEVICE_STATE_ACTIVE && !queue.empty(); }
+    bool capture() const { return endpoint->flow == eCapture; }
+};
+
 struct State {
     explicit State(int rate) : referenceRate(rate) {}
 
@@ -66,6 +94,7 @@ struct State {
     std::vector<std::unique_ptr<Endpoint>> endpoints;
     int defaults[2] = {-1, -1};  // by EDataFlow
     std::vector<CAudioClient*> clients;  // alive, in creation order
+    std::vector<std::unique_ptr<PinStream>> pins;
     bool lockstep = true;
     int stalls = 0;
     std::atomic<long> live{0};

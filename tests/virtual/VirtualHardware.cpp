@@ -19,10 +19,12 @@ VirtualInterface CVirtualHardware::AddEndpoints(CVirtualUsbBus::NodeId device, i
         result.capture =
             audio.AddEndpoint(eCapture, usb.AudioEndpointPath(device, true), friendlyName, captureChannels);
         result.captureFilter = addFilter(true, captureChannels);
+        ks.SetStreamClock(result.captureFilter, audio, result.capture);
     }
     if (renderChannels > 0) {
         result.render = audio.AddEndpoint(eRender, usb.AudioEndpointPath(device, false), friendlyName, renderChannels);
         result.renderFilter = addFilter(false, renderChannels);
+        ks.SetStreamClock(result.renderFilter, audio, result.render);
     }
     return result;
 }

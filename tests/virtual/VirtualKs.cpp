@@ -176,6 +176,25 @@ void CVirtualKs::SetCompletion(FilterId filter, VirtualKsCompletion completion)
     At(filter).completion = completion;
 }
 
+void CVirtualKs::SetStreamClock(FilterId filter, CVirtualAudioSystem& audio, CVirtualAudioSystem::EndpointId endpoint)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    At(filter).audio = &audio;
+    At(filter).endpoint = endpoint;
+}
+
+void CVirtualKs::StopCompleting(FilterId filter)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    At(filter).stalled = true;
+}
+
+int CVirtualKs::Violations() const
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return violations_;
+}
+
 void CVirtualKs::SetTamper(FilterId filter, Tamper tamper)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -301,22 +320,39 @@ HANDLE CVirtualKs::OpenDevice(const std::wstring& path, DWORD shareMode, DWORD f
 
 void CVirtualKs::CloseDevice(HANDLE device)
 {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const auto open = handles_.find(device);
-    if (open == handles_.end()) return;
-    if (open->second.instance >= 0) filters_[open->second.filter].instances[open->second.instance].open = false;
-    handles_.erase(open);
+    CVirtualAudioSystem* audio = nullptr;
+    int stream = -1;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto open = handles_.find(device);
+        if (open == handles_.end()) return;
+        if (open->second.instance >= 0) {
+            filters_[open->second.filter].instances[open->second.instance].open = false;
+            // Closing a pin cancels what it holds.
+            CancelParked(device);
+            audio = filters_[open->second.filter].audio;
+            stream = open->second.stream;
+        }
+        handles_.erase(open);
+    }
+    wake_.notify_one();
+    if (audio && stream >= 0) {
+        CancelStream(audio, stream, 0);
+        audio->ClosePin(stream);
+    }
 }
 
 BOOL CVirtualKs::IoControl(HANDLE device, DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes,
                            DWORD* returned, OVERLAPPED* overlapped)
 {
-    const DWORD error = Submit(device, code, in, inBytes, out, outBytes, returned, overlapped);
+    Actions after;
+    const DWORD error = Submit(device, code, in, inBytes, out, outBytes, returned, overlapped, after);
+    for (const auto& action : after) action();
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
 DWORD CVirtualKs::Submit(HANDLE device, DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes,
-                         DWORD* returned, OVERLAPPED* overlapped)
+                         DWORD* returned, OVERLAPPED* overlapped, Actions& after)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (returned) *returned = 0;
@@ -327,10 +363,13 @@ DWORD CVirtualKs::Submit(HANDLE device, DWORD code, void* in, DWORD inBytes, voi
     if ((inBytes && !in) || (outBytes && !out)) return ERROR_NOACCESS;
     FilterState& filter = filters_[open->second.filter];
     if (!Present(filter)) return ERROR_DEVICE_NOT_CONNECTED;
+    if (open->second.instance >= 0 && (code == IOCTL_KS_READ_STREAM || code == IOCTL_KS_WRITE_STREAM))
+        return SubmitStream(open->second, filter, code, out, outBytes, overlapped, after);
 
     const std::vector<BYTE> input(static_cast<BYTE*>(in), static_cast<BYTE*>(in) + inBytes);
     Reply reply;
-    if (open->second.instance >= 0) reply = PinRequest(filter, open->second.instance, code, input, out, outBytes);
+    if (open->second.instance >= 0 && code == IOCTL_KS_PROPERTY)
+        reply = PinRequest(filter, open->second, device, input, out, outBytes, after);
     else if (code == IOCTL_KS_PROPERTY) reply = FilterRequest(filter, input, out, outBytes);
     else reply.error = ERROR_INVALID_FUNCTION;
 
@@ -360,6 +399,7 @@ DWORD CVirtualKs::Submit(HANDLE device, DWORD code, void* in, DWORD inBytes, voi
 BOOL CVirtualKs::CancelIo(HANDLE device, OVERLAPPED* overlapped)
 {
     DWORD error = ERROR_NOT_FOUND;
+    std::vector<std::tuple<CVirtualAudioSystem*, int, uint64_t>> clocked;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (!handles_.count(device)) return Fail(ERROR_INVALID_HANDLE);
@@ -373,8 +413,16 @@ BOOL CVirtualKs::CancelIo(HANDLE device, OVERLAPPED* overlapped)
             request = parked_.erase(request);
             error = ERROR_SUCCESS;
         }
+        for (const auto& [token, request] : streaming_) {
+            if (request.device != device || (overlapped && request.overlapped != overlapped)) continue;
+            const OpenHandle& open = handles_.at(device);
+            clocked.emplace_back(filters_[open.filter].audio, open.stream, overlapped ? token : 0);
+            error = ERROR_SUCCESS;
+            break;
+        }
     }
     wake_.notify_one();
+    for (const auto& [audio, stream, token] : clocked) CancelStream(audio, stream, token);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
@@ -395,12 +443,105 @@ BOOL CVirtualKs::GetOverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWOR
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
-void CVirtualKs::Complete(OVERLAPPED* overlapped, DWORD error, DWORD returned)
+bool CVirtualKs::Complete(OVERLAPPED* overlapped, DWORD error, DWORD returned)
 {
     overlapped->InternalHigh = returned;
     overlapped->Internal = StatusOf(error);
-    if (overlapped->hEvent)
-        SetEvent(reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) & ~ULONG_PTR(1)));
+    if (!overlapped->hEvent) return true;
+    return SetEvent(reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(overlapped->hEvent) & ~ULONG_PTR(1))) != 0;
+}
+
+void CVirtualKs::Finish(Request& request, DWORD error, DWORD bytes, ULONG captured)
+{
+    // The device still held the header: the driver must not have touched it, nor closed its event.
+    if (request.header) {
+        if (std::memcmp(request.header, &request.snapshot, sizeof(KSSTREAM_HEADER)) != 0)
+            ++violations_;
+        else if (request.capture && error == ERROR_SUCCESS)
+            const_cast<KSSTREAM_HEADER*>(request.header)->DataUsed = captured;
+    }
+    outstanding_.erase(request.overlapped);
+    if (!Complete(request.overlapped, error, bytes) && request.header) ++violations_;
+}
+
+DWORD CVirtualKs::SubmitStream(const OpenHandle& open, FilterState& filter, DWORD code, void* out, DWORD outBytes,
+                               OVERLAPPED* overlapped, Actions& after)
+{
+    VirtualKsPinInstance& pin = filter.instances[open.instance];
+    const bool capturePin = filter.model.pins[pin.pinId].dataFlow == KSPIN_DATAFLOW_OUT;
+    if (!filter.audio || open.stream < 0 || capturePin != (code == IOCTL_KS_READ_STREAM) || !open.overlapped ||
+        !overlapped)
+        return ERROR_INVALID_FUNCTION;
+    if (outBytes < sizeof(KSSTREAM_HEADER)) return ERROR_INSUFFICIENT_BUFFER;
+    auto* header = static_cast<KSSTREAM_HEADER*>(out);
+    const auto held = [header](const Request& request) { return request.header == header; };
+    if (std::any_of(streaming_.begin(), streaming_.end(), [&](const auto& entry) { return held(entry.second); }) ||
+        std::any_of(parked_.begin(), parked_.end(), held) || std::any_of(toComplete_.begin(), toComplete_.end(), held))
+        throw std::logic_error("a stream header still pending was submitted again");
+    const ULONG bytes = capturePin ? header->FrameExtent : header->DataUsed;
+    if (header->Size != sizeof(KSSTREAM_HEADER) || !header->Data || bytes == 0 || bytes > header->FrameExtent)
+        return ERROR_INVALID_PARAMETER;
+    if (pin.states.empty() || pin.states.back() == KSSTATE_STOP) return ERROR_BAD_COMMAND;
+
+    overlapped->Internal = kStatusPending;
+    overlapped->InternalHigh = 0;
+    outstanding_.insert(overlapped);
+    Request request{reinterpret_cast<HANDLE>(0), overlapped, out, outBytes, Reply{}};
+    for (const auto& [handle, entry] : handles_)
+        if (entry.filter == open.filter && entry.instance == open.instance) request.device = handle;
+    request.header = header;
+    request.snapshot = *header;
+    request.capture = capturePin;
+    if (filter.stalled) {
+        parked_.push_back(std::move(request));
+        return ERROR_IO_PENDING;
+    }
+    const uint64_t token = ++streamSerial_;
+    streaming_.emplace(token, std::move(request));
+    CVirtualAudioSystem* audio = filter.audio;
+    const int stream = open.stream;
+    auto* data = static_cast<uint8_t*>(header->Data);
+    after.push_back([audio, stream, token, data, bytes] { audio->QueuePinRequest(stream, token, data, bytes); });
+    return ERROR_IO_PENDING;
+}
+
+void CVirtualKs::StreamDone(uint64_t token, uint32_t bytes)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto entry = streaming_.find(token);
+    if (entry == streaming_.end()) return;
+    Request request = std::move(entry->second);
+    streaming_.erase(entry);
+    Finish(request, ERROR_SUCCESS, sizeof(KSSTREAM_HEADER), bytes);
+}
+
+void CVirtualKs::CancelStream(CVirtualAudioSystem* audio, int stream, uint64_t token)
+{
+    const std::vector<uint64_t> taken = audio->CancelPinRequests(stream, token);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (const uint64_t t : taken) {
+            const auto entry = streaming_.find(t);
+            if (entry == streaming_.end()) continue;
+            entry->second.cancelled = true;
+            toComplete_.push_back(std::move(entry->second));
+            streaming_.erase(entry);
+        }
+    }
+    wake_.notify_one();
+}
+
+void CVirtualKs::CancelParked(HANDLE device)
+{
+    for (auto request = parked_.begin(); request != parked_.end();) {
+        if (request->device != device) {
+            ++request;
+            continue;
+        }
+        request->cancelled = true;
+        toComplete_.push_back(std::move(*request));
+        request = parked_.erase(request);
+    }
 }
 
 void CVirtualKs::Completer()
@@ -424,8 +565,7 @@ void CVirtualKs::Completer()
             error = Deliver(request.reply, request.out, request.outBytes, bytes);
         }
         // Out of the pending set before the event lets the caller reuse the OVERLAPPED.
-        outstanding_.erase(request.overlapped);
-        Complete(request.overlapped, error, bytes);
+        Finish(request, error, bytes, 0);
     }
 }
 
@@ -605,17 +745,15 @@ CVirtualKs::Reply CVirtualKs::NodeRequest(FilterState& filter, const std::vector
     return reply;
 }
 
-CVirtualKs::Reply CVirtualKs::PinRequest(FilterState& filter, int instance, DWORD code,
-                                         const std::vector<BYTE>& input, const void* out, DWORD outBytes)
+CVirtualKs::Reply CVirtualKs::PinRequest(FilterState& filter, const OpenHandle& open, HANDLE device,
+                                         const std::vector<BYTE>& input, const void* out, DWORD outBytes,
+                                         Actions& after)
 {
-    // Streaming requests (IOCTL_KS_READ_STREAM, IOCTL_KS_WRITE_STREAM) are not modelled yet.
     Reply reply;
-    reply.error = ERROR_INVALID_FUNCTION;
-    if (code != IOCTL_KS_PROPERTY) return reply;
     reply.error = ERROR_INVALID_PARAMETER;
     if (input.size() < sizeof(KSPROPERTY)) return reply;
     const auto property = LoadFrom<KSPROPERTY>(input.data());
-    VirtualKsPinInstance& pin = filter.instances[instance];
+    VirtualKsPinInstance& pin = filter.instances[open.instance];
     const VirtualKsPin& model = filter.model.pins[pin.pinId];
     reply.error = ERROR_NOT_FOUND;
     if (!Same(property.Set, kKsPropSetConnection)) return reply;
@@ -624,7 +762,19 @@ CVirtualKs::Reply CVirtualKs::PinRequest(FilterState& filter, int instance, DWOR
             reply.error = ERROR_INSUFFICIENT_BUFFER;
             return reply;
         }
-        pin.states.push_back(LoadFrom<KSSTATE>(out));
+        const auto state = LoadFrom<KSSTATE>(out);
+        pin.states.push_back(state);
+        // The clock runs in RUN only; STOP cancels what the pin holds.
+        if (state == KSSTATE_STOP) CancelParked(device);
+        if (filter.audio && open.stream >= 0) {
+            CVirtualAudioSystem* audio = filter.audio;
+            const int stream = open.stream;
+            after.push_back([this, audio, stream, state] {
+                audio->RunPin(stream, state == KSSTATE_RUN);
+                if (state == KSSTATE_STOP) CancelStream(audio, stream, 0);
+            });
+        }
+        if (state == KSSTATE_STOP) wake_.notify_one();
         reply.error = ERROR_SUCCESS;
         return reply;
     }
@@ -652,6 +802,22 @@ CVirtualKs::Reply CVirtualKs::PinRequest(FilterState& filter, int instance, DWOR
 }
 
 DWORD CVirtualKs::CreatePin(HANDLE filterHandle, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin)
+{
+    CVirtualAudioSystem* audio = nullptr;
+    CVirtualAudioSystem::EndpointId endpoint = -1;
+    WAVEFORMATEX format = {};
+    const DWORD result = CreatePinLocked(filterHandle, connect, pin, audio, endpoint, format);
+    if (result != ERROR_SUCCESS || !audio) return result;
+    const int stream = audio->OpenPin(endpoint, int(format.nSamplesPerSec), format.wBitsPerSample, format.nChannels,
+                                      [this](uint64_t token, uint32_t bytes) { StreamDone(token, bytes); });
+    const std::lock_guard<std::mutex> lock(mutex_);
+    handles_.at(*pin).stream = stream;
+    return result;
+}
+
+DWORD CVirtualKs::CreatePinLocked(HANDLE filterHandle, KSPIN_CONNECT* connect, HANDLE* pin,
+                                  CVirtualAudioSystem*& audio, CVirtualAudioSystem::EndpointId& endpoint,
+                                  WAVEFORMATEX& waveFormat)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (pin) *pin = nullptr;
@@ -708,5 +874,8 @@ DWORD CVirtualKs::CreatePin(HANDLE filterHandle, KSPIN_CONNECT* connect, ACCESS_
     handles_[handle] = OpenHandle{open->second.filter, static_cast<int>(filter.instances.size() - 1), 0,
                                   open->second.overlapped};
     *pin = handle;
+    audio = filter.audio;
+    endpoint = filter.endpoint;
+    std::memcpy(&waveFormat, record.waveFormat.data(), sizeof(waveFormat) - sizeof(WORD));
     return ERROR_SUCCESS;
 }

@@ -11,12 +11,21 @@
 // as a slow cancel routine would. Submitting an OVERLAPPED that is still pending throws
 // std::logic_error, which fails the test.
 //
+// Streaming pins (IOCTL_KS_READ_STREAM on capture pins, IOCTL_KS_WRITE_STREAM on render pins)
+// run on the clock of the audio endpoint their filter is bound to: a request stays pending until
+// the clock has produced or played its frames, then completes in submission order (DataUsed,
+// Internal, InternalHigh, event). KSSTATE_STOP and closing the pin cancel what is pending. A
+// header or OVERLAPPED still pending that is submitted again throws; a header the driver changed
+// while the device held it, or an event closed before its request completed, is counted.
+//
 // Handles answer only for this model's objects (others fail with ERROR_INVALID_HANDLE, unknown
 // paths with ERROR_FILE_NOT_FOUND), so a composite platform can offer each call to its members.
 #pragma once
 
 #include <devices/DevicePlatform.h>
 #include <devices/DeviceIds.h>
+
+#include "VirtualAudio.h"
 
 #include <mmreg.h>
 #include <ksmedia.h>
@@ -120,6 +129,10 @@ public:
     void SetAlias(FilterId filter, const GUID& category, DWORD flags);  // flags 0 removes it
     void SetCompletion(FilterId filter, VirtualKsCompletion completion);
     void SetTamper(FilterId filter, Tamper tamper);
+    // Streams of the filter's pins run on this endpoint's clock; without it they are refused.
+    void SetStreamClock(FilterId filter, CVirtualAudioSystem& audio, CVirtualAudioSystem::EndpointId endpoint);
+    // From now on stream requests stay pending until cancelled: a device that stopped.
+    void StopCompleting(FilterId filter);
 
     // What the filter was told.
     std::vector<VirtualKsConnect> Connects(FilterId filter) const;
@@ -131,6 +144,8 @@ public:
     int OpenHandleCount() const;
     int OutstandingRequests() const;  // submitted and not yet completed
     int CancelledRequests() const;    // completed as cancelled
+    // Stream requests whose header the driver changed while pending, or whose event was closed.
+    int Violations() const;
 
     // IDevicePlatform, for this model's objects.
     bool OwnsPath(const std::wstring& path) const;
@@ -158,12 +173,16 @@ private:
         std::map<std::tuple<ULONG, ULONG, ULONG>, LONG> nodeValues;  // (node, property, channel)
         int nodeSets = 0;
         DWORD lastShareMode = 0;
+        CVirtualAudioSystem* audio = nullptr;
+        CVirtualAudioSystem::EndpointId endpoint = -1;
+        bool stalled = false;
     };
     struct OpenHandle {
         FilterId filter;
         int instance;  // index into the filter's pin instances; -1 for the filter itself
         DWORD shareMode;
         bool overlapped;
+        int stream = -1;  // the pin's stream on the endpoint clock
     };
     struct Reply {
         DWORD error = ERROR_SUCCESS;
@@ -178,20 +197,35 @@ private:
         DWORD outBytes;
         Reply reply;
         bool cancelled = false;
+        const KSSTREAM_HEADER* header = nullptr;  // stream requests: as submitted
+        KSSTREAM_HEADER snapshot = {};
+        bool capture = false;
     };
+    using Actions = std::vector<std::function<void()>>;  // run once the lock is released
 
     DWORD Submit(HANDLE device, DWORD code, void* in, DWORD inBytes, void* out, DWORD outBytes, DWORD* returned,
-                 OVERLAPPED* overlapped);
+                 OVERLAPPED* overlapped, Actions& after);
+    DWORD SubmitStream(const OpenHandle& open, FilterState& filter, DWORD code, void* out, DWORD outBytes,
+                       OVERLAPPED* overlapped, Actions& after);
+    void StreamDone(uint64_t token, uint32_t bytes);
+    // Takes the pin's queued requests (one, or all for token 0) off the clock as cancelled.
+    void CancelStream(CVirtualAudioSystem* audio, int stream, uint64_t token);
+    void CancelParked(HANDLE device);
+    // Completes and checks a stream request; the lock is held.
+    void Finish(Request& request, DWORD error, DWORD bytes, ULONG captured);
+    DWORD CreatePinLocked(HANDLE filter, KSPIN_CONNECT* connect, HANDLE* pin, CVirtualAudioSystem*& audio,
+                          CVirtualAudioSystem::EndpointId& endpoint, WAVEFORMATEX& waveFormat);
     FilterState& At(FilterId filter);
     const FilterState& At(FilterId filter) const;
     bool Present(const FilterState& filter) const;
     Reply FilterRequest(FilterState& filter, const std::vector<BYTE>& input, const void* out, DWORD outBytes);
-    Reply PinRequest(FilterState& filter, int instance, DWORD code, const std::vector<BYTE>& input, const void* out,
-                     DWORD outBytes);
+    Reply PinRequest(FilterState& filter, const OpenHandle& open, HANDLE device, const std::vector<BYTE>& input,
+                     const void* out, DWORD outBytes, Actions& after);
     Reply NodeRequest(FilterState& filter, const std::vector<BYTE>& input, const void* out, DWORD outBytes);
     // What a completed request leaves: bytes written to out and the count returned.
     static DWORD Deliver(const Reply& reply, void* out, DWORD outBytes, DWORD& returned);
-    static void Complete(OVERLAPPED* overlapped, DWORD error, DWORD returned);
+    // False when the event could not be signalled (closed).
+    static bool Complete(OVERLAPPED* overlapped, DWORD error, DWORD returned);
     void Completer();
 
     mutable std::mutex mutex_;
@@ -204,6 +238,9 @@ private:
     std::vector<Request> parked_;     // requests that never complete until cancelled
     std::set<OVERLAPPED*> outstanding_;
     int cancelled_ = 0;
+    std::map<uint64_t, Request> streaming_;  // stream requests on a clock, by token
+    uint64_t streamSerial_ = 0;
+    int violations_ = 0;
     bool stopping_ = false;
     std::thread completer_;
 };

@@ -1,0 +1,108 @@
+#include "KsCaptureStream.h"
+
+#include "KsAudCapFilter.h"
+
+#include <core/CaptureAggregator.h>
+#include <core/PacketFifo.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <new>
+
+CKsCaptureStream::CKsCaptureStream(IDevicePlatform& platform) : CKsStream(platform, true) {}
+
+CKsCaptureStream::~CKsCaptureStream() = default;
+
+std::unique_ptr<CKsAudFilter> CKsCaptureStream::NewFilter(const std::wstring& path)
+{
+    return std::unique_ptr<CKsAudFilter>(new (std::nothrow) CKsAudCapFilter(platform_, path, nullptr));
+}
+
+CKsAudPin* CKsCaptureStream::CreatePin(const WAVEFORMATEX* format)
+{
+    return static_cast<CKsAudCapFilter&>(*filter_).CreateCapturePin(format);
+}
+
+// A USB interface delivers nominal packets; another device reads in its own frame size, which
+// an adapter regroups.
+int CKsCaptureStream::PrepareDirection()
+{
+    std::wstring path = filter_->devicePath();
+    for (wchar_t& c : path) c = wchar_t(std::towupper(c));
+    const bool usb = path.find(L"VID") != std::wstring::npos || path.find(L"PID") != std::wstring::npos;
+    const int frameSize = usb ? 0 : int(pin_->GetFrameSize());
+    if (frameSize <= 0 || frameSize == nominalBytes_) return nominalBytes_;
+    adapter_.reset(new (std::nothrow) CPacketFifo(frameSize, nominalBytes_, nullptr));
+    block_.reset(new (std::nothrow) uint8_t[size_t(nominalBytes_)]);
+    if (!adapter_ || !adapter_->valid() || !block_) return 0;
+    return frameSize;
+}
+
+bool CKsCaptureStream::BeforeReady()
+{
+    CCaptureAggregator* sink = params_.captureSink;
+    registered_ = sink && sink->RegisterSource(this, packetBytes_, nominalBytes_);
+    return !sink || registered_;
+}
+
+void CKsCaptureStream::Loop()
+{
+    int current = 0;
+    if (!Submit(current, IOCTL_KS_READ_STREAM)) {
+        CountFault();
+        return;
+    }
+    for (;;) {
+        bool timedOut = false;
+        const int index = NextPacket(kCompletionWaitMs, timedOut);
+        if (index < 0) {
+            if (timedOut) CountFault();
+            return;
+        }
+        Packet& packet = packets_[index];
+        // A packet event can only be the outstanding read's; its completion is checked anyway.
+        if (index != current || Pending(packet)) continue;
+        if (packet.overlapped.Internal != 0) {
+            CountFault();  // failed or cancelled: the device is gone or stopping
+            return;
+        }
+        const int bytes = std::min(int(packet.header.DataUsed), packetBytes_);
+        if (bytes > 0) Deliver(static_cast<const uint8_t*>(packet.header.Data), bytes);
+        packet.header.DataUsed = 0;
+        current = (current + 1) % ring_;
+        Packet& next = packets_[current];
+        next.header.DataUsed = 0;
+        next.header.OptionsFlags = 0;
+        // A read refused at once would never complete: the stream ends now.
+        if (stopRequested() || !Submit(current, IOCTL_KS_READ_STREAM)) {
+            if (!stopRequested()) CountFault();
+            return;
+        }
+    }
+}
+
+void CKsCaptureStream::Deliver(const uint8_t* data, int bytes)
+{
+    CCaptureAggregator* sink = params_.captureSink;
+    if (!sink) return;
+    if (!adapter_) {
+        sink->DeliverSource(this, data, bytes);
+        return;
+    }
+    if (!adapter_->Push(data, bytes)) return;
+    while (!stopRequested() && adapter_->Pop(block_.get())) sink->DeliverSource(this, block_.get(), nominalBytes_);
+}
+
+// Ended on its own: the other sources keep completing sets. A requested stop leaves the sink
+// alone, whose lock a blocked buffer switch may hold.
+void CKsCaptureStream::Finish()
+{
+    if (registered_ && !stopRequested()) params_.captureSink->UnregisterSource(this);
+    registered_ = false;
+}
+
+void CKsCaptureStream::CloseDirection()
+{
+    adapter_.reset();
+    block_.reset();
+}
