@@ -5,6 +5,7 @@
 
 #include "../devices/DeviceAccess.h"
 #include "../devices/EndpointBackend.h"
+#include "../devices/KsNodeLevels.h"
 #include "../devices/StreamBackend.h"
 
 #include <algorithm>
@@ -206,23 +207,24 @@ void CEngineSlot::TakeDcRequests()
     }
 }
 
-int CEngineSlot::ApplyInputLevels(const _sPort& p, int left, int right)
+int CEngineSlot::ApplyInputLevels(const _sPort& p, const CKnownDeviceTable& table, int left, int right)
 {
-    if (port < 0 || discardCapture || !capturing) return 0;
+    if (port < 0 || discardCapture || !capturing || !deviceAccess_) return 0;
     // Without a hardware input volume the level is a software gain.
     if (!p.hasInputVolume) {
         filters[0].SetGain(left);
         filters[1].SetGain(right);
         return 1;
     }
-    CEndpointBackend* backend =
-        deviceAccess_ && deviceAccess_->backendSelected() ? deviceAccess_->endpointBackend() : nullptr;
-    return backend && backend->SetInputVolume(left, right) ? 1 : 0;
+    if (!deviceAccess_->backendSelected())
+        return CKsNodeLevels::SetStreamingLevel(deviceAccess_->platform(), p.capturePath, true, left, right, table);
+    return deviceAccess_->endpointBackend()->SetInputVolume(left, right) ? 1 : 0;
 }
 
-int CEngineSlot::ApplyOutputLevels(int left, int right)
+int CEngineSlot::ApplyOutputLevels(const _sPort& p, const CKnownDeviceTable& table, int left, int right)
 {
     if (port < 0 || !rendering || !deviceAccess_) return 0;
-    CEndpointBackend* backend = deviceAccess_->backendSelected() ? deviceAccess_->endpointBackend() : nullptr;
-    return backend && backend->SetOutputVolume(left, right) ? 1 : 0;
+    if (!deviceAccess_->backendSelected())
+        return CKsNodeLevels::SetStreamingLevel(deviceAccess_->platform(), p.renderPath, false, left, right, table);
+    return deviceAccess_->endpointBackend()->SetOutputVolume(left, right) ? 1 : 0;
 }

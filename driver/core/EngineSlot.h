@@ -15,6 +15,7 @@
 
 class CCaptureAggregator;
 class CDeviceAccess;
+class CKnownDeviceTable;
 class IDevicePlatform;
 class IStreamBackend;
 struct _sSettings;
@@ -49,9 +50,10 @@ public:
     void DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames, int meterIndex);
     void DeliverRender(const void* block, int bytes, int meterIndex);
 
-    // Level changes while streaming, in percent; 1 when applied.
-    int ApplyInputLevels(const _sPort& port, int left, int right);
-    int ApplyOutputLevels(int left, int right);
+    // Level changes while streaming, in percent; 1 when applied. On the kernel-streaming route
+    // they go to the interface's topology nodes named by its known-devices row.
+    int ApplyInputLevels(const _sPort& port, const CKnownDeviceTable& table, int left, int right);
+    int ApplyOutputLevels(const _sPort& port, const CKnownDeviceTable& table, int left, int right);
     // DC removal of one input channel switched from another thread: the capture path applies it
     // at its next block, so the filter is never restarted under it.
     void RequestDc(int channel, bool on);

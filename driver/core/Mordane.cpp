@@ -901,14 +901,14 @@ int CMordane::ApplyInputLevels(int port, int left, int right)
 {
     std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
-    return engineSlots_[port].ApplyInputLevels(ports_[port], left, right);
+    return engineSlots_[port].ApplyInputLevels(ports_[port], *knownDevices_, left, right);
 }
 
 int CMordane::ApplyOutputLevels(int port, int left, int right)
 {
     std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
-    return engineSlots_[port].ApplyOutputLevels(left, right);
+    return engineSlots_[port].ApplyOutputLevels(ports_[port], *knownDevices_, left, right);
 }
 
 void CMordane::ApplyDcRemoval(int port, int channel, bool on)

@@ -30,6 +30,7 @@ public:
     CDeviceAccess& operator=(const CDeviceAccess&) = delete;
 
     int osGeneration() const { return osGeneration_; }
+    IDevicePlatform& platform() const { return platform_; }
     bool endpointBackendAvailable() const { return endpointBackend_ != nullptr; }
     CEndpointBackend* endpointBackend() const { return endpointBackend_.get(); }
     bool backendSelected() const { return useEndpointBackend && endpointBackend_; }

@@ -47,36 +47,39 @@ bool CKsCaptureStream::BeforeReady()
 
 void CKsCaptureStream::Loop()
 {
-    int current = 0;
-    if (!Submit(current, IOCTL_KS_READ_STREAM)) {
-        CountFault();
-        return;
+    // Every packet of the ring is queued, so that the device always has a read to fill while the
+    // host's buffer switch runs on this thread.
+    for (int i = 0; i < ring_; ++i) {
+        if (!Submit(i, IOCTL_KS_READ_STREAM)) {
+            CountFault();
+            return;
+        }
     }
+    int current = 0;
     for (;;) {
         bool timedOut = false;
-        const int index = NextPacket(kCompletionWaitMs, timedOut);
-        if (index < 0) {
+        if (NextPacket(kCompletionWaitMs, timedOut) < 0) {
             if (timedOut) CountFault();
             return;
         }
-        Packet& packet = packets_[index];
-        // A packet event can only be the outstanding read's; its completion is checked anyway.
-        if (index != current || Pending(packet)) continue;
-        if (packet.overlapped.Internal != 0) {
-            CountFault();  // failed or cancelled: the device is gone or stopping
-            return;
-        }
-        const int bytes = std::min(int(packet.header.DataUsed), packetBytes_);
-        if (bytes > 0) Deliver(static_cast<const uint8_t*>(packet.header.Data), bytes);
-        packet.header.DataUsed = 0;
-        current = (current + 1) % ring_;
-        Packet& next = packets_[current];
-        next.header.DataUsed = 0;
-        next.header.OptionsFlags = 0;
-        // A read refused at once would never complete: the stream ends now.
-        if (stopRequested() || !Submit(current, IOCTL_KS_READ_STREAM)) {
-            if (!stopRequested()) CountFault();
-            return;
+        // Reads complete in the order they were queued; whichever event woke the thread, the
+        // packets are taken in that order, each as soon as it is no longer pending.
+        while (!Pending(packets_[current])) {
+            Packet& packet = packets_[current];
+            if (packet.overlapped.Internal != 0) {
+                CountFault();  // failed or cancelled: the device is gone or stopping
+                return;
+            }
+            const int bytes = std::min(int(packet.header.DataUsed), packetBytes_);
+            if (bytes > 0) Deliver(static_cast<const uint8_t*>(packet.header.Data), bytes);
+            packet.header.DataUsed = 0;
+            packet.header.OptionsFlags = 0;
+            // A read refused at once would never complete: the stream ends now.
+            if (stopRequested() || !Submit(current, IOCTL_KS_READ_STREAM)) {
+                if (!stopRequested()) CountFault();
+                return;
+            }
+            current = (current + 1) % ring_;
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -138,6 +139,19 @@ HRESULT CKsNodeLevels::SetNodeVolume(_sKsNode& node, int left, int right)
         if (FAILED(set) && SUCCEEDED(result)) result = set;
     }
     return result;
+}
+
+bool CKsNodeLevels::SetStreamingLevel(IDevicePlatform& platform, const std::wstring& path, bool capture, int left,
+                                      int right, const CKnownDeviceTable& table)
+{
+    if (path.empty()) return false;
+    std::unique_ptr<CKsAudFilter> filter;
+    if (capture)
+        filter = std::make_unique<CKsAudCapFilter>(platform, path, &table);
+    else
+        filter = std::make_unique<CKsAudRenFilter>(platform, path, &table);
+    return SUCCEEDED(filter->Open()) && SUCCEEDED(filter->EnumeratePins()) &&
+           CKsNodeLevels(*filter).SetStreamingLevel(left, right);
 }
 
 bool CKsNodeLevels::ApplyHardwareVolumes(IDevicePlatform& platform, const std::wstring& capturePath,

@@ -30,6 +30,11 @@ public:
                                      const std::wstring& renderPath, int inputLeft, int inputRight, int outputLeft,
                                      int outputRight, const CKnownDeviceTable& table);
 
+    // The streaming level through a filter of its own on the path, opened beside the running
+    // stream's (filters open shared): nothing a stop frees is touched.
+    static bool SetStreamingLevel(IDevicePlatform& platform, const std::wstring& path, bool capture, int left,
+                                  int right, const CKnownDeviceTable& table);
+
 private:
     bool Ready();
     bool IsRowNode(const _sKsNode& node, int entry) const;

@@ -679,6 +679,22 @@ TEST_F(EngineTest, LiveLevelsReachTheEndpointOrTheSoftwareGain)
     EXPECT_EQ(samples[kFrames], 500);  // half the level in software
 }
 
+// On the kernel-streaming route live levels go to the topology nodes, an input at 0 muted.
+TEST_F(EngineTest, LiveLevelsOnKernelStreamingReachTheInterfacesNodes)
+{
+    hostKey_.WriteDword(L"UseEndpointBackend", 0);
+    const VirtualInterface lumo = AddRamped(kLumoA1);
+    streaming_.push_back(lumo.render);
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    Run(2);
+    ASSERT_TRUE(driver_->ports()[0].hasInputVolume);
+    EXPECT_EQ(driver_->ApplyInputLevels(0, 0, 0), 1);
+    EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 7, KSPROPERTY_AUDIO_MUTE, 0), 1);
+    EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 8, KSPROPERTY_AUDIO_VOLUMELEVEL, 0), -96 * 65536);
+    EXPECT_EQ(driver_->ApplyOutputLevels(0, 50, 50), 1);
+    EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 6, KSPROPERTY_AUDIO_VOLUMELEVEL, 1), -48 * 65536);
+}
+
 // Starting puts the ports' levels on the interface's own mixer and switches its automatic gain off.
 TEST_F(EngineTest, StartSetsTheInterfacesMixerNodes)
 {

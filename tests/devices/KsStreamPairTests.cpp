@@ -15,11 +15,14 @@ namespace {
 
 constexpr int kFrames = 512;
 
-// Every batch the aggregator completes: source 0's packet.
+// Every batch the aggregator completes: source 0's packet. While gHostBusy is set the host's
+// switch is still running: the capture thread waits in it.
 std::vector<std::vector<uint8_t>> gBatches;
+HANDLE gHostBusy = nullptr;
 void CollectBatch(const uint8_t* blocks, const int* sizes, int, const int*, CMordane*)
 {
     gBatches.emplace_back(blocks, blocks + sizes[0]);
+    if (gHostBusy) WaitForSingleObject(gHostBusy, 5000);
 }
 
 class KsStreamPairTest : public ::testing::Test {
@@ -176,6 +179,31 @@ TEST_F(KsStreamPairTest, ANonUsbDevicesFramesAreRegroupedIntoNominalPackets)
         ASSERT_EQ(gBatches[b].size(), size_t(kFrames * 4));
         const auto* samples = reinterpret_cast<const int16_t*>(gBatches[b].data());
         for (int f = 0; f < kFrames; ++f) ASSERT_EQ(samples[2 * f], int16_t(1 + b * kFrames + f)) << b << " " << f;
+    }
+}
+
+// The device fills the queued reads while the host's switch runs on the capture thread.
+TEST_F(KsStreamPairTest, ReadsStayQueuedWhileTheHostsSwitchRuns)
+{
+    const VirtualInterface device = Add(2, 0);
+    hardware_.audio.SetSignal(device.capture, 0, VirtualSignal::Ramp(1));
+    const HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gHostBusy = released;
+    ASSERT_TRUE(pair_->OpenAndStart(CapturePath(device), Params(2, 16), L"", Params(2, 64), nullptr));
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(device.capture));
+    hardware_.audio.SetLockstep(false);
+    hardware_.audio.Advance(kFrames * 4);  // the first packet's switch holds the thread meanwhile
+    SetEvent(released);
+    for (int i = 0; i < 500 && gBatches.size() < 4; ++i) Sleep(2);
+    EXPECT_TRUE(pair_->Stop(3000));
+    gHostBusy = nullptr;
+    CloseHandle(released);
+
+    EXPECT_EQ(hardware_.audio.Stats(device.capture).overruns, 0);
+    ASSERT_EQ(gBatches.size(), 4u);
+    for (size_t b = 0; b < gBatches.size(); ++b) {
+        const auto* samples = reinterpret_cast<const int16_t*>(gBatches[b].data());
+        ASSERT_EQ(samples[0], int16_t(1 + b * kFrames)) << "packet " << b;
     }
 }
 

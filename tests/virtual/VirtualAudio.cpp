@@ -674,6 +674,7 @@ void CVirtualAudioSystem::RunPin(int pin, bool run)
     if (run && !stream.running) {
         stream.startedAt = state_->now;
         stream.cursor = 0;
+        stream.depth = stream.queue.size();
         ++stream.endpoint->stats.starts;
     }
     stream.running = run;
@@ -702,6 +703,7 @@ void CVirtualAudioSystem::QueuePinRequest(int pin, uint64_t token, uint8_t* data
         }
     }
     stream.queue.push_back({token, data, bytes});
+    stream.depth = std::max(stream.depth, stream.queue.size());
 }
 
 std::vector<uint64_t> CVirtualAudioSystem::CancelPinRequests(int pin, uint64_t token)
@@ -746,10 +748,10 @@ bool CVirtualAudioSystem::WaitUntilServed(DWORD timeoutMs) const
                 if (client->ticking() && !client->Served()) served = false;
             for (const auto& endpoint : state_->endpoints)
                 if (endpoint->consumed && !endpoint->consumed()) served = false;
-            // A capture pin is served once its next read is pending.
+            // A capture pin is served once the driver has queued again every read it took back.
             for (const auto& pin : state_->pins)
                 if (pin->open && pin->running && pin->capture() && pin->endpoint->state == DEVICE_STATE_ACTIVE &&
-                    pin->queue.empty())
+                    (pin->queue.empty() || pin->queue.size() < pin->depth))
                     served = false;
             if (served) return true;
         }

@@ -79,6 +79,9 @@ struct PinStream {
     int64_t startedAt = 0;  // reference frame of the last RUN
     int64_t cursor = 0;     // device frames accounted for since then
     std::deque<Request> queue;
+    // The most reads the driver has kept queued since the last RUN: a capture pin is served once
+    // its queue is back to that depth.
+    size_t depth = 0;
 
     int blockAlign() const { return channels * bits / 8; }
     bool ticking() const { return open && running && endpoint->state == DEVICE_STATE_ACTIVE && !queue.empty(); }
