@@ -908,6 +908,10 @@ int CMordane::ApplyOutputLevels(int port, int left, int right)
 {
     std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
+    // Without the endpoint back end the default device's level is its wave device's.
+    if (!settings_.useEndpointBackend && engineSlots_[port].rendering && inventory_.defaultRenderId >= 0 &&
+        ports_[port].renderPath == inventory_.defaultRenderPath)
+        return CWaveOutVolume(SystemMixerApi()).SetWaveOutVolume(left, right, inventory_.defaultRenderId) ? 1 : 0;
     return engineSlots_[port].ApplyOutputLevels(ports_[port], *knownDevices_, left, right);
 }
 

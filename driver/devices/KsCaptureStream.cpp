@@ -30,7 +30,9 @@ int CKsCaptureStream::PrepareDirection()
     std::wstring path = filter_->devicePath();
     for (wchar_t& c : path) c = wchar_t(std::towupper(c));
     const bool usb = path.find(L"VID") != std::wstring::npos || path.find(L"PID") != std::wstring::npos;
-    const int frameSize = usb ? 0 : int(pin_->GetFrameSize());
+    const ULONG reported = usb ? 0 : pin_->GetFrameSize();
+    // A frame the adapter could not hold is the device's mistake: nominal packets are read then.
+    const int frameSize = reported <= ULONG(CPacketFifo::kChunks) * ULONG(nominalBytes_) ? int(reported) : 0;
     if (frameSize <= 0 || frameSize == nominalBytes_) return nominalBytes_;
     adapter_.reset(new (std::nothrow) CPacketFifo(frameSize, nominalBytes_, nullptr));
     block_.reset(new (std::nothrow) uint8_t[size_t(nominalBytes_)]);

@@ -182,6 +182,24 @@ TEST_F(KsStreamPairTest, ANonUsbDevicesFramesAreRegroupedIntoNominalPackets)
     }
 }
 
+// A frame size no adapter could hold is ignored: the stream reads nominal packets.
+TEST_F(KsStreamPairTest, AnImpossibleFrameSizeFallsBackToNominalPackets)
+{
+    const std::wstring path = L"\\\\?\\HDAUDIO#FUNC_01&VEN_10EC#capture";
+    const int endpoint = hardware_.audio.AddEndpoint(eCapture, path, L"Line In", 2);
+    hardware_.audio.SetSignal(endpoint, 0, VirtualSignal::Ramp(1));
+    VirtualKsFilter model = CVirtualKs::AudioInterfaceFilter(path, 0, 0, true, 2, CKnownDeviceTable());
+    model.pins[0].frameSize = 64 * kFrames * 4;
+    hardware_.ks.SetStreamClock(hardware_.ks.AddFilter(model), hardware_.audio, endpoint);
+    ASSERT_TRUE(pair_->OpenAndStart(path, Params(2, 16), L"", Params(2, 64), nullptr));
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(endpoint));
+    hardware_.audio.Advance(kFrames * 2);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_TRUE(pair_->Stop(3000));
+    ASSERT_EQ(gBatches.size(), 2u);
+    EXPECT_EQ(reinterpret_cast<const int16_t*>(gBatches[1].data())[0], int16_t(1 + kFrames));
+}
+
 // The device fills the queued reads while the host's switch runs on the capture thread.
 TEST_F(KsStreamPairTest, ReadsStayQueuedWhileTheHostsSwitchRuns)
 {
