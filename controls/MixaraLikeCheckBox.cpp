@@ -63,11 +63,8 @@ LRESULT CMixaraLikeCheckBox::WindowProc(UINT message, WPARAM wParam, LPARAM lPar
         return 0;
     case BM_GETCHECK:
         return checked_ ? BST_CHECKED : BST_UNCHECKED;
-    case WM_ENABLE: {
-        const LRESULT result = Default(message, wParam, lParam);
-        Redraw();
-        return result;
-    }
+    case WM_ENABLE:
+        return DefaultThenRedraw(message, wParam, lParam);
     default:
         hover_.Track(hwnd(), message);
         return Default(message, wParam, lParam);

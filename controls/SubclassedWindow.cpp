@@ -104,6 +104,13 @@ void CSubclassedWindow::Detach()
     created_ = false;
 }
 
+LRESULT CSubclassedWindow::DefaultThenRedraw(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT result = Default(message, wParam, lParam);
+    Redraw();
+    return result;
+}
+
 void CSubclassedWindow::Redraw() const
 {
     if (!hwnd_) return;

@@ -48,6 +48,9 @@ protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // The window's own handling (the next procedure in the chain).
     LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
+    // The default handling, then a redraw: for messages that change how the control looks,
+    // such as WM_ENABLE.
+    LRESULT DefaultThenRedraw(UINT message, WPARAM wParam, LPARAM lParam);
     // A colour, command, notify or scroll message the parent received from this window. Returns
     // true with the answer in result to keep it from the parent.
     virtual bool OnReflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);

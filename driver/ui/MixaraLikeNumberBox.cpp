@@ -39,11 +39,8 @@ LRESULT CMixaraLikeNumberBox::WindowProc(UINT message, WPARAM wParam, LPARAM lPa
         }
         return 1;
     }
-    case WM_ENABLE: {
-        const LRESULT result = Default(message, wParam, lParam);
-        Redraw();
-        return result;
-    }
+    case WM_ENABLE:
+        return DefaultThenRedraw(message, wParam, lParam);
     default:
         hover_.Track(hwnd(), message);
         return Default(message, wParam, lParam);

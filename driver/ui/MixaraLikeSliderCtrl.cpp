@@ -189,11 +189,8 @@ LRESULT CMixaraLikeSliderCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lP
         Redraw();
         return result;
     }
-    case WM_ENABLE: {
-        const LRESULT result = Default(message, wParam, lParam);
-        Redraw();
-        return result;
-    }
+    case WM_ENABLE:
+        return DefaultThenRedraw(message, wParam, lParam);
     default:
         return Default(message, wParam, lParam);
     }

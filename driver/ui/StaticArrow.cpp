@@ -55,11 +55,8 @@ LRESULT CStaticArrow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         return Default(message, wParam, lParam);
-    case WM_ENABLE: {
-        const LRESULT result = Default(message, wParam, lParam);
-        Redraw();
-        return result;
-    }
+    case WM_ENABLE:
+        return DefaultThenRedraw(message, wParam, lParam);
     default:
         hover_.Track(hwnd(), message);
         return Default(message, wParam, lParam);

@@ -82,11 +82,8 @@ LRESULT CStaticLine::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         Default(message, wParam, lParam);
         Paint(reinterpret_cast<HDC>(wParam));
         return 1;
-    case WM_ENABLE: {
-        const LRESULT result = Default(message, wParam, lParam);
-        Redraw();
-        return result;
-    }
+    case WM_ENABLE:
+        return DefaultThenRedraw(message, wParam, lParam);
     default:
         return Default(message, wParam, lParam);
     }

@@ -899,7 +899,9 @@ TEST_F(ControlPanelTest, BothLayoutsInBothLanguagesShowTheSkinTheGroupsAndTheStr
             const std::wstring name = std::wstring(language ? L"english" : L"french") + (compact ? L"-compact" : L"-full");
             SCOPED_TRACE(std::string(name.begin(), name.end()));
             const Pixels picture = GrabWindow(dialog);
-            if (save) EXPECT_TRUE(SaveBitmap(picture, (std::wstring(folder) + L"\\panel-" + name + L".bmp").c_str()));
+            if (save) {
+                EXPECT_TRUE(SaveBitmap(picture, (std::wstring(folder) + L"\\panel-" + name + L".bmp").c_str()));
+            }
             const RECT all{0, 0, picture.width, picture.height};
             EXPECT_GT(picture.Count(skin, all) * 4, picture.width * picture.height) << "a quarter at least is skin";
 
