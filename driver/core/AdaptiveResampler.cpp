@@ -53,7 +53,7 @@ void CAdaptiveResampler::Reset()
     read_.Publish(double(readFrame_), kNoStamp, 0);
 }
 
-bool CAdaptiveResampler::Write(const int16_t* in, int frames, double now)
+bool CAdaptiveResampler::Write(const int16_t* in, int frames, double now, int lateFrames)
 {
     if (!valid() || frames < 0 || frames > kMaxBlock || (frames && !in)) return false;
     const int64_t written = writtenFrames_.load(std::memory_order_relaxed);
@@ -63,7 +63,7 @@ bool CAdaptiveResampler::Write(const int16_t* in, int frames, double now)
     std::memcpy(ring_.get() + start * channels_, in, sizeof(int16_t) * first * channels_);
     std::memcpy(ring_.get(), in + first * channels_, sizeof(int16_t) * (frames - first) * channels_);
     writtenFrames_.store(written + frames, std::memory_order_release);
-    written_.Publish(double(written + frames), now, frames, InputRate());
+    written_.Publish(double(written + frames), now, frames + std::max(lateFrames, 0), InputRate());
     return true;
 }
 
@@ -144,7 +144,7 @@ void CAdaptiveResampler::Advance(double frames)
     retainedFrom_.store(readFrame_ - kHalf + 1, std::memory_order_release);
 }
 
-int CAdaptiveResampler::Produce(int16_t* out, int frames, double now)
+int CAdaptiveResampler::Produce(int16_t* out, int frames, double now, int lateFrames)
 {
     if (!valid() || !out || frames <= 0 || frames > kMaxBlock) return 0;
     if (!started_) {
@@ -168,6 +168,6 @@ int CAdaptiveResampler::Produce(int16_t* out, int frames, double now)
     std::memset(out + made * channels_, 0, sizeof(int16_t) * (frames - made) * channels_);
     // Stamped, these frames are used from now on; unstamped, they are gone.
     if (std::isnan(now)) read_.Publish(double(readFrame_) + readFraction_, kNoStamp, 0);
-    else read_.Publish(before, now, made * ratio, InputRate());
+    else read_.Publish(before, now, (made + std::max(lateFrames, 0)) * ratio, InputRate());
     return made;
 }

@@ -46,8 +46,10 @@ public:
 
     // Producer. Stores frames (at most kMaxBlock) whole, or nothing when they do not fit: false
     // is a dropped packet. now: when the call happens (for a capturing device, when the last of
-    // these frames was captured).
-    bool Write(const int16_t* in, int frames, double now = kNoStamp);
+    // these frames was captured). lateFrames: how long after its frames' time the next call may
+    // come as well (a stream that regroups device packets hands a block over up to a device
+    // period after its last frame); the side counts as going on for that long too.
+    bool Write(const int16_t* in, int frames, double now = kNoStamp, int lateFrames = 0);
 
     // Either side. Input frames per output frame, clamped to 1 ± kMaxDeviation; the next
     // Produce reads at it.
@@ -58,7 +60,7 @@ public:
     // input: the rest, on an underrun, is silence and the read position stops where the input
     // ends; while waiting for the start backlog all of it is silence and 0 is returned. now: when
     // the call happens (for a rendering device, when the first of these frames plays).
-    int Produce(int16_t* out, int frames, double now = kNoStamp);
+    int Produce(int16_t* out, int frames, double now = kNoStamp, int lateFrames = 0);
 
     // Any thread. Frames written minus the read position at `now`: the delay a frame spends in
     // the hand-over. `now` and the stamps of Write and Produce are times in frames of the

@@ -1,5 +1,6 @@
 #include "CaptureAggregator.h"
 
+#include "ClockFollower.h"
 #include "Mordane.h"
 #include "PacketBytes.h"
 
@@ -31,7 +32,21 @@ int CCaptureAggregator::RegisterSource(const void* stream, int packetBytes, int 
     record->capacity = kSourcePackets * nominalBytes;
     record->buffer.reset(new (std::nothrow) uint8_t[record->capacity]);
     if (!record->buffer) return 0;
+    return AddSource(stream, std::move(record));
+}
 
+int CCaptureAggregator::RegisterPulledSource(CClockFollower* follower, int nominalBytes)
+{
+    if (!valid() || !follower || nominalBytes <= 0 || nominalBytes > kCaptureBlockBytes) return 0;
+    std::unique_ptr<SourceRecord> record(new (std::nothrow) SourceRecord);
+    if (!record) return 0;
+    record->nominalBytes = nominalBytes;
+    record->pulled = follower;
+    return AddSource(follower, std::move(record));
+}
+
+int CCaptureAggregator::AddSource(const void* stream, std::unique_ptr<SourceRecord> record)
+{
     std::lock_guard<CCriticalSection> hold(lock_);
     if (sourceCount_ >= kCaptureBlockCount) return 0;  // its packets would land past the last block
     record->index = sourceCount_;
@@ -41,16 +56,16 @@ int CCaptureAggregator::RegisterSource(const void* stream, int packetBytes, int 
     return 1;
 }
 
-bool CCaptureAggregator::DeliverSource(const void* stream, const void* data, int count)
+bool CCaptureAggregator::DeliverSource(const void* stream, const void* data, int count, double capturedAt)
 {
     if (count < 0 || (!data && count > 0)) return false;
     std::lock_guard<CCriticalSection> hold(lock_);
     SourceRecord* source = FindSource(stream);
-    if (!source) return false;
+    if (!source || source->pulled) return false;
     AppendDroppingNewest(source->buffer.get(), source->capacity, source->fill, static_cast<const uint8_t*>(data),
                          count);
     if (EverySourceHoldsData()) {
-        Collect();
+        Collect(capturedAt);
         // Still under the lock: capture threads are serialised through the whole buffer switch.
         if (batchCallback_) batchCallback_(blocks_, sizes_, sourceCount_, portList_.get(), owner_);
     }
@@ -109,17 +124,25 @@ CCaptureAggregator::SourceRecord* CCaptureAggregator::FindSource(const void* str
 
 bool CCaptureAggregator::EverySourceHoldsData() const
 {
-    for (int i = 0; i < sourceCount_; ++i)
-        if (sourceFifos_[i]->fill == 0) return false;
-    return sourceCount_ > 0;
+    bool pushed = false;
+    for (int i = 0; i < sourceCount_; ++i) {
+        const SourceRecord& source = *sourceFifos_[i];
+        if (source.pulled) continue;
+        if (source.fill == 0) return false;
+        pushed = true;
+    }
+    return pushed;
 }
 
-void CCaptureAggregator::Collect()
+void CCaptureAggregator::Collect(double capturedAt)
 {
     for (int i = 0; i < sourceCount_; ++i) {
         SourceRecord& source = *sourceFifos_[i];
         uint8_t* block = blocks_ + size_t(i) * kCaptureBlockBytes;
-        if (source.fill < source.nominalBytes) {
+        if (source.pulled) {
+            source.pulled->PullCapture(block, source.nominalBytes, capturedAt);
+            sizes_[i] = source.nominalBytes;
+        } else if (source.fill < source.nominalBytes) {
             // A short source keeps its bytes for the next batch.
             std::memset(block, 0, source.nominalBytes);
             sizes_[i] = 0;

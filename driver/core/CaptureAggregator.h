@@ -2,8 +2,11 @@
 // registers its stream once, then hands over every block it reads; as soon as every registered
 // stream holds data, one nominal packet of each goes to the driver's capture blocks and the batch
 // callback runs, on the thread that completed the set and under the aggregator's lock. The buffer
-// switch is thereby paced by the slowest interface.
+// switch is thereby paced by the slowest interface. A pulled source (a port that follows another's
+// clock) holds no data here: its block is pulled from it whenever the others complete a set.
 #pragma once
+
+#include "CaptureSink.h"
 
 #include <veloran/CriticalSection.h>
 
@@ -11,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+class CClockFollower;
 class CMordane;
 
 // blocks holds one packet per source at kCaptureBlockBytes intervals; sizes[i] is 0 for a source
@@ -21,7 +25,7 @@ using CaptureBatchCallback = void (*)(const uint8_t* blocks, const int* sizes, i
 constexpr int kCaptureBlockCount = 16;  // one per port
 constexpr int kCaptureBlockBytes = 16384;
 
-class CCaptureAggregator {
+class CCaptureAggregator final : public ICaptureSink {
 public:
     static constexpr int kMaxSources = 64;  // list size; registration stops at kCaptureBlockCount
     static constexpr int kSourcePackets = 10;
@@ -38,13 +42,16 @@ public:
 
     // Once per stream before it runs. Returns 1, or 0 (nothing stored) for a null stream, a
     // nominalBytes outside 1..kCaptureBlockBytes, a full set of sources or no memory.
-    int RegisterSource(const void* stream, int packetBytes, int nominalBytes);
+    int RegisterSource(const void* stream, int packetBytes, int nominalBytes) override;
+    // A source whose nominal block is pulled from it at each set; it completes none itself.
+    // Unregistered as the follower itself. Returns 1, or 0 as RegisterSource.
+    int RegisterPulledSource(CClockFollower* follower, int nominalBytes);
     // Appends count captured bytes to the stream's backlog and completes a batch when every source
     // holds data. False, with nothing changed, for an unregistered stream or bad arguments.
-    bool DeliverSource(const void* stream, const void* data, int count);
+    bool DeliverSource(const void* stream, const void* data, int count, double capturedAt = kCapturedNow) override;
     // Forgets a stream that stopped, so that the others can complete sets again; its port-list
     // entry goes with it. Returns 1, or 0 for a stream that is not registered.
-    int UnregisterSource(const void* stream);
+    int UnregisterSource(const void* stream) override;
     // Returns 1, or 0 when the port list is full.
     int AddPort(int port);
 
@@ -67,11 +74,15 @@ private:
         int nominalBytes = 0;
         std::unique_ptr<uint8_t[]> buffer;
         int fill = 0;
+        CClockFollower* pulled = nullptr;
     };
+
+    int AddSource(const void* stream, std::unique_ptr<SourceRecord> record);
 
     SourceRecord* FindSource(const void* stream) const;
     bool EverySourceHoldsData() const;
-    void Collect();
+    // capturedAt: when the block that completed the set was captured.
+    void Collect(double capturedAt);
 
     const CaptureBatchCallback batchCallback_;
     CMordane* const owner_;

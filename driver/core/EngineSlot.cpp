@@ -1,5 +1,6 @@
 #include "EngineSlot.h"
 
+#include "ClockFollower.h"
 #include "HostSamples.h"
 #include "Settings.h"
 
@@ -10,6 +11,11 @@
 
 #include <algorithm>
 #include <cstring>
+
+int CaptureStreamChannels(const _sPort& port)
+{
+    return port.inputFormat.channels == 2 || port.input.instrumentPort != 0 ? 2 : port.inputFormat.channels;
+}
 
 CEngineSlot::CEngineSlot() = default;
 CEngineSlot::~CEngineSlot()
@@ -39,6 +45,7 @@ void CEngineSlot::Reset()
     monoMix = instrument = monoToStereo = stereoCapture = false;
     capturing = rendering = false;
     discardCapture = false;
+    follower_ = nullptr;
     hostInput[0] = hostInput[1] = nullptr;
     hostOutput[0] = hostOutput[1] = nullptr;
     activeInputs = activeOutputs = 0;
@@ -48,7 +55,7 @@ void CEngineSlot::Reset()
 }
 
 int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSettings& settings,
-                       CCaptureAggregator* aggregator, HANDLE startEvent)
+                       CCaptureAggregator* aggregator, HANDLE startEvent, CClockFollower* follower)
 {
     captureHalf_ = 0;
     if (port < 0) return 0;
@@ -62,7 +69,7 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     monoMix = p.input.monoMix != 0;
     instrument = p.input.instrumentPort != 0;
     monoToStereo = p.inputFormat.channels == 1 && p.input.monoToStereo;
-    stereoCapture = p.inputFormat.channels == 2 || instrument;
+    stereoCapture = CaptureStreamChannels(p) == 2;
 
     activeInputs = discardCapture ? 1 : (hostInput[0] != nullptr) + (hostInput[1] != nullptr);
     activeOutputs = (hostOutput[0] != nullptr) + (hostOutput[1] != nullptr);
@@ -106,6 +113,11 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     const bool inputs = activeInputs > 0;
     const bool outputs = activeOutputs > 0 && render.channels > 0;
     capturing = rendering = false;
+    follower_ = inputs ? follower : nullptr;
+    if (follower_) {
+        capture.captureSink = follower_;
+        follower_->SetRenderTarget(outputs ? backend : nullptr);
+    }
     if (!backend->OpenAndStart(inputs ? p.capturePath : std::wstring(), capture,
                                outputs ? p.renderPath : std::wstring(), render, startEvent))
         return 0;
@@ -138,7 +150,8 @@ int CEngineSlot::Stop(DWORD waitMs)
 uint64_t CEngineSlot::FaultCount() const
 {
     const IStreamBackend* backend = streams();
-    return (capturing || rendering) && backend ? backend->faultCount() : 0;
+    const uint64_t handOvers = follower_ ? follower_->faultCount() : 0;
+    return (capturing || rendering) && backend ? backend->faultCount() + handOvers : 0;
 }
 
 void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames, int meterIndex)
@@ -191,7 +204,10 @@ void CEngineSlot::DeliverRender(const void* block, int bytes, int meterIndex)
     IStreamBackend* backend = rendering ? streams() : nullptr;
     if (!backend) return;
     if (meterIndex >= 0) meterRender.Copy(meterIndex, block, bytes);
-    backend->DeliverRender(block, bytes);
+    if (follower_)
+        follower_->PushRender(block, bytes);
+    else
+        backend->DeliverRender(block, bytes);
 }
 
 void CEngineSlot::RequestDc(int channel, bool on)

@@ -14,11 +14,15 @@
 #include <memory>
 
 class CCaptureAggregator;
+class CClockFollower;
 class CDeviceAccess;
 class CKnownDeviceTable;
 class IDevicePlatform;
 class IStreamBackend;
 struct _sSettings;
+
+// Channels of the port's capture stream: an instrument port captures both channels of its input.
+int CaptureStreamChannels(const _sPort& port);
 
 class CEngineSlot {
 public:
@@ -32,8 +36,10 @@ public:
 
     void Reset();
     // Opens the port's streams for the buffers assigned to it. 1 when started or nothing to start.
+    // With a follower (not owned, outliving the streams), a capturing port's capture and render
+    // go through it, on its interface's clock; without, straight to the aggregator and the device.
     int Start(IDevicePlatform& platform, const _sPort& port, const _sSettings& settings,
-              CCaptureAggregator* aggregator, HANDLE startEvent);
+              CCaptureAggregator* aggregator, HANDLE startEvent, CClockFollower* follower = nullptr);
     // Asks the port's streams to end and returns at once.
     void RequestStop();
     // Stops the streams, waiting at most waitMs for their threads. 0 when a thread outlived the
@@ -73,6 +79,8 @@ public:
     CChannelFilter filters[2];
     CMeterTap meterLeft, meterRight, meterRender;
     CDeviceAccess* deviceAccess() const { return deviceAccess_.get(); }
+    // The follower the running streams go through, or null.
+    const CClockFollower* follower() const { return follower_; }
 
 private:
     static constexpr int kNoDcRequest = -1;
@@ -88,6 +96,7 @@ private:
     void AbandonStrandedAccess();
 
     std::unique_ptr<CDeviceAccess> deviceAccess_;
+    CClockFollower* follower_ = nullptr;
     int deviceShareMode_ = -1;
     bool stranded_ = false;
 };

@@ -328,6 +328,9 @@ ASIOError CMordane::StartStreams()
 {
     // A thread stuck in an old switch may still be inside the old aggregator.
     if (stranded_ && aggregator_) retiredAggregators_.push_back(std::move(aggregator_));
+    if (stranded_)
+        for (std::unique_ptr<CClockFollower>& follower : followers_) retiredFollowers_.push_back(std::move(follower));
+    followers_.clear();
     aggregator_.reset();
     aggregator_ = std::make_unique<CCaptureAggregator>(BatchDelivery, this, captureBlocks_.get(), captureBlockSizes_);
     if (!aggregator_->valid()) return ASE_NoMemory;
@@ -352,6 +355,14 @@ ASIOError CMordane::StartStreams()
             engineSlots_[i].discardCapture = true;
         }
     }
+    if (settings_.clockSync) {
+        for (int i = 0; i < portCount_; ++i) {
+            CEngineSlot& slot = engineSlots_[i];
+            const bool plays = slot.hostOutput[0] || slot.hostOutput[1];
+            if (plays && !slot.hostInput[0] && !slot.hostInput[1] && PortInputChannels(ports_[i]) > 0)
+                slot.discardCapture = true;
+        }
+    }
 
     ApplyHardwareLevels();
     PublishPosition(0.0, 0);
@@ -361,9 +372,14 @@ ASIOError CMordane::StartStreams()
     pendingHandOver_ = 0;
     ResetEvent(startedEvent_.get());
     int started = 0;
-    for (int i = 0; i < portCount_; ++i)
-        started += engineSlots_[i].Start(platform_, ports_[i], settings_, aggregator_.get(), startedEvent_.get()) != 0 &&
-                   engineSlots_[i].port >= 0;
+    bool referenceCaptures = false;
+    for (int i = 0; i < portCount_; ++i) {
+        CEngineSlot& slot = engineSlots_[i];
+        CClockFollower* follower = referenceCaptures ? MakeFollower(i) : nullptr;
+        started += slot.Start(platform_, ports_[i], settings_, aggregator_.get(), startedEvent_.get(), follower) != 0 &&
+                   slot.port >= 0;
+        referenceCaptures = referenceCaptures || (slot.capturing && !slot.follower());
+    }
     if (started == 0) {
         StopLocked();
         SetErrorMessage(languages_.Text(kStrStartFailed));
@@ -379,6 +395,20 @@ ASIOError CMordane::StartStreams()
     SetEvent(startedEvent_.get());
     MeasureLatencies();
     return ASE_OK;
+}
+
+CClockFollower* CMordane::MakeFollower(int port)
+{
+    const CEngineSlot& slot = engineSlots_[port];
+    const bool captures = slot.hostInput[0] || slot.hostInput[1] || slot.discardCapture;
+    if (!settings_.clockSync || slot.port < 0 || !captures) return nullptr;
+    const bool plays = slot.hostOutput[0] || slot.hostOutput[1];
+    auto follower = std::make_unique<CClockFollower>(*aggregator_, platform_, settings_.sampleRate,
+                                                     settings_.captureFrames, CaptureStreamChannels(ports_[port]),
+                                                     plays ? ports_[port].outputFormat.channels : 0);
+    if (!follower->valid()) throw std::bad_alloc();
+    followers_.push_back(std::move(follower));
+    return followers_.back().get();
 }
 
 void CMordane::StopSlots()
@@ -542,12 +572,16 @@ void CMordane::MeasureLatencies()
         const CDeviceAccess* access = engineSlots_[i].deviceAccess();
         const CEndpointBackend* backend = access ? access->endpointBackend() : nullptr;
         if (!backend) continue;
-        // A stream that has not opened yet has nothing to report.
-        if (engineSlots_[i].capturing && backend->captureInfo().mode != EndpointStreamMode::None)
-            captureExtra = std::max(captureExtra, backend->captureInfo().latencyFrames);
+        // A stream that has not opened yet has nothing to report. A follower's hand-overs add
+        // their delay.
+        const CClockFollower* follower = engineSlots_[i].follower();
+        if (engineSlots_[i].capturing && backend->captureInfo().mode != EndpointStreamMode::None) {
+            const int extra = backend->captureInfo().latencyFrames + (follower ? follower->captureDelay() : 0);
+            captureExtra = std::max(captureExtra, extra);
+        }
         if (engineSlots_[i].rendering && backend->renderInfo().mode != EndpointStreamMode::None) {
-            renderExtra = measured ? std::max(renderExtra, backend->renderInfo().latencyFrames)
-                                   : backend->renderInfo().latencyFrames;
+            const int extra = backend->renderInfo().latencyFrames + (follower ? follower->renderDelay() : 0);
+            renderExtra = measured ? std::max(renderExtra, extra) : extra;
             measured = true;
         }
     }

@@ -12,6 +12,7 @@
 
 #include "CaptureAggregator.h"
 #include "ChannelMap.h"
+#include "ClockFollower.h"
 #include "EngineSlot.h"
 #include "KnownDevices.h"
 #include "KnownDeviceTable.h"
@@ -172,6 +173,10 @@ private:
     // The channels the host uses may have changed: the callback window refreshes an open panel.
     void TellCallbackWindow() const;
     ASIOError StartStreams();
+    // With "ClockSync", a port that captures after the first capturing one (the reference)
+    // follows that port's clock; ports with inputs then capture whenever they play, so that
+    // their clock is known. Null when the port is not to follow.
+    CClockFollower* MakeFollower(int port);
     // Every port's levels on its interface's own mixer, and its automatic gain off.
     void ApplyHardwareLevels();
     void StopLocked();
@@ -256,6 +261,10 @@ private:
     bool stranded_ = false;
     std::vector<std::unique_ptr<uint8_t[]>> retiredBuffers_;
     std::vector<std::unique_ptr<CCaptureAggregator>> retiredAggregators_;
+    // The running streams' followers; kept, like the aggregator, while a stranded thread may
+    // still pull from them.
+    std::vector<std::unique_ptr<CClockFollower>> followers_;
+    std::vector<std::unique_ptr<CClockFollower>> retiredFollowers_;
     std::atomic<bool> releasedInSwitch_{false};
     HMODULE destroyModule_ = nullptr;  // held by the thread that destroys after a switch
     class CSysTrayWnd* callbackWindow_ = nullptr;  // owns itself; told when the driver goes

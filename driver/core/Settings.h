@@ -25,6 +25,8 @@ struct _sSettings {
     int useEndpointBackend = 1;
     // 0 exclusive only, 1 exclusive with a shared fallback per endpoint, 2 shared only.
     int endpointShareMode = 1;
+    // 1: ports on other clocks than the first capturing one are resampled to it.
+    int clockSync = 0;
 };
 
 // Bytes one sample takes in a host buffer of this type.

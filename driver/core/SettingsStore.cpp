@@ -80,6 +80,8 @@ int CSettingsStore::UseEndpointBackend() const
     return ReadWithFallback(L"UseEndpointBackend", 1) != 0 ? 1 : 0;
 }
 
+int CSettingsStore::ClockSync() const { return ReadWithFallback(L"ClockSync", 0) == 1 ? 1 : 0; }
+
 int CSettingsStore::LoadSettings(int& portCount, _sPort* ports, _sSettings& settings, bool defaultDevicesOnly) const
 {
     settings.sampleRate = 44100.0;
@@ -105,6 +107,7 @@ int CSettingsStore::LoadSettings(int& portCount, _sPort* ports, _sSettings& sett
     settings.inputPriority = readInt(L"AudioInputPriority", -1);
     settings.useEndpointBackend = UseEndpointBackend();
     settings.endpointShareMode = EndpointShareMode();
+    settings.clockSync = ClockSync();
 
     if (portCount <= 0) return 1;
     LoadPortBlocks(portCount, ports);
@@ -235,5 +238,5 @@ int SettingsDiffer(int portCount, const _sPort* ports, const _sSettings& setting
            a.inputBuffersMulti != b.inputBuffersMulti || a.threadPriority != b.threadPriority ||
            a.inputPriority != b.inputPriority || a.outputPriority != b.outputPriority ||
            a.sampleType != b.sampleType || a.useEndpointBackend != b.useEndpointBackend ||
-           a.endpointShareMode != b.endpointShareMode;
+           a.endpointShareMode != b.endpointShareMode || a.clockSync != b.clockSync;
 }

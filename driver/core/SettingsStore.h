@@ -18,6 +18,9 @@ public:
     int EndpointShareMode() const;
     // 1 unless set to 0: 0 streams every interface through kernel streaming.
     int UseEndpointBackend() const;
+    // "ClockSync": 1 resamples every port to the first capturing port's clock; anything else
+    // leaves each port on its own, the faster ones dropping packets as they run ahead.
+    int ClockSync() const;
     // "UseDefaultDevices": 0 the host's reply to the private message decides whether the default
     // devices take part, 1 they do as well, 2 they alone do (as the replies 291 and 292).
     int UseDefaultDevices() const;

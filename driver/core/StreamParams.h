@@ -6,7 +6,7 @@
 #include <cstdint>
 
 class CPacketFifo;
-class CCaptureAggregator;
+class ICaptureSink;
 
 struct _sStreamParams {
     int32_t sampleRate = 44100;
@@ -15,7 +15,7 @@ struct _sStreamParams {
     int32_t framesPerPacket = 512;
     int32_t packetCount = 32;                   // the engine caps it at 64
     CPacketFifo* engineFifo = nullptr;          // the engine slot's own FIFO; back ends leave it alone
-    CCaptureAggregator* captureSink = nullptr;  // used by capture streams
+    ICaptureSink* captureSink = nullptr;        // used by capture streams
     void* reserved = nullptr;
     int32_t threadPriority = 15;                // THREAD_PRIORITY_TIME_CRITICAL
     int32_t pinPriorityClass = -1;

@@ -1,6 +1,7 @@
 // The narrow seam between the device layer and the platform's device services. Production uses
-// the Win32 implementation; tests put virtual hardware behind it. Only these services go through
-// the seam: registry settings, COM, windows, threads and events are always the system's own.
+// the Win32 implementation; tests put virtual hardware behind it. Only these services (and the
+// clock streams are timed against) go through the seam: registry settings, COM, windows, threads
+// and events are always the system's own.
 #pragma once
 
 #include <windows.h>
@@ -52,6 +53,16 @@ public:
 
     // CoCreateInstance of the audio endpoint enumerator.
     virtual HRESULT CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator) = 0;
+
+    // Seconds on the clock that streams from different devices are timed against: the
+    // performance counter.
+    virtual double Seconds()
+    {
+        LARGE_INTEGER count, frequency;
+        QueryPerformanceCounter(&count);
+        QueryPerformanceFrequency(&frequency);
+        return double(count.QuadPart) / double(frequency.QuadPart);
+    }
 };
 
 // The platform's own services.

@@ -3,7 +3,7 @@
 #include "DeviceIds.h"
 #include "PropertyValue.h"
 
-#include <core/CaptureAggregator.h>
+#include <core/CaptureSink.h>
 #include <core/PacketFifo.h>
 
 #include <algorithm>
@@ -12,7 +12,7 @@
 
 CEndpointCaptureStream::CEndpointCaptureStream(IDevicePlatform& platform, int shareMode, bool ntSixMode,
                                                bool tenOrLater)
-    : CEndpointStream(eCapture, platform, shareMode, ntSixMode, tenOrLater, true)
+    : CEndpointStream(eCapture, platform, shareMode, ntSixMode, tenOrLater, true), platform_(platform)
 {
 }
 
@@ -55,7 +55,7 @@ bool CEndpointCaptureStream::PrepareDirection(bool reinitialised)
     zeros_.reset(new (std::nothrow) uint8_t[size_t(bufferFrames_) * blockAlign_]());
     if (!block_ || !zeros_) return false;
     const int packetBytes = adapter_ ? adapter_->inputPacket() : nominalBytes_;
-    CCaptureAggregator* sink = params_.captureSink;
+    ICaptureSink* sink = params_.captureSink;
     return !sink || sink->RegisterSource(this, packetBytes, nominalBytes_);
 }
 
@@ -81,7 +81,8 @@ void CEndpointCaptureStream::Loop()
             BYTE* data = nullptr;
             UINT32 frames = 0;
             DWORD flags = 0;
-            const HRESULT hr = service->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+            UINT64 position = 0, counter = 0;
+            const HRESULT hr = service->GetBuffer(&data, &frames, &flags, &position, &counter);
             if (hr == AUDCLNT_E_DEVICE_INVALIDATED) return;
             if (FAILED(hr) || hr == AUDCLNT_S_BUFFER_EMPTY) break;
             // Windows flags the first packet after a start as well; only later ones follow lost data.
@@ -91,7 +92,7 @@ void CEndpointCaptureStream::Loop()
             if (data && frames) {
                 const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
                 const UINT32 count = silent ? std::min(frames, bufferFrames_) : frames;
-                Deliver(silent ? zeros_.get() : data, int(count) * blockAlign_);
+                Deliver(silent ? zeros_.get() : data, int(count) * blockAlign_, CapturedAt(flags, counter, count));
                 CountMoved(count);
             }
             service->ReleaseBuffer(frames);
@@ -99,16 +100,27 @@ void CEndpointCaptureStream::Loop()
     }
 }
 
-void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes)
+// When the packet's last frame was captured: from the performance-counter time Windows gives for
+// its first frame (100-ns units), else from now.
+double CEndpointCaptureStream::CapturedAt(DWORD flags, UINT64 counter, UINT32 frames) const
 {
-    CCaptureAggregator* sink = params_.captureSink;
+    const double rate = params_.sampleRate;
+    if (counter == 0 || (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR)) return platform_.Seconds();
+    return double(counter) * 1e-7 + frames / rate;
+}
+
+void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes, double capturedAt)
+{
+    ICaptureSink* sink = params_.captureSink;
     if (!adapter_) {
-        if (sink) sink->DeliverSource(this, data, bytes);
+        if (sink) sink->DeliverSource(this, data, bytes, capturedAt);
         return;
     }
     if (!adapter_->Push(data, bytes)) return;
+    // A regrouped block ended as many frames before the packet's end as the adapter still holds.
+    const double rate = params_.sampleRate;
     while (!stopRequested() && adapter_->Pop(block_.get()))
-        if (sink) sink->DeliverSource(this, block_.get(), nominalBytes_);
+        if (sink) sink->DeliverSource(this, block_.get(), nominalBytes_, capturedAt - adapter_->Fill() / blockAlign_ / rate);
     NoteHeld(adapter_->Fill() / blockAlign_);
 }
 

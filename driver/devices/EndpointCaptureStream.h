@@ -29,8 +29,10 @@ private:
     void ReleaseDirection() override;
 
     bool MakeAdapter(bool reinitialised);
-    void Deliver(const uint8_t* data, int bytes);
+    double CapturedAt(DWORD flags, UINT64 counter, UINT32 frames) const;
+    void Deliver(const uint8_t* data, int bytes, double capturedAt);
 
+    IDevicePlatform& platform_;  // its clock
     ComPtr<IAudioCaptureClient> service_;
     std::unique_ptr<CPacketFifo> adapter_;
     bool adapted_ = false;              // an adapter was made at the last open; outlives it

@@ -2,7 +2,7 @@
 
 #include "KsAudCapFilter.h"
 
-#include <core/CaptureAggregator.h>
+#include <core/CaptureSink.h>
 #include <core/PacketFifo.h>
 
 #include <algorithm>
@@ -42,7 +42,7 @@ int CKsCaptureStream::PrepareDirection()
 
 bool CKsCaptureStream::BeforeReady()
 {
-    CCaptureAggregator* sink = params_.captureSink;
+    ICaptureSink* sink = params_.captureSink;
     registered_ = sink && sink->RegisterSource(this, packetBytes_, nominalBytes_);
     return !sink || registered_;
 }
@@ -88,14 +88,18 @@ void CKsCaptureStream::Loop()
 
 void CKsCaptureStream::Deliver(const uint8_t* data, int bytes)
 {
-    CCaptureAggregator* sink = params_.captureSink;
+    ICaptureSink* sink = params_.captureSink;
     if (!sink) return;
     if (!adapter_) {
         sink->DeliverSource(this, data, bytes);
         return;
     }
     if (!adapter_->Push(data, bytes)) return;
-    while (!stopRequested() && adapter_->Pop(block_.get())) sink->DeliverSource(this, block_.get(), nominalBytes_);
+    // The packet ended now; a regrouped block as many frames earlier as the adapter still holds.
+    const double now = platform_.Seconds();
+    const double frameBytes = params_.channels * params_.bitsPerSample / 8.0;
+    while (!stopRequested() && adapter_->Pop(block_.get()))
+        sink->DeliverSource(this, block_.get(), nominalBytes_, now - adapter_->Fill() / frameBytes / params_.sampleRate);
 }
 
 // Ended on its own: the other sources keep completing sets. A requested stop leaves the sink

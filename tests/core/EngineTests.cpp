@@ -4,6 +4,7 @@
 
 #include "../support/AllocationCounter.h"
 #include "../support/RegistryScratch.h"
+#include "../support/SineFit.h"
 #include "../virtual/VirtualHardware.h"
 
 #include <veloran/DriverClassId.h>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -37,6 +39,7 @@ struct Host {
     int outputCounter = 0;
     std::vector<uint32_t> timeCodeAhead;
     int impulseSwitch = -1;  // set: outputs stay silent but for one sample of that switch
+    double outputOmega = 0;  // set: outputs carry a sine of this frequency (radians per frame)
     bool takesLatencyNotices = false;
     std::atomic<int> latencyNotices{0};
 
@@ -56,6 +59,14 @@ struct Host {
                 memset(half, 0, size_t(kFrames) * bytes());
                 if (switches == impulseSwitch && buffers[b].channelNum == 0)
                     memcpy(half + size_t(kImpulseOffset) * bytes() + bytes() - 2, &kImpulse, 2);
+                continue;
+            }
+            if (outputOmega > 0) {
+                for (int f = 0; f < kFrames; ++f) {
+                    const auto value = int16_t(std::lround(16384 * std::sin(outputOmega * (outputCounter + f))));
+                    memset(half + size_t(f) * bytes(), 0, bytes());
+                    memcpy(half + size_t(f) * bytes() + bytes() - 2, &value, 2);
+                }
                 continue;
             }
             // Outputs carry a counter in the upper 16 bits of every sample format.
@@ -770,3 +781,166 @@ TEST_F(EngineTest, OpenLevelDisplayGetsCopiesOfEachHalf)
 }
 
 }  // namespace
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// Seconds of device time the long clock runs take: VELORAN_CLOCK_SYNC_SECONDS, or ten minutes.
+int ClockSyncSeconds()
+{
+    const char* text = std::getenv("VELORAN_CLOCK_SYNC_SECONDS");
+    const int seconds = text ? std::atoi(text) : 0;
+    return seconds >= 30 ? seconds : 600;
+}
+
+// Interfaces on clocks of their own, resampled to the first capturing one. Each captures a sine
+// at its own frequency; every second of device time the host's last tenth of a second of each
+// input is fitted: the sine's phase against the clock ratio gives the delay through the port,
+// which must hold once settled, and what is left beside the sine must stay at the 16-bit floor.
+class ClockSyncTest : public EngineTest {
+protected:
+    struct Device {
+        VirtualInterface endpoints;
+        double ppm = 0;
+        double hertz = 0;
+        int input = -1;  // host buffer of its first input
+        bool follows = false;
+        int settlesAt = 10;  // second from which its delay and its sine are checked
+        double settledDelay = NAN;
+        double worstDelay = 0;  // furthest from the settled delay from 10 s on
+        double worstThd = -200;
+    };
+    static constexpr int kWindow = 4800;
+
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        hostKey_.WriteDword(L"ClockSync", 1);
+        devices_.reserve(8);
+    }
+    Device& Add(UsbIds ids, double ppm, double hertz)
+    {
+        Device device;
+        device.endpoints = AddRamped(ids);
+        device.hertz = hertz;
+        hardware_.audio.SetSignal(device.endpoints.capture, 0, VirtualSignal::Sine(hertz, 0.9));
+        devices_.push_back(device);
+        SetRateError(devices_.back(), ppm);
+        return devices_.back();
+    }
+    void SetRateError(Device& device, double ppm)
+    {
+        device.ppm = ppm;
+        for (const int endpoint : {device.endpoints.capture, device.endpoints.render})
+            hardware_.audio.SetRateError(endpoint, ppm);
+    }
+    // Opens the first input of every interface, and the outputs asked for, and starts.
+    void Start(std::vector<std::pair<bool, long>> outputs = {})
+    {
+        std::vector<std::pair<bool, long>> channels;
+        for (size_t i = 0; i < devices_.size(); ++i) channels.push_back({true, long(2 * i)});
+        channels.insert(channels.end(), outputs.begin(), outputs.end());
+        Open(ASIOSTInt16LSB, channels);
+        ASSERT_EQ(driver_->start(), ASE_OK);
+        for (const int endpoint : streaming_) ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(endpoint)) << endpoint;
+    }
+    // The sine's frequency in host frames, relative to the reference's clock.
+    double Omega(const Device& device) const
+    {
+        return kTwoPi * device.hertz / 48000 * (1 + device.ppm * 1e-6) / (1 + reference_->ppm * 1e-6);
+    }
+    // Advances one second of reference time and fits the end of every input.
+    void Second(int second)
+    {
+        hardware_.audio.Advance(48000);
+        ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+        if (!reference_) Identify();
+        ASSERT_NE(reference_, nullptr);
+        const size_t frames = host_.recorded[0].size() / 2;
+        for (Device& device : devices_) Fit(device, second, framesBefore_ + frames - kWindow);
+        framesBefore_ += frames;
+        for (std::vector<uint8_t>& record : host_.recorded) record.clear();
+    }
+    // Which input carries which interface's sine, and which port is the reference.
+    void Identify()
+    {
+        for (Device& device : devices_) {
+            double loudest = 0;
+            for (size_t b = 0; b < devices_.size(); ++b) {
+                const double amplitude = FitSine(Tail(int(b)), kTwoPi * device.hertz / 48000).amplitude;
+                if (amplitude <= loudest) continue;
+                loudest = amplitude;
+                device.input = int(b);
+                device.follows = driver_->engineSlot(driver_->activeInput(int(b)).port).follower() != nullptr;
+            }
+            if (!device.follows) reference_ = &device;
+        }
+    }
+    std::vector<double> Tail(int input) const
+    {
+        const std::vector<uint8_t>& record = host_.recorded[size_t(input)];
+        const auto* samples = reinterpret_cast<const int16_t*>(record.data());
+        const size_t count = record.size() / 2;
+        return std::vector<double>(samples + count - std::min<size_t>(count, kWindow), samples + count);
+    }
+    void Fit(Device& device, int second, size_t firstFrame)
+    {
+        const double omega = Omega(device);
+        const SineFit fit = FitSine(Tail(device.input), omega);
+        if (second < device.settlesAt) return;
+        // sin(omega × (frame - delay) + phase0), counted from the window's first frame.
+        const double delay = -std::remainder(fit.phase - omega * double(firstFrame), kTwoPi) / omega;
+        if (std::isnan(device.settledDelay)) device.settledDelay = delay;
+        const double apart = std::remainder(delay - device.settledDelay, kTwoPi / omega);
+        device.worstDelay = std::max(device.worstDelay, std::fabs(apart));
+        device.worstThd = std::max(device.worstThd, fit.thdPlusNoiseDb);
+    }
+    uint64_t Faults() const
+    {
+        uint64_t faults = 0;
+        for (int p = 0; p < driver_->portCount(); ++p) faults += driver_->engineSlot(p).FaultCount();
+        return faults;
+    }
+
+    std::vector<Device> devices_;
+    Device* reference_ = nullptr;
+    size_t framesBefore_ = 0;  // host frames of every input before the record kept
+};
+
+TEST_F(ClockSyncTest, InterfacesOnOtherClocksLoseNoFrameAndHoldTheirDelay)
+{
+    Add(kLumoA1, 0, 1000);
+    Add(kLumoA2, 100, 1500);
+    Add(kLumoA4Plus, 1000, 2500);
+    Device& drifting = Add(kStrymV3, 200, 3500);
+    Device& stepping = Add(kStrymV4, -300, 700);
+    Start();
+    const int seconds = ClockSyncSeconds();
+    for (int second = 0; second < seconds; ++second) {
+        // 200 ± 500 ppm over a quarter of an hour; the other re-clocked by 500 ppm half-way, after
+        // which it has 10 s to settle again (its sine's phase is then counted afresh).
+        SetRateError(drifting, 200 + 500 * std::sin(kTwoPi * second / 900));
+        if (second == seconds / 2) {
+            SetRateError(stepping, 200);
+            stepping.settlesAt = second + 10;
+            stepping.settledDelay = NAN;
+        }
+        Second(second);
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_EQ(Faults(), 0u);
+    for (const Device& device : devices_) {
+        SCOPED_TRACE(testing::Message() << device.hertz << " Hz at " << device.ppm << " ppm");
+        const VirtualStreamStats stats = hardware_.audio.Stats(device.endpoints.capture);
+        EXPECT_EQ(stats.overruns, 0);
+        EXPECT_EQ(device.follows, &device != reference_);
+        // The drifting clock's sine changes pitch within a window: only its frames are counted.
+        if (&device == &drifting) continue;
+        EXPECT_LE(device.worstDelay, 2.0);
+        EXPECT_LE(device.worstThd, -90);
+    }
+}
+
+}  // namespace
+

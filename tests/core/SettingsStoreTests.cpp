@@ -101,6 +101,11 @@ TEST_F(SettingsStoreTest, HostValuesFallBackToDefaultParameters)
     EXPECT_EQ(Load(none).useEndpointBackend, 0);
     StoreDword(kHostPath, L"UseEndpointBackend", 7);  // any non-zero value selects the endpoints
     EXPECT_EQ(Load(none).useEndpointBackend, 1);
+    EXPECT_EQ(s.clockSync, 0);
+    StoreDword(kDefaultPath, L"ClockSync", 1);
+    EXPECT_EQ(Load(none).clockSync, 1);
+    StoreDword(kHostPath, L"ClockSync", 2);  // only 1 turns it on; the host's value comes first
+    EXPECT_EQ(Load(none).clockSync, 0);
 
     StoreDword(kHostPath, L"Resolution", 24);
     StoreDword(kHostPath, L"AsioBuffSizePreferred", 300);
@@ -353,6 +358,7 @@ TEST(SettingsDiffer, OnlyWhatNeedsAResetCounts)
     EXPECT_EQ(differs([](_sPort*, _sSettings& s, int&) { s.sampleType = ASIOSTInt32LSB; }), 1);
     EXPECT_EQ(differs([](_sPort*, _sSettings& s, int&) { s.outputPriority = 3; }), 1);
     EXPECT_EQ(differs([](_sPort*, _sSettings& s, int&) { s.endpointShareMode = 2; }), 1);
+    EXPECT_EQ(differs([](_sPort*, _sSettings& s, int&) { s.clockSync = 1; }), 1);
     EXPECT_EQ(differs([](_sPort*, _sSettings& s, int&) { s.sampleRate = 48000; }), 0);
 }
 

@@ -525,7 +525,10 @@ void CVirtualAudioSystem::SetLoopback(EndpointId capture, EndpointId render)
 void CVirtualAudioSystem::SetRateError(EndpointId endpoint, double ppm)
 {
     Lock hold(state_->mutex);
-    state_->At(endpoint).rateErrorPpb = std::llround(ppm * 1000.0);
+    Endpoint& target = state_->At(endpoint);
+    for (CAudioClient* client : state_->clients)
+        if (client->endpointId() == endpoint) client->RebaseClock();
+    target.rateErrorPpb = std::llround(ppm * 1000.0);
 }
 
 void CVirtualAudioSystem::SetSignal(EndpointId endpoint, int channel, const VirtualSignal& signal)
@@ -730,6 +733,8 @@ void CVirtualAudioSystem::ClosePin(int pin)
     stream.running = false;
     stream.queue.clear();
 }
+
+int CVirtualAudioSystem::referenceRate() const { return state_->referenceRate; }
 
 int64_t CVirtualAudioSystem::Now() const
 {

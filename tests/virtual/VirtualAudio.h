@@ -124,6 +124,8 @@ public:
     // A cable from render's output to capture's input: capture records what render played, once
     // each side's converter delay (its extra latency) has passed. Both at the reference rate.
     void SetLoopback(EndpointId capture, EndpointId render);
+    // A change while streaming takes effect from the stream's last period end, so the device's
+    // position stays continuous (audio clients; pins recompute their position from their start).
     void SetRateError(EndpointId endpoint, double ppm);
     void SetSignal(EndpointId endpoint, int channel, const VirtualSignal& signal);
     void ReserveRecord(EndpointId endpoint, size_t bytes);  // so that playing does not allocate
@@ -150,6 +152,7 @@ public:
     void SetLockstep(bool lockstep);
     void Advance(int64_t referenceFrames);
     int64_t Now() const;
+    int referenceRate() const;
     // Until every running stream has served its last period; false after timeoutMs.
     bool WaitUntilServed(DWORD timeoutMs = 5000) const;
     int Stalls() const;  // lockstep waits that ran out

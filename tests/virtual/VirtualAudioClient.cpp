@@ -6,6 +6,7 @@
 #include <veloran/ComPtr.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <numeric>
 
@@ -64,9 +65,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* position,
                                         UINT64* counter) override
     {
-        if (position) *position = 0;
-        if (counter) *counter = 0;
-        return Client()->CaptureGetBuffer(data, frames, flags);
+        return Client()->CaptureGetBuffer(data, frames, flags, position, counter);
     }
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override { return Client()->CaptureReleaseBuffer(frames); }
     HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override { return Client()->CaptureNextPacketSize(frames); }
@@ -307,6 +306,8 @@ HRESULT CAudioClient::Start()
     if (!event_) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
     running_ = true;
     startedAt_ = state_->now;
+    clockAt_ = startedAt_;
+    clockPeriods_ = 0;
     // Each period end appends one period to the record, which then plays for a period.
     if (!capture_) endpoint_.playStart = startedAt_ + periodFrames_;
     periods_ = 0;
@@ -361,13 +362,15 @@ HRESULT CAudioClient::GetService(REFIID iid, void** service)
     return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
 }
 
-HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags)
+HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* position, UINT64* counter)
 {
     if (!data || !frames || !flags) return E_POINTER;
     Lock hold(state_->mutex);
     *data = nullptr;
     *frames = 0;
     *flags = 0;
+    if (position) *position = 0;
+    if (counter) *counter = 0;
     if (endpoint_.state != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (captureHeld_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
     if (queued_ == 0) return AUDCLNT_S_BUFFER_EMPTY;
@@ -375,6 +378,11 @@ HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags
     *frames = periodFrames_;
     *flags = flagged_[size_t(head_)] ? AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY : 0;
     captureHeld_ = periodFrames_;
+    // The device position of the packet's first frame, and its time on the reference clock in
+    // 100-ns units, as the performance counter's time would be.
+    const int64_t period = periods_ - queued_;
+    if (position) *position = UINT64(period) * periodFrames_;
+    if (counter) *counter = UINT64(std::llround(ExactBoundaryOf(period) * 1e7 / state_->referenceRate));
     return S_OK;
 }
 
@@ -446,13 +454,28 @@ HRESULT CAudioClient::RenderReleaseBuffer(UINT32 frames, DWORD flags)
     return S_OK;
 }
 
-int64_t CAudioClient::NextBoundary() const
+int64_t CAudioClient::NextBoundary() const { return BoundaryOf(periods_ + 1); }
+
+int64_t CAudioClient::BoundaryOf(int64_t period) const
 {
     // Period k ends when the device clock, running at rate × (1 + error), has produced k periods.
-    const __int128 frames = __int128(periods_ + 1) * periodFrames_;
+    const __int128 frames = __int128(period - clockPeriods_) * periodFrames_;
     const __int128 numerator = frames * state_->referenceRate * 1000000000;
     const __int128 denominator = __int128(rate_) * (1000000000 + endpoint_.rateErrorPpb);
-    return startedAt_ + int64_t((numerator + denominator - 1) / denominator);
+    return clockAt_ + int64_t((numerator + denominator - 1) / denominator);
+}
+
+double CAudioClient::ExactBoundaryOf(int64_t period) const
+{
+    const double frames = double(period - clockPeriods_) * periodFrames_;
+    return double(clockAt_) + frames * state_->referenceRate / (rate_ * (1 + endpoint_.rateErrorPpb * 1e-9));
+}
+
+void CAudioClient::RebaseClock()
+{
+    if (!running_) return;
+    clockAt_ = BoundaryOf(periods_);
+    clockPeriods_ = periods_;
 }
 
 void CAudioClient::FillPacket(uint8_t* packet)

@@ -169,7 +169,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** service) override;
 
     // Capture service.
-    HRESULT CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags);
+    HRESULT CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* position, UINT64* counter);
     HRESULT CaptureReleaseBuffer(UINT32 frames);
     HRESULT CaptureNextPacketSize(UINT32* frames);
     // Render service.
@@ -184,6 +184,8 @@ public:
     void Wake() const { SetEvent(event_); }
     int endpointId() const { return endpoint_.id; }
     int64_t NextBoundary() const;  // reference frame at which the current period ends
+    // Counts the clock on from the last period end, before its rate error changes.
+    void RebaseClock();
     void EndPeriod();
     bool Served() const;
 
@@ -192,6 +194,8 @@ private:
     HRESULT InitializeShared(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity);
     bool ExclusiveAccepts(const WAVEFORMATEX* format) const;
     void Allocate();
+    int64_t BoundaryOf(int64_t period) const;  // reference frame at which that period ends
+    double ExactBoundaryOf(int64_t period) const;  // the same, not rounded up to a whole frame
     void FillPacket(uint8_t* packet);
     void FillFromLoopback(uint8_t* packet);
     HRESULT Refuse(HRESULT hr)
@@ -217,6 +221,8 @@ private:
     bool running_ = false;
     int64_t startedAt_ = 0;  // reference frame of Start
     int64_t periods_ = 0;    // periods ended since Start
+    int64_t clockAt_ = 0;       // reference frame from which the clock counts at its rate error
+    int64_t clockPeriods_ = 0;  // periods ended by then
 
     // Capture: packets of one period each, oldest at head.
     std::vector<uint8_t> packets_;

@@ -110,3 +110,5 @@ HRESULT CVirtualHardware::CreateEndpointEnumerator(IMMDeviceEnumerator** enumera
 {
     return audio.CreateEnumerator(enumerator);
 }
+
+double CVirtualHardware::Seconds() { return double(audio.Now()) / audio.referenceRate(); }

@@ -43,6 +43,8 @@ public:
     bool ReadDeviceRegistryString(const std::wstring& instanceId, const wchar_t* name, DWORD maxBytes,
                                   std::wstring& value) override;
     HRESULT CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator) override;
+    // The audio system's reference clock.
+    double Seconds() override;
 
 private:
     CVirtualUsbBus::NodeId freeRoot_ = -1;

@@ -1,0 +1,115 @@
+#include "ClockFollower.h"
+
+#include "CaptureAggregator.h"
+
+#include "../devices/DevicePlatform.h"
+#include "../devices/StreamBackend.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace {
+
+// The backlog each hand-over keeps: the side that waits for the other's next block may find up
+// to a host buffer and a packet less than the figure says, the filter needs its delay and one
+// frame beyond, and 24 frames of headroom absorb a 500 ppm step.
+constexpr int kHeadroom = 24;
+int SetPoint(int frames) { return 2 * frames + CAdaptiveResampler::kDelayFrames + 1 + kHeadroom; }
+// How long after its time a block may reach the follower: a device period of up to about 40 ms,
+// whose packets the stream regroups into host-sized blocks.
+constexpr int kLateFrames = 2048;
+// Room for the set point, the headroom again, a packet arriving early and the filter's history.
+int Capacity(int frames) { return SetPoint(frames) + frames + kHeadroom + CPolyphaseFilter::kTaps; }
+
+}  // namespace
+
+CClockFollower::CClockFollower(CCaptureAggregator& aggregator, IDevicePlatform& clock, double sampleRate, int frames,
+                               int captureChannels, int renderChannels)
+    : aggregator_(aggregator), clock_(clock), sampleRate_(sampleRate), origin_(clock.Seconds()), frames_(frames),
+      captureChannels_(captureChannels), renderChannels_(renderChannels),
+      capture_(captureChannels, Capacity(frames), SetPoint(frames), CAdaptiveResampler::DeviceSide::Producer),
+      captureLoop_(sampleRate, frames, SetPoint(frames)), renderLoop_(sampleRate, frames, SetPoint(frames))
+{
+    if (renderChannels > 0) {
+        render_.reset(new (std::nothrow) CAdaptiveResampler(renderChannels, Capacity(frames), SetPoint(frames),
+                                                            CAdaptiveResampler::DeviceSide::Consumer));
+        renderBlock_.reset(new (std::nothrow) int16_t[size_t(frames) * renderChannels]);
+    }
+}
+
+bool CClockFollower::valid() const
+{
+    const bool framesFit = frames_ > 0 && frames_ <= CAdaptiveResampler::kMaxBlock;
+    const bool renderReady = renderChannels_ == 0 || (render_ && render_->valid() && renderBlock_);
+    return framesFit && capture_.valid() && renderReady;
+}
+
+double CClockFollower::Frames(double seconds) const
+{
+    return ((std::isnan(seconds) ? clock_.Seconds() : seconds) - origin_) * sampleRate_;
+}
+
+int CClockFollower::RegisterSource(const void* stream, int, int nominalBytes)
+{
+    if (!valid() || !stream || stream_ || nominalBytes != frames_ * 2 * captureChannels_) return 0;
+    if (!aggregator_.RegisterPulledSource(this, nominalBytes)) return 0;
+    stream_ = stream;
+    return 1;
+}
+
+bool CClockFollower::DeliverSource(const void* stream, const void* data, int count, double capturedAt)
+{
+    const int frameBytes = 2 * captureChannels_;
+    if (stream != stream_ || !stream_ || count < 0 || count % frameBytes || (!data && count > 0)) return false;
+    const int frames = count / frameBytes;
+    const double captured = Frames(capturedAt);
+    // Blocks beyond the resampler's size (a device packet larger than any host buffer) go in parts.
+    for (int done = 0; done < frames;) {
+        const int part = std::min(frames - done, CAdaptiveResampler::kMaxBlock);
+        const auto* from = static_cast<const int16_t*>(data) + size_t(done) * captureChannels_;
+        if (!capture_.Write(from, part, captured - (frames - done - part), kLateFrames)) Fault();
+        done += part;
+    }
+    // What this packet's time plays: the render hand-over is pulled on the port's own clock.
+    if (!render_ || !renderTarget_) return true;
+    for (int done = 0; done < frames;) {
+        const int part = std::min(frames - done, frames_);
+        const int made = render_->Produce(renderBlock_.get(), part, captured, kLateFrames);
+        renderFlowing_ = renderFlowing_ || made > 0;
+        if (renderFlowing_ && made < part) Fault();
+        renderTarget_->DeliverRender(renderBlock_.get(), part * 2 * renderChannels_);
+        done += part;
+    }
+    return true;
+}
+
+int CClockFollower::UnregisterSource(const void* stream)
+{
+    if (stream != stream_ || !stream_) return 0;
+    return aggregator_.UnregisterSource(this);
+}
+
+void CClockFollower::PullCapture(uint8_t* block, int bytes, double capturedAt)
+{
+    const int frames = std::min(bytes / (2 * captureChannels_), frames_);
+    const double now = Frames(capturedAt);
+    switchTime_.store(now, std::memory_order_relaxed);
+    const int made = capture_.Produce(reinterpret_cast<int16_t*>(block), frames, now);
+    captureFlowing_ = captureFlowing_ || made > 0;
+    if (captureFlowing_ && made < frames) Fault();
+    capture_.SetRatio(captureLoop_.Update(capture_.Backlog(now)));
+}
+
+void CClockFollower::PushRender(const void* block, int bytes)
+{
+    if (!render_) return;
+    const int frames = std::min(bytes / (2 * renderChannels_), frames_);
+    const double now = switchTime_.load(std::memory_order_relaxed);
+    if (!render_->Write(static_cast<const int16_t*>(block), frames, now)) Fault();
+    render_->SetRatio(renderLoop_.Update(render_->Backlog(now)));
+}
+
+int CClockFollower::captureDelay() const { return SetPoint(frames_); }
+
+int CClockFollower::renderDelay() const { return render_ ? SetPoint(frames_) - frames_ : 0; }

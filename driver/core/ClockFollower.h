@@ -1,0 +1,80 @@
+// CClockFollower: one port whose interface runs on a clock of its own while the buffer switch
+// follows another port's capture (the reference). Its capture stream hands packets here instead
+// of to the aggregator, which pulls a block per switch through a resampler whose ratio tracks
+// the port's clock; the host's outputs reach its render stream the same way, pulled at the pace
+// of the port's own capture, which runs on the clock its outputs play on.
+//
+// Threads: the port's capture thread writes capture and pulls render; the switch pulls capture
+// (under the aggregator's lock); outputReady writes render. Each hand-over has one producer and
+// one consumer and no lock; each loop is updated by the reference side only, once per switch.
+#pragma once
+
+#include "AdaptiveResampler.h"
+#include "CaptureSink.h"
+#include "DriftController.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class CCaptureAggregator;
+class IDevicePlatform;
+class IStreamBackend;
+
+class CClockFollower final : public ICaptureSink {
+public:
+    // frames: the host buffer, which is also the streams' nominal packet. captureChannels 1 or 2;
+    // renderChannels 0 (the port plays nothing), 1 or 2.
+    CClockFollower(CCaptureAggregator& aggregator, IDevicePlatform& clock, double sampleRate, int frames,
+                   int captureChannels, int renderChannels);
+    CClockFollower(const CClockFollower&) = delete;
+    CClockFollower& operator=(const CClockFollower&) = delete;
+
+    bool valid() const;
+
+    // Where the render blocks go; set before the streams start.
+    void SetRenderTarget(IStreamBackend* render) { renderTarget_ = render; }
+
+    // The port's capture stream. Registering enters the port in the aggregator's sets as a
+    // source it pulls from.
+    int RegisterSource(const void* stream, int packetBytes, int nominalBytes) override;
+    bool DeliverSource(const void* stream, const void* data, int count, double capturedAt = kCapturedNow) override;
+    int UnregisterSource(const void* stream) override;
+
+    // The switch: the port's capture block of `bytes` (a whole number of frames). capturedAt:
+    // when the reference's block that brought the switch was captured.
+    void PullCapture(uint8_t* block, int bytes, double capturedAt);
+    // outputReady: the host's render block for the port, counted as handed over when the switch
+    // it belongs to began.
+    void PushRender(const void* block, int bytes);
+
+    // Frames the hand-overs add to the way in and to the way out.
+    int captureDelay() const;
+    int renderDelay() const;
+    // Packets refused and blocks pulled short since the flow began.
+    uint64_t faultCount() const { return faults_.load(std::memory_order_relaxed); }
+
+private:
+    // A time on the platform's clock (now for kCapturedNow), in frames at the nominal rate.
+    double Frames(double seconds) const;
+    void Fault() { faults_.fetch_add(1, std::memory_order_relaxed); }
+
+    CCaptureAggregator& aggregator_;
+    IDevicePlatform& clock_;
+    const double sampleRate_;
+    const double origin_;
+    const int frames_;
+    const int captureChannels_;
+    const int renderChannels_;
+    CAdaptiveResampler capture_;
+    CDriftController captureLoop_;
+    std::unique_ptr<CAdaptiveResampler> render_;
+    CDriftController renderLoop_;
+    IStreamBackend* renderTarget_ = nullptr;
+    const void* stream_ = nullptr;
+    bool captureFlowing_ = false;  // the switch's side
+    bool renderFlowing_ = false;   // the capture thread's side
+    std::atomic<uint64_t> faults_{0};
+    std::atomic<double> switchTime_{0};  // of the last switch's block, set by PullCapture
+    std::unique_ptr<int16_t[]> renderBlock_;
+};
