@@ -110,6 +110,4 @@ void CClockFollower::PushRender(const void* block, int bytes)
     render_->SetRatio(renderLoop_.Update(render_->Backlog(now)));
 }
 
-int CClockFollower::captureDelay() const { return SetPoint(frames_); }
-
-int CClockFollower::renderDelay() const { return render_ ? SetPoint(frames_) - frames_ : 0; }
+int CClockFollower::delay() const { return SetPoint(frames_) - frames_; }

@@ -48,9 +48,8 @@ public:
     // it belongs to began.
     void PushRender(const void* block, int bytes);
 
-    // Frames the hand-overs add to the way in and to the way out.
-    int captureDelay() const;
-    int renderDelay() const;
+    // Frames each hand-over adds to the way through it: what it holds beyond the block in transit.
+    int delay() const;
     // Packets refused and blocks pulled short since the flow began.
     uint64_t faultCount() const { return faults_.load(std::memory_order_relaxed); }
 

@@ -347,21 +347,16 @@ ASIOError CMordane::StartStreams()
         engineSlots_[entry.port].port = entry.port;
         engineSlots_[entry.port].hostOutput[entry.channelInPort] = hostOutputBuffers_[j].get();
     }
-    // Without any input the capture streams still run, to pace the buffer switch.
-    if (activeInputCount_ == 0) {
-        for (int i = 0; i < portCount_; ++i) {
-            if (PortInputChannels(ports_[i]) == 0) continue;
-            engineSlots_[i].port = i;
-            engineSlots_[i].discardCapture = true;
-        }
-    }
-    if (settings_.clockSync) {
-        for (int i = 0; i < portCount_; ++i) {
-            CEngineSlot& slot = engineSlots_[i];
-            const bool plays = slot.hostOutput[0] || slot.hostOutput[1];
-            if (plays && !slot.hostInput[0] && !slot.hostInput[1] && PortInputChannels(ports_[i]) > 0)
-                slot.discardCapture = true;
-        }
+    // Without any input the capture streams still run, to pace the buffer switch; with
+    // "ClockSync" a port that only plays captures as well, to tell its clock.
+    for (int i = 0; i < portCount_; ++i) {
+        CEngineSlot& slot = engineSlots_[i];
+        const bool plays = slot.hostOutput[0] || slot.hostOutput[1];
+        const bool records = slot.hostInput[0] || slot.hostInput[1];
+        if (PortInputChannels(ports_[i]) == 0 || records) continue;
+        if (activeInputCount_ > 0 && !(settings_.clockSync && plays)) continue;
+        slot.port = i;
+        slot.discardCapture = true;
     }
 
     ApplyHardwareLevels();
@@ -576,11 +571,11 @@ void CMordane::MeasureLatencies()
         // their delay.
         const CClockFollower* follower = engineSlots_[i].follower();
         if (engineSlots_[i].capturing && backend->captureInfo().mode != EndpointStreamMode::None) {
-            const int extra = backend->captureInfo().latencyFrames + (follower ? follower->captureDelay() : 0);
+            const int extra = backend->captureInfo().latencyFrames + (follower ? follower->delay() : 0);
             captureExtra = std::max(captureExtra, extra);
         }
         if (engineSlots_[i].rendering && backend->renderInfo().mode != EndpointStreamMode::None) {
-            const int extra = backend->renderInfo().latencyFrames + (follower ? follower->renderDelay() : 0);
+            const int extra = backend->renderInfo().latencyFrames + (follower ? follower->delay() : 0);
             renderExtra = measured ? std::max(renderExtra, extra) : extra;
             measured = true;
         }

@@ -39,6 +39,7 @@ struct Host {
     int outputCounter = 0;
     std::vector<uint32_t> timeCodeAhead;
     int impulseSwitch = -1;  // set: outputs stay silent but for one sample of that switch
+    int impulseChannel = 0;  // on this output channel
     double outputOmega = 0;  // set: outputs carry a sine of this frequency (radians per frame)
     bool takesLatencyNotices = false;
     std::atomic<int> latencyNotices{0};
@@ -57,7 +58,7 @@ struct Host {
             }
             if (impulseSwitch >= 0) {
                 memset(half, 0, size_t(kFrames) * bytes());
-                if (switches == impulseSwitch && buffers[b].channelNum == 0)
+                if (switches == impulseSwitch && buffers[b].channelNum == impulseChannel)
                     memcpy(half + size_t(kImpulseOffset) * bytes() + bytes() - 2, &kImpulse, 2);
                 continue;
             }
@@ -978,6 +979,43 @@ TEST_F(ClockSyncTest, OutputsOfAFollowedInterfacePlayOnItsClockWithoutAGap)
         }
         EXPECT_LE(std::fabs(std::remainder(delays[0] - delays[1], kTwoPi / omega)), 2.0);
     }
+}
+
+TEST_F(ClockSyncTest, ReportedLatenciesAddUpToTheRoundTripThroughAFollowedInterface)
+{
+    // An impulse out of the followed interface, 1000 ppm fast, comes back through a cable on its
+    // own input: both resamplers are on the way, and the driver's latencies must add up to it.
+    Add(kLumoA1, 0, 1000);
+    const Device& follower = Add(kLumoA4Plus, 1000, 2500);
+    hardware_.audio.SetLoopback(follower.endpoints.capture, follower.endpoints.render);
+    for (const Device& device : devices_) streaming_.push_back(device.endpoints.render);
+    Start({{false, 0}, {false, 2}});
+    int input = -1;
+    for (int b = 0; b < int(devices_.size()); ++b) {
+        const int port = driver_->activeInput(b).port;
+        if (!driver_->engineSlot(port).follower()) continue;
+        input = b;
+        int output = 0;  // the host's output buffers in order
+        for (const ASIOBufferInfo& buffer : host_.buffers) {
+            if (buffer.isInput) continue;
+            if (driver_->activeOutput(output++).port == port) host_.impulseChannel = int(buffer.channelNum);
+        }
+    }
+    ASSERT_GE(input, 0);
+    host_.impulseSwitch = 12 * 48000 / kFrames;  // once the loops have settled
+    hardware_.audio.Advance(14 * 48000);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed(30000));
+
+    const auto* heard = reinterpret_cast<const int16_t*>(host_.recorded[size_t(input)].data());
+    const size_t count = host_.recorded[size_t(input)].size() / 2;
+    size_t loudest = 0;
+    for (size_t i = 1; i < count; ++i)
+        if (std::abs(heard[i]) > std::abs(heard[loudest])) loudest = i;
+    ASSERT_GT(std::abs(heard[loudest]), Host::kImpulse / 2) << "the impulse never came back";
+    const long roundTrip = long(loudest) - (host_.impulseSwitch * kFrames + Host::kImpulseOffset);
+    long in = 0, out = 0;
+    ASSERT_EQ(driver_->getLatencies(&in, &out), ASE_OK);
+    EXPECT_LE(std::abs(in + out - roundTrip), 2) << "reported " << in << " in, " << out << " out, heard after " << roundTrip;
 }
 
 }  // namespace

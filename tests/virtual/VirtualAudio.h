@@ -122,7 +122,8 @@ public:
     void FailInitialize(EndpointId endpoint, HRESULT result, int times = 1);
     void SetExtraLatency(EndpointId endpoint, LONGLONG latency);  // added to GetStreamLatency
     // A cable from render's output to capture's input: capture records what render played, once
-    // each side's converter delay (its extra latency) has passed. Both at the reference rate.
+    // each side's converter delay (its extra latency) has passed. Both at the reference's nominal
+    // rate, each on its own clock.
     void SetLoopback(EndpointId capture, EndpointId render);
     // A change while streaming takes effect from the stream's last period end, so the device's
     // position stays continuous (audio clients; pins recompute their position from their start).

@@ -309,7 +309,7 @@ HRESULT CAudioClient::Start()
     clockAt_ = startedAt_;
     clockPeriods_ = 0;
     // Each period end appends one period to the record, which then plays for a period.
-    if (!capture_) endpoint_.playStart = startedAt_ + periodFrames_;
+    if (!capture_) endpoint_.playStart = ExactBoundaryOf(1);
     periods_ = 0;
     answered_ = true;
     ++endpoint_.stats.starts;
@@ -465,9 +465,11 @@ int64_t CAudioClient::BoundaryOf(int64_t period) const
     return clockAt_ + int64_t((numerator + denominator - 1) / denominator);
 }
 
-double CAudioClient::ExactBoundaryOf(int64_t period) const
+double CAudioClient::ExactBoundaryOf(int64_t period) const { return FrameTime(period * periodFrames_); }
+
+double CAudioClient::FrameTime(int64_t frame) const
 {
-    const double frames = double(period - clockPeriods_) * periodFrames_;
+    const double frames = double(frame - clockPeriods_ * periodFrames_);
     return double(clockAt_) + frames * state_->referenceRate / (rate_ * (1 + endpoint_.rateErrorPpb * 1e-9));
 }
 
@@ -504,8 +506,10 @@ void CAudioClient::FillFromLoopback(uint8_t* packet)
         // Frame n was sampled converterFrames before it reached the buffer; the sound it caught
         // left the render buffer the other converter's delay earlier.
         const int64_t n = endpoint_.generated + f;
-        const int64_t played = startedAt_ + n - converterFrames(endpoint_.extraLatency) -
-                               converterFrames(source.extraLatency) - source.playStart;
+        const double heard = FrameTime(n) - double(converterFrames(endpoint_.extraLatency)) -
+                             double(converterFrames(source.extraLatency));
+        // The render side's frames pass at its own clock's rate.
+        const auto played = int64_t(std::llround((heard - source.playStart) * (1 + source.rateErrorPpb * 1e-9)));
         for (int c = 0; c < channels_; ++c) {
             uint8_t* to = packet + (size_t(f) * channels_ + c) * bytes;
             if (played >= 0 && played < sourceFrames && c < sourceChannels)

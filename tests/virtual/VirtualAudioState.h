@@ -53,7 +53,7 @@ struct Endpoint {
     int64_t generated = 0;  // frames the generator has produced
     int loopbackSource = -1;  // capture: the render endpoint whose output it hears
     std::function<bool()> consumed;  // capture: see SetConsumed
-    int64_t playStart = 0;    // render: reference frame at which rendered[0] leaves the buffer
+    double playStart = 0;     // render: reference frame at which rendered[0] leaves the buffer
     std::vector<VirtualInitializeCall> calls;
     std::vector<VirtualFormatQuery> queries;
     std::vector<uint8_t> rendered;
@@ -196,6 +196,7 @@ private:
     void Allocate();
     int64_t BoundaryOf(int64_t period) const;  // reference frame at which that period ends
     double ExactBoundaryOf(int64_t period) const;  // the same, not rounded up to a whole frame
+    double FrameTime(int64_t frame) const;         // reference frame at which that frame passes
     void FillPacket(uint8_t* packet);
     void FillFromLoopback(uint8_t* packet);
     HRESULT Refuse(HRESULT hr)
