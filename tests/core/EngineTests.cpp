@@ -1018,5 +1018,18 @@ TEST_F(ClockSyncTest, ReportedLatenciesAddUpToTheRoundTripThroughAFollowedInterf
     EXPECT_LE(std::abs(in + out - roundTrip), 2) << "reported " << in << " in, " << out << " out, heard after " << roundTrip;
 }
 
+TEST_F(ClockSyncTest, AFollowedInterfaceThatGoesAwayDoesNotHoldTheReference)
+{
+    Add(kLumoA1, 0, 1000);
+    Add(kLumoA4Plus, 1000, 2500);
+    Start();
+    for (int second = 0; second < 3; ++second) Second(second);
+    for (const Device& device : devices_)
+        if (device.follows) hardware_.audio.SetState(device.endpoints.capture, DEVICE_STATE_NOTPRESENT);
+    const int before = host_.switches.load();
+    for (int second = 3; second < 5; ++second) Second(second);
+    EXPECT_GE(host_.switches.load() - before, 2 * 48000 / kFrames - 1);
+}
+
 }  // namespace
 
