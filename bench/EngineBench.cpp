@@ -9,9 +9,11 @@
 // render streams play the blocks handed over and their queues never overflow.
 //
 // The cases run one after another, each on fresh virtual hardware; a run takes under a minute.
+#include <core/ClockFollower.h>
 #include <core/Mordane.h>
 
 #include "../tests/virtual/VirtualHardware.h"
+#include <devices/StreamBackend.h>
 #include "BenchTiming.h"
 
 #include <veloran/DriverClassId.h>
@@ -233,6 +235,53 @@ const char* Measure(const Case& c, const CSettingsKey& hostKey, const CSettingsK
     return nullptr;
 }
 
+// A render route that takes every block and plays nothing.
+class CNullRender final : public IStreamBackend {
+public:
+    bool OpenAndStart(const std::wstring&, const _sStreamParams&, const std::wstring&, const _sStreamParams&,
+                      HANDLE) override
+    {
+        return true;
+    }
+    void RequestStop() override {}
+    bool Stop(DWORD) override { return true; }
+    int DeliverRender(const void* block, int) override
+    {
+        Touch(block);
+        return 1;
+    }
+    uint64_t faultCount() const override { return 0; }
+};
+
+// What "ClockSync" adds per followed port and switch: the port's capture packet into its
+// resampler and a render block out of the other (its capture thread), the switch's block out of
+// the capture resampler with its loop step, and outputReady's block into the render resampler
+// with its loop step. Stereo 16-bit.
+double FollowerUs(int frames)
+{
+    CVirtualHardware clock;
+    std::vector<uint8_t> blocks(size_t(kCaptureBlockCount) * kCaptureBlockBytes);
+    int sizes[kCaptureBlockCount] = {};
+    CCaptureAggregator aggregator(nullptr, nullptr, blocks.data(), sizes);
+    CClockFollower follower(aggregator, clock, 48000, frames, 2, 2);
+    CNullRender render;
+    follower.SetRenderTarget(&render);
+    const int bytes = frames * 4;
+    if (!follower.valid() || !follower.RegisterSource(&render, bytes, bytes)) return -1;
+    std::vector<int16_t> in(size_t(frames) * 2), out(size_t(frames) * 2);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = int16_t(12000 * std::sin(0.01 * double(i)));
+    int64_t switches = 0;
+    return MedianUs([&](int n) {
+        for (int i = 0; i < n; ++i, ++switches) {
+            const double seconds = double(switches) * frames / 48000;
+            follower.DeliverSource(&render, in.data(), bytes, seconds);
+            follower.PullCapture(reinterpret_cast<uint8_t*>(out.data()), bytes, seconds);
+            follower.PushRender(in.data(), bytes);
+            Touch(out.data());
+        }
+    });
+}
+
 }  // namespace
 
 int main()
@@ -262,6 +311,7 @@ int main()
 
     bool allPlayed = true;
     const double started = Now();
+    double plainPortUs[2] = {};  // per port and switch, 4 ports, int16, no processing: 128 and 512 frames
     for (const Case& c : cases) {
         std::printf("%5d %6d %5s %10s %6s ", c.ports, c.frames, c.sampleType == ASIOSTInt16LSB ? "int16" : "int32",
                     c.processing ? "dc+gain" : "off", c.meters ? "open" : "-");
@@ -273,6 +323,8 @@ int main()
         }
         std::printf("%7d %10.2f %10.2f %11.2f %10.3f %7.0f\n", r.bytes, r.usPerSwitch, r.usCapture,
                     (r.usPerSwitch - r.usCapture) / c.ports, r.memcpyUs, r.usPerSwitch / r.memcpyUs);
+        if (c.ports == 4 && c.sampleType == ASIOSTInt16LSB && !c.processing && !c.meters)
+            plainPortUs[c.frames == 128 ? 0 : 1] = r.usPerSwitch / c.ports;
         if (r.played != r.handedOver) {
             std::printf("      render queues dropped blocks: %lld of %lld played\n", static_cast<long long>(r.played),
                         static_cast<long long>(r.handedOver));
@@ -280,6 +332,14 @@ int main()
         }
     }
     SHDeleteKeyW(HKEY_LOCAL_MACHINE, hostKey.KeyPath().c_str());
+    std::printf("\nClockSync, per followed port and switch, against the engine's per-port cost above (4 ports,\n"
+                "int16, no processing):\n%6s %12s %12s %7s\n", "frames", "follower us", "engine/port", "ratio");
+    for (int k = 0; k < 2; ++k) {
+        const int frames = k == 0 ? 128 : 512;
+        const double follower = FollowerUs(frames);
+        std::printf("%6d %12.2f %12.2f %7.2f\n", frames, follower, plainPortUs[k],
+                    plainPortUs[k] > 0 ? follower / plainPortUs[k] : 0.0);
+    }
     std::printf("reference: one event wait+signal (the former guard of every render queue push and pop) %.2f us\n",
                 GuardEventUs());
 
