@@ -19,8 +19,12 @@ int SetPoint(int frames) { return 2 * frames + CAdaptiveResampler::kDelayFrames 
 // How long after its time a block may reach the follower: a device period of up to about 40 ms,
 // whose packets the stream regroups into host-sized blocks.
 constexpr int kLateFrames = 2048;
-// Room for the set point, the headroom again, a packet arriving early and the filter's history.
-int Capacity(int frames) { return SetPoint(frames) + frames + kHeadroom + CPolyphaseFilter::kTaps; }
+// Room for the set point, the filter's history, and as many blocks again as the aggregator keeps
+// for a port whose other side is held up (a host's switch running long).
+int Capacity(int frames)
+{
+    return SetPoint(frames) + CPolyphaseFilter::kTaps + CCaptureAggregator::kSourcePackets * frames;
+}
 
 }  // namespace
 
