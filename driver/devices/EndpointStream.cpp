@@ -16,26 +16,14 @@ CEndpointStream::CEndpointStream(EDataFlow flow, IDevicePlatform& platform, int 
 {
 }
 
-bool CEndpointStream::CreateEvents()
-{
-    for (UniqueHandle* event : {&stopEvent_, &endedEvent_, &readyEvent_}) {
-        event->Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        if (!event->valid()) return false;
-    }
-    return true;
-}
+bool CEndpointStream::CreateEvents() { return thread_.CreateEvents(); }
 
 void CEndpointStream::Reset(const std::wstring& path, const _sStreamParams& params, HANDLE startEvent)
 {
-    ResetEvent(stopEvent_.get());
-    ResetEvent(endedEvent_.get());
-    ResetEvent(readyEvent_.get());
-    started_ = 0;
+    thread_.Arm(startEvent);
     running_ = 0;
-    stopRequested_ = 0;
     devicePath_ = path;
     params_ = params;
-    startEvent_ = startEvent == INVALID_HANDLE_VALUE ? nullptr : startEvent;
     mode_ = EndpointStreamMode::None;
     bufferFrames_ = 0;
     periodFrames_ = 0;
@@ -49,32 +37,17 @@ void CEndpointStream::Reset(const std::wstring& path, const _sStreamParams& para
     ResetDirection();
 }
 
-bool CEndpointStream::Start()
-{
-    // Suspended, so that the priority holds from the thread's first instruction.
-    thread_.Reset(CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, &threadId_));
-    if (!thread_.valid()) return false;
-    SetThreadPriority(thread_.get(), params_.threadPriority);
-    ResumeThread(thread_.get());
-    WaitForSingleObject(readyEvent_.get(), kReadyWaitMs);
-    return started_.load() == 1;
-}
+bool CEndpointStream::Start() { return thread_.Launch(ThreadProc, this, params_.threadPriority); }
 
 void CEndpointStream::AskToStop()
 {
-    if (!thread_.valid()) return;
-    stopRequested_ = 1;
-    SetEvent(stopEvent_.get());
+    if (thread_.alive()) thread_.RequestStop();
 }
 
 bool CEndpointStream::Stop(DWORD waitMs)
 {
     AskToStop();
-    if (!thread_.valid()) return true;
-    // The thread handle rather than endedEvent: it is signalled once the thread has also left
-    // COM and the scheduler, so nothing of it is left behind.
-    if (WaitForSingleObject(thread_.get(), waitMs) != WAIT_OBJECT_0) return false;
-    thread_.Reset();
+    if (!thread_.Join(waitMs)) return false;
     running_ = 0;
     return true;
 }
@@ -135,19 +108,15 @@ DWORD WINAPI CEndpointStream::ThreadProc(void* context)
         stream.Run();
     }
     if (SUCCEEDED(com)) CoUninitialize();
-    SetEvent(stream.endedEvent_.get());
     return 0;
 }
 
 void CEndpointStream::Run()
 {
-    if (!Prepare()) {
-        SetEvent(readyEvent_.get());  // started stays 0: the starter gives up
-        return;
-    }
-    started_ = 1;
-    SetEvent(readyEvent_.get());
-    if (WaitForStart() && SUCCEEDED(client_->Start())) {
+    const bool prepared = Prepare();
+    thread_.Ready(prepared);
+    if (!prepared) return;  // the starter gives up
+    if (thread_.WaitForStart() && SUCCEEDED(client_->Start())) {
         running_ = 1;
         Loop();
         running_ = 0;
@@ -221,19 +190,9 @@ bool CEndpointStream::ChooseMode(ComPtr<IAudioClient>& client, bool& reinitialis
     return true;
 }
 
-bool CEndpointStream::WaitForStart()
-{
-    if (startEvent_) {
-        // A stop while waiting ends the thread at once instead of after the time-out.
-        const HANDLE waits[2] = {startEvent_, stopEvent_.get()};
-        if (WaitForMultipleObjects(2, waits, FALSE, kStartWaitMs) == WAIT_OBJECT_0 + 1) return false;
-    }
-    return !stopRequested();
-}
-
 bool CEndpointStream::NextEvent()
 {
-    const HANDLE waits[2] = {stopEvent_.get(), audioEvent_.get()};
+    const HANDLE waits[2] = {thread_.stopEvent(), audioEvent_.get()};
     for (;;) {
         const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kEventWaitMs);
         if (stopRequested()) return false;

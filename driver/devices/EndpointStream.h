@@ -14,6 +14,7 @@
 #include "EndpointList.h"
 #include "EndpointStreamInfo.h"
 #include "EndpointVolumeControl.h"
+#include "StreamThread.h"
 
 #include <core/RunningMean.h>
 #include <core/StreamParams.h>
@@ -33,8 +34,8 @@ class CPacketFifo;
 
 class CEndpointStream {
 public:
-    static constexpr DWORD kReadyWaitMs = 5000;
-    static constexpr DWORD kStartWaitMs = 5000;
+    static constexpr DWORD kReadyWaitMs = CStreamThread::kReadyWaitMs;
+    static constexpr DWORD kStartWaitMs = CStreamThread::kStartWaitMs;
     static constexpr DWORD kEventWaitMs = 2000;  // a silent device is asked whether it still exists
     static constexpr int kHeldWindow = 32;        // hand-overs the held frames are averaged over
 
@@ -57,7 +58,7 @@ public:
     // Lets go of the endpoint's interfaces and buffers. Only once the thread has ended.
     void Release();
 
-    bool threadAlive() const { return thread_.valid(); }
+    bool threadAlive() const { return thread_.alive(); }
     bool running() const { return running_.load() != 0; }
     bool SetLevels(int left, int right) { return levels_.Set(left, right); }
     std::wstring name() const { return levels_.name(); }
@@ -86,7 +87,7 @@ protected:
     // Waits for the device's next event; false when the stream is to end: a stop request, a failed
     // wait, or a device that went quiet because its endpoint is gone.
     bool NextEvent();
-    bool stopRequested() const { return stopRequested_.load() != 0; }
+    bool stopRequested() const { return thread_.stopRequested(); }
     void CountMoved(int64_t frames) { frames_.fetch_add(frames, std::memory_order_relaxed); }
     // One reading of the frames held at a hand-over, for the averaged report.
     void NoteHeld(int frames);
@@ -114,21 +115,13 @@ private:
     void Run();
     bool Prepare();
     bool ChooseMode(ComPtr<IAudioClient>& client, bool& reinitialised);
-    bool WaitForStart();
 
     const CEndpointList endpoints_;
     const int shareMode_;
     const bool ntSixMode_;
     std::wstring devicePath_;
-    HANDLE startEvent_ = nullptr;
-    std::atomic<int> stopRequested_{0};
-    std::atomic<int> started_{0};
     std::atomic<int> running_{0};
-    UniqueHandle stopEvent_;
-    UniqueHandle endedEvent_;
-    UniqueHandle readyEvent_;
-    UniqueHandle thread_;
-    DWORD threadId_ = 0;
+    CStreamThread thread_;
 
     ComPtr<IMMDevice> device_;
     WAVEFORMATEXTENSIBLE format_ = {};

@@ -25,11 +25,8 @@ int CKsStream::RingSize(int packetCount) { return std::clamp(packetCount, 1, kMa
 
 bool CKsStream::CreateEvents()
 {
-    for (UniqueHandle* event : {&stopEvent_, &readyEvent_}) {
-        event->Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        if (!event->valid()) return false;
-    }
-    waits_[0] = stopEvent_.get();
+    if (!thread_.CreateEvents()) return false;
+    waits_[0] = thread_.stopEvent();
     for (int i = 0; i < kMaxRing; ++i) {
         packetEvents_[i].Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (!packetEvents_[i].valid()) return false;
@@ -40,14 +37,10 @@ bool CKsStream::CreateEvents()
 
 bool CKsStream::Open(const std::wstring& path, const _sStreamParams& params, HANDLE startEvent)
 {
-    if (thread_.valid() || pin_ || path.empty()) return false;
-    ResetEvent(stopEvent_.get());
-    ResetEvent(readyEvent_.get());
-    stopRequested_ = 0;
-    started_ = 0;
+    if (thread_.alive() || pin_ || path.empty()) return false;
+    thread_.Arm(startEvent);
     faults_ = 0;
     params_ = params;
-    startEvent_ = startEvent == INVALID_HANDLE_VALUE ? nullptr : startEvent;
     if (params.sampleRate <= 0 || params.channels < 1 || params.channels > 2 || params.bitsPerSample != 16 ||
         params.framesPerPacket <= 0 || params.framesPerPacket > 65536)
         return false;
@@ -119,21 +112,13 @@ bool CKsStream::BuildRing()
 
 bool CKsStream::Start()
 {
-    if (!pin_) return false;
-    thread_.Reset(CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, nullptr));
-    if (!thread_.valid()) return false;
-    SetThreadPriority(thread_.get(), params_.threadPriority);
-    ResumeThread(thread_.get());
-    const HANDLE waits[2] = {readyEvent_.get(), thread_.get()};
-    WaitForMultipleObjects(2, waits, FALSE, kReadyWaitMs);
-    return started_.load() == 1;
+    return pin_ && thread_.Launch(ThreadProc, this, params_.threadPriority);
 }
 
 void CKsStream::AskToStop()
 {
     std::lock_guard<CCriticalSection> hold(stateLock_);
-    stopRequested_ = 1;
-    SetEvent(stopEvent_.get());
+    thread_.RequestStop();
     // Stopping the pin cancels what it still holds; the thread may be waiting on any of it.
     if (pin_ && pin_->valid() && pin_->state() != KSSTATE_STOP) {
         pin_->SetState(KSSTATE_PAUSE);
@@ -145,10 +130,7 @@ bool CKsStream::Stop(DWORD waitMs)
 {
     const ULONGLONG deadline = GetTickCount64() + waitMs;
     AskToStop();
-    if (thread_.valid()) {
-        if (WaitForSingleObject(thread_.get(), waitMs) != WAIT_OBJECT_0) return false;
-        thread_.Reset();
-    }
+    if (!thread_.Join(waitMs)) return false;
     if (!Drain(deadline)) return false;
     Close();
     return true;
@@ -210,24 +192,11 @@ DWORD WINAPI CKsStream::ThreadProc(void* context)
 
 void CKsStream::Run()
 {
-    if (!BeforeReady()) {
-        SetEvent(readyEvent_.get());  // started stays 0: the starter gives up
-        return;
-    }
-    started_ = 1;
-    SetEvent(readyEvent_.get());
-    if (WaitForStart() && RunPin()) Loop();
+    const bool prepared = BeforeReady();
+    thread_.Ready(prepared);
+    if (!prepared) return;  // the starter gives up
+    if (thread_.WaitForStart() && RunPin()) Loop();
     Finish();
-}
-
-bool CKsStream::WaitForStart()
-{
-    if (startEvent_) {
-        // A stop while waiting ends the thread at once instead of after the time-out.
-        const HANDLE waits[2] = {startEvent_, stopEvent_.get()};
-        if (WaitForMultipleObjects(2, waits, FALSE, kStartWaitMs) == WAIT_OBJECT_0 + 1) return false;
-    }
-    return !stopRequested();
 }
 
 bool CKsStream::RunPin()

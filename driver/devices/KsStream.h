@@ -14,6 +14,7 @@
 
 #include "DevicePlatform.h"
 #include "KsAudFilter.h"
+#include "StreamThread.h"
 
 #include <core/StreamParams.h>
 #include <veloran/CriticalSection.h>
@@ -29,8 +30,8 @@
 
 class CKsStream {
 public:
-    static constexpr DWORD kReadyWaitMs = 5000;
-    static constexpr DWORD kStartWaitMs = 5000;
+    static constexpr DWORD kReadyWaitMs = CStreamThread::kReadyWaitMs;
+    static constexpr DWORD kStartWaitMs = CStreamThread::kStartWaitMs;
     // 63 packet events and the stop event fill the 64 handles one wait accepts.
     static constexpr int kMaxRing = MAXIMUM_WAIT_OBJECTS - 1;
 
@@ -84,7 +85,7 @@ protected:
     // Waits for the stop event or a packet event; the packet index, or -1 for a stop, a failed
     // wait or waitMs without any event (timedOut set).
     int NextPacket(DWORD waitMs, bool& timedOut);
-    bool stopRequested() const { return stopRequested_.load() != 0; }
+    bool stopRequested() const { return thread_.stopRequested(); }
     void CountFault() { faults_.fetch_add(1, std::memory_order_relaxed); }
 
     IDevicePlatform& platform_;
@@ -101,7 +102,6 @@ protected:
 private:
     static DWORD WINAPI ThreadProc(void* context);
     void Run();
-    bool WaitForStart();
     bool RunPin();
     bool CreatePinWithFallback();
     bool BuildRing();
@@ -109,15 +109,10 @@ private:
     bool Drain(ULONGLONG deadline);
     void Close();
 
-    HANDLE startEvent_ = nullptr;
-    std::atomic<int> stopRequested_{0};
-    std::atomic<int> started_{0};
     std::atomic<int64_t> faults_{0};
     CCriticalSection stateLock_;
-    UniqueHandle stopEvent_;
-    UniqueHandle readyEvent_;
+    CStreamThread thread_;
     UniqueHandle packetEvents_[kMaxRing];
     HANDLE waits_[kMaxRing + 1] = {};  // the stop event, then the ring's packet events
-    UniqueHandle thread_;
     std::unique_ptr<uint8_t[]> data_;
 };
