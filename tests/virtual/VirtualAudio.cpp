@@ -780,8 +780,11 @@ bool CVirtualAudioSystem::IsStreaming(EndpointId endpoint) const
     Lock hold(state_->mutex);
     for (const CAudioClient* client : state_->clients)
         if (client->endpointId() == endpoint && client->running()) return true;
+    // A capture pin streams once the driver has queued a read: before, the clock would run past
+    // the device's first packets with nowhere to put them.
     for (const auto& pin : state_->pins)
-        if (pin->endpoint->id == endpoint && pin->open && pin->running) return true;
+        if (pin->endpoint->id == endpoint && pin->open && pin->running && (!pin->capture() || !pin->queue.empty()))
+            return true;
     return false;
 }
 

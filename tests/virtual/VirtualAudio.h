@@ -159,6 +159,7 @@ public:
     int Stalls() const;  // lockstep waits that ran out
 
     // What happened.
+    // A running stream; a capture pin only once the driver has queued a read.
     bool IsStreaming(EndpointId endpoint) const;
     bool WaitUntilStreaming(EndpointId endpoint, DWORD timeoutMs = 5000) const;
     std::vector<VirtualInitializeCall> InitializeCalls(EndpointId endpoint) const;
