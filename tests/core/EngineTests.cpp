@@ -681,7 +681,7 @@ TEST_F(EngineTest, AfterALongBufferSwitchTheLatenciesReturnToTheirSettledValues)
     EXPECT_EQ(output, settledOutput);
     EXPECT_EQ(EchoOf(host_, host_.laterImpulseSwitch), settledRoundTrip);
     EXPECT_EQ(audio.Stats(lumo.capture).overruns, 0);
-    EXPECT_EQ(host_.switches.load(), 51);
+    EXPECT_EQ(host_.switches.load(), 52);
 }
 
 // With exclusive use only, a device that another program uses or whose exclusive use the user

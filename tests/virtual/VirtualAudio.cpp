@@ -29,14 +29,14 @@ struct ProductTiming {
     LONGLONG minimumPeriod;
 };
 constexpr ProductTiming kProductTimings[] = {
-    {L"VID_08BB&PID_2900", 128, 100000, 30000},  // Lumo A2, and the codecs of the Lumo A2X and Octa X
-    {L"VID_08BB&PID_2902", 256, 100000, 30000},  // Octa X first codec
-    {L"VID_5A17&PID_0001", 192, 100000, 50000},  // Lumo A1
-    {L"VID_0D8C&PID_0134", 96, 100000, 30000},   // Strym
-    {L"VID_0D8C&PID_0034", 96, 100000, 30000},   // Strym V3
-    {L"VID_0D8C&PID_0005", 384, 100000, 53333},  // Strym V4
-    {L"VID_1376&PID_0007", 64, 100000, 60000},   // Veloran Guitar
-    {L"VID_0418&PID_1418", 512, 100000, 50000},  // Lumo A4 Plus
+    {L"VID_08BB&PID_2900", 128, 100000, 30000},   // Lumo A2, and the codecs of the Lumo A2X and Octa X
+    {L"VID_08BB&PID_2902", 256, 100000, 30000},   // Octa X first codec
+    {L"VID_5A17&PID_0001", 1024, 100000, 50000},  // Lumo A1
+    {L"VID_0D8C&PID_0134", 64, 100000, 30000},    // Strym
+    {L"VID_0D8C&PID_0034", 64, 100000, 30000},    // Strym V3
+    {L"VID_0D8C&PID_0005", 512, 100000, 53333},   // Strym V4
+    {L"VID_1376&PID_0007", 256, 100000, 60000},   // Veloran Guitar
+    {L"VID_0418&PID_1418", 512, 100000, 50000},   // Lumo A4 Plus
 };
 
 void ApplyProductTiming(Endpoint& endpoint, const std::wstring& path)
