@@ -377,7 +377,17 @@ ASIOError CMordane::StartStreams()
     }
     if (started == 0) {
         StopLocked();
-        SetErrorMessage(languages_.Text(kStrStartFailed));
+        // An endpoint that refused exclusive use where no shared fallback is allowed is named, so
+        // that the user knows what to change.
+        StringId failure = kStrStartFailed;
+        for (int i = 0; i < portCount_ && failure == kStrStartFailed; ++i) {
+            const CDeviceAccess* access = engineSlots_[i].deviceAccess();
+            const CEndpointBackend* backend = access ? access->endpointBackend() : nullptr;
+            const HRESULT refusal = backend ? backend->exclusiveRefusal() : S_OK;
+            if (refusal == AUDCLNT_E_DEVICE_IN_USE) failure = kStrDeviceInUse;
+            if (refusal == AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED) failure = kStrExclusiveNotAllowed;
+        }
+        SetErrorMessage(languages_.Text(failure));
         return ASE_NotPresent;
     }
     for (int i = 0; i < portCount_; ++i)

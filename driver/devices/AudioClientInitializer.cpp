@@ -9,36 +9,27 @@ namespace {
 
 constexpr DWORD kSharedFlags =
     AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
-constexpr int kAlignmentBytes = 128;
-constexpr int kFallbackFrames = 192;
+constexpr int kNtSixFrames = 192;
 
 }  // namespace
 
 CAudioClientInitializer::CAudioClientInitializer(IMMDevice* device, EDataFlow flow, const WAVEFORMATEXTENSIBLE& format,
                                                  int framesPerPacket, bool ntSixMode)
     : device_(device), flow_(flow), format_(format), framesPerPacket_(framesPerPacket), ntSixMode_(ntSixMode),
-      rate_(int(format.Format.nSamplesPerSec)), blockAlign_(format.Format.nBlockAlign)
+      rate_(int(format.Format.nSamplesPerSec))
 {
 }
 
-// frames rounded up so that the buffer's bytes are a multiple of 128.
-int CAudioClientInitializer::Aligned(int frames) const
+int CAudioClientInitializer::FramesCovering(REFERENCE_TIME period) const
 {
-    const int64_t bytes =
-        (int64_t(frames) * blockAlign_ + kAlignmentBytes - 1) / kAlignmentBytes * kAlignmentBytes;
-    return int(bytes / blockAlign_);
+    return int((int64_t(std::max<REFERENCE_TIME>(period, 0)) * rate_ + 9999999) / 10000000);
 }
 
-// About 192 frames, aligned: the size for periods the device rejects, and for every stream on NT 6.0.
-int CAudioClientInitializer::FallbackFrames() const
+HRESULT CAudioClientInitializer::Exclusive(ComPtr<IAudioClient>& client, REFERENCE_TIME defaultPeriod,
+                                           REFERENCE_TIME minimumPeriod, bool& reinitialised) const
 {
-    const REFERENCE_TIME duration = Duration(kFallbackFrames, rate_);
-    return Aligned(int(double(duration) * rate_ / 1000 / 10000 + 0.5));
-}
-
-HRESULT CAudioClientInitializer::Exclusive(ComPtr<IAudioClient>& client, bool& reinitialised) const
-{
-    auto initialize = [&](REFERENCE_TIME duration) {
+    auto initialize = [&](int frames) {
+        const REFERENCE_TIME duration = Duration(frames, rate_);
         return client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, duration,
                                   &format_.Format, nullptr);
     };
@@ -47,35 +38,37 @@ HRESULT CAudioClientInitializer::Exclusive(ComPtr<IAudioClient>& client, bool& r
         client.Reset();
         return ActivateAudioClient(device_, client);
     };
-    // After an alignment failure the client reports the next aligned size.
+    // After an alignment refusal the client reports the next aligned size, which is taken as it
+    // is: only the device knows its alignment.
     auto reportedFrames = [&]() {
         UINT32 frames = 0;
         return FAILED(client->GetBufferSize(&frames)) ? 0 : int(frames);
     };
 
-    const REFERENCE_TIME nominal = Duration(Aligned(framesPerPacket_), rate_);
-    HRESULT hr = initialize(nominal);
+    // Never shorter than the device's minimum period, which it would refuse.
+    const int shortest = FramesCovering(minimumPeriod);
+    HRESULT hr = initialize(std::max(framesPerPacket_, shortest));
     reinitialised = false;
     if (SUCCEEDED(hr) && !ntSixMode_) return hr;
 
-    REFERENCE_TIME retry = nominal;
-    if (ntSixMode_ || hr == AUDCLNT_E_INVALID_DEVICE_PERIOD) {
-        retry = Duration(FallbackFrames(), rate_);
+    int retry = std::max(framesPerPacket_, shortest);
+    if (ntSixMode_) {
+        retry = std::max(kNtSixFrames, shortest);
+    } else if (hr == AUDCLNT_E_INVALID_DEVICE_PERIOD) {
+        retry = FramesCovering(defaultPeriod);  // the period the device runs by default
     } else if (hr == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED) {
-        const int frames = reportedFrames();
-        if (frames == 0) return hr;
-        retry = Duration(Aligned(frames), rate_);
+        retry = reportedFrames();
+        if (retry == 0) return hr;
     }
     reinitialised = true;
     if (const HRESULT activated = renew(); FAILED(activated)) return activated;
     hr = initialize(retry);
     if (hr != AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED) return hr;
 
-    const int frames = reportedFrames();
-    if (frames == 0) return hr;
-    const REFERENCE_TIME last = flow_ == eCapture ? Duration(Aligned(frames), rate_) : Duration(frames, rate_);
+    const int aligned = reportedFrames();
+    if (aligned == 0) return hr;
     if (const HRESULT activated = renew(); FAILED(activated)) return activated;
-    return initialize(last);
+    return initialize(aligned);
 }
 
 HRESULT CAudioClientInitializer::Shared(IAudioClient* client, REFERENCE_TIME defaultPeriod) const

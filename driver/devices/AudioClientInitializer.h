@@ -1,6 +1,7 @@
 // CAudioClientInitializer: initialises an endpoint's audio client for one event-driven stream.
-// Exclusive clients get the device's alignment and period retries, each on a fresh client; shared
-// ones room for the packet and the audio engine's periods.
+// Exclusive clients get a period the device allows and, as Microsoft documents, a retry with the
+// buffer size the device reports after an alignment refusal, each on a fresh client; shared ones
+// room for the packet and the audio engine's periods.
 #pragma once
 
 #include <windows.h>
@@ -16,9 +17,10 @@ public:
     CAudioClientInitializer(IMMDevice* device, EDataFlow flow, const WAVEFORMATEXTENSIBLE& format,
                             int framesPerPacket, bool ntSixMode);
 
-    // client is activated and not yet initialised; a retry replaces it. reinitialised tells
-    // whether more than one initialisation was made.
-    HRESULT Exclusive(ComPtr<IAudioClient>& client, bool& reinitialised) const;
+    // client is activated and not yet initialised; a retry replaces it. The periods are the
+    // device's (GetDevicePeriod). reinitialised tells whether more than one initialisation was made.
+    HRESULT Exclusive(ComPtr<IAudioClient>& client, REFERENCE_TIME defaultPeriod, REFERENCE_TIME minimumPeriod,
+                      bool& reinitialised) const;
     // defaultPeriod: the device's default period.
     HRESULT Shared(IAudioClient* client, REFERENCE_TIME defaultPeriod) const;
 
@@ -26,8 +28,8 @@ public:
     static bool RefusesExclusive(HRESULT hr);
 
 private:
-    int Aligned(int frames) const;
-    int FallbackFrames() const;
+    // The fewest frames whose duration is at least period.
+    int FramesCovering(REFERENCE_TIME period) const;
 
     IMMDevice* device_;
     EDataFlow flow_;
@@ -35,5 +37,4 @@ private:
     int framesPerPacket_;
     bool ntSixMode_;
     int rate_;
-    int blockAlign_;
 };

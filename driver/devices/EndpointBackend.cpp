@@ -120,3 +120,8 @@ std::wstring CEndpointBackend::captureName() const { return capture_->name(); }
 std::wstring CEndpointBackend::renderName() const { return render_->name(); }
 
 uint64_t CEndpointBackend::faultCount() const { return capture_->faults() + render_->faults(); }
+
+HRESULT CEndpointBackend::exclusiveRefusal() const
+{
+    return FAILED(capture_->refusal()) ? capture_->refusal() : render_->refusal();
+}

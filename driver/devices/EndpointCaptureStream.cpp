@@ -75,8 +75,10 @@ void CEndpointCaptureStream::Loop()
     IAudioCaptureClient* service = service_.Get();
     bool first = true;
     while (NextEvent()) {
-        // An exclusive stream has one buffer per event; a shared one may have queued several
-        // packets, and a slow sink must not keep the thread draining them after a stop request.
+        // Every packet waiting is read: a wake that came late (a buffer switch that ran long, a
+        // busy system) finds more than one even when exclusive, and one left behind would keep
+        // every later packet a period late until the device overran. The stop request is looked
+        // at on every turn, so that a slow sink does not keep the thread draining after it.
         do {
             BYTE* data = nullptr;
             UINT32 frames = 0;
@@ -96,7 +98,7 @@ void CEndpointCaptureStream::Loop()
                 CountMoved(count);
             }
             service->ReleaseBuffer(frames);
-        } while (mode_ != EndpointStreamMode::Exclusive && !stopRequested());
+        } while (!stopRequested());
     }
 }
 

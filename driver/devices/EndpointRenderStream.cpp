@@ -93,6 +93,12 @@ void CEndpointRenderStream::LoopExclusive()
     CPacketFifo& adapter = *adapter_;
     BYTE* lastFilled = nullptr;
     bool handedOver = false;  // silence before the engine's first block is the start, not a fault
+    // Buffers played as silence with nothing queued at all since then: the blocks meant for them
+    // still come, late (a buffer switch that ran long). More queued than the hand-overs' usual
+    // burst (a packet beyond the chunk being taken) are those, and are skipped, so that the
+    // output goes back to its settled latency instead of staying late for good.
+    int missed = 0;
+    const int backlog = nominalBytes_ + int(bufferFrames_) * blockAlign_;
     while (NextEvent()) {
         BYTE* data = nullptr;
         const HRESULT hr = service->GetBuffer(bufferFrames_, &data);
@@ -101,6 +107,7 @@ void CEndpointRenderStream::LoopExclusive()
         DWORD flags = 0;
         // Before Windows 10 a repeated event can hand out the buffer that is already filled.
         if (data && (tenOrLater_ || data != lastFilled)) {
+            while (missed > 0 && adapter.Fill() >= backlog && adapter.Pop(data)) --missed;
             // The adapter's chunk is the device buffer. Silence rather than the buffer's stale
             // contents when the engine is behind.
             if (adapter.Pop(data)) {
@@ -108,7 +115,10 @@ void CEndpointRenderStream::LoopExclusive()
                 handedOver = true;
             } else {
                 flags = AUDCLNT_BUFFERFLAGS_SILENT;
-                if (handedOver) underruns_.fetch_add(1, std::memory_order_relaxed);
+                if (handedOver) {
+                    underruns_.fetch_add(1, std::memory_order_relaxed);
+                    if (adapter.Fill() == 0) ++missed;
+                }
             }
             lastFilled = data;
         }

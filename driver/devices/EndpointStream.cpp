@@ -34,6 +34,7 @@ void CEndpointStream::Reset(const std::wstring& path, const _sStreamParams& para
     discontinuities_ = 0;
     underruns_ = 0;
     drops_ = 0;
+    refusal_ = S_OK;
     ResetDirection();
 }
 
@@ -174,13 +175,16 @@ bool CEndpointStream::ChooseMode(ComPtr<IAudioClient>& client, bool& reinitialis
         if (hr == S_OK) {
             BeforeExclusive(device_.Get(), format_);
             if (!activate()) return false;
-            hr = initializer.Exclusive(client, reinitialised);
+            hr = initializer.Exclusive(client, periods_[0], periods_[1], reinitialised);
             if (SUCCEEDED(hr)) {
                 mode_ = EndpointStreamMode::Exclusive;
                 return true;
             }
         }
-        if (shareMode_ == kEndpointExclusiveOnly || !CAudioClientInitializer::RefusesExclusive(hr)) return false;
+        if (shareMode_ == kEndpointExclusiveOnly || !CAudioClientInitializer::RefusesExclusive(hr)) {
+            refusal_ = hr;
+            return false;
+        }
     }
 
     reinitialised = false;

@@ -65,6 +65,9 @@ public:
     EndpointStreamInfo Info() const;
     // Every fault since the start; lock-free.
     uint64_t faults() const;
+    // Why the last open could not stream exclusively and had no shared fallback (S_OK when it
+    // streamed or failed otherwise). Read once Start has returned.
+    HRESULT refusal() const { return refusal_; }
 
 protected:
     CEndpointStream(EDataFlow flow, IDevicePlatform& platform, int shareMode, bool ntSixMode, bool tenOrLater,
@@ -126,6 +129,7 @@ private:
     ComPtr<IMMDevice> device_;
     WAVEFORMATEXTENSIBLE format_ = {};
     REFERENCE_TIME periods_[2] = {};  // default and minimum device period
+    HRESULT refusal_ = S_OK;
     std::atomic<int64_t> frames_{0};
     CRunningMean<kHeldWindow> held_;  // written by the thread that hands over
     std::atomic<int> heldFrames_{0};  // its mean; see EndpointStreamInfo

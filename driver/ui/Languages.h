@@ -14,6 +14,8 @@ enum StringId : int {
     kStrFormat = 103,
     kStrCancel = 105,
     kStrStartFailed = 112,
+    kStrDeviceInUse = 145,          // start: exclusive only, another program holds the device
+    kStrExclusiveNotAllowed = 146,  // start: exclusive only, the user forbade exclusive use
     kStrAsioSettings = 114,
     kStrNewVersion = 118,
     kStrIn = 200,

@@ -40,6 +40,10 @@ struct Host {
     int outputCounter = 0;
     std::vector<uint32_t> timeCodeAhead;
     int impulseSwitch = -1;  // set: outputs stay silent but for one sample of that switch
+    int laterImpulseSwitch = -1;  // and of this one
+    int stallSwitch = -1;  // this switch waits for stallRelease before it does anything
+    UniqueHandle stallRelease{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> stalled{false};
     int impulseChannel = 0;  // on this output channel
     double outputOmega = 0;  // set: outputs carry a sine of this frequency (radians per frame)
     bool takesLatencyNotices = false;
@@ -51,6 +55,10 @@ struct Host {
     int bytes() const { return HostBytesPerSample(sampleType); }
     void OnSwitch(long index)
     {
+        if (switches == stallSwitch) {
+            stalled = true;
+            WaitForSingleObject(stallRelease.get(), 10000);
+        }
         for (size_t b = 0; b < buffers.size(); ++b) {
             auto* half = static_cast<uint8_t*>(buffers[b].buffers[index]);
             if (buffers[b].isInput) {
@@ -59,7 +67,8 @@ struct Host {
             }
             if (impulseSwitch >= 0) {
                 memset(half, 0, size_t(kFrames) * bytes());
-                if (switches == impulseSwitch && buffers[b].channelNum == impulseChannel)
+                if ((switches == impulseSwitch || switches == laterImpulseSwitch) &&
+                    buffers[b].channelNum == impulseChannel)
                     memcpy(half + size_t(kImpulseOffset) * bytes() + bytes() - 2, &kImpulse, 2);
                 continue;
             }
@@ -554,16 +563,20 @@ TEST_F(EngineTest, HostsThatAskAreToldWhenTheMeasuredLatenciesHaveSettled)
 // reported latencies say, or hosts place recorded takes off the beat.
 class EngineRoundTripTest : public EngineTest, public ::testing::WithParamInterface<std::pair<LONGLONG, LONGLONG>> {};
 
-// Where the first impulse of the host's outputs came back on the first input, in frames after it left.
-long MeasuredRoundTrip(const Host& host)
+// Where the impulse of that switch came back on the first input, in frames after it left.
+long EchoOf(const Host& host, int impulseSwitch)
 {
     const auto* heard = reinterpret_cast<const int16_t*>(host.recorded[0].data());
     const size_t samples = host.recorded[0].size() / 2;
-    size_t at = 0;
+    const size_t left = size_t(impulseSwitch) * kFrames + Host::kImpulseOffset;
+    size_t at = left;
     while (at < samples && heard[at] != Host::kImpulse) ++at;
-    if (at == samples) return -1;
-    return long(at) - (host.impulseSwitch * kFrames + Host::kImpulseOffset);
+    if (at >= samples) return -1;
+    return long(at - left);
 }
+
+// Where the first impulse of the host's outputs came back.
+long MeasuredRoundTrip(const Host& host) { return EchoOf(host, host.impulseSwitch); }
 
 // Device periods of 480 frames regrouped into host buffers of 512: how long a sample waits
 // depends on where the two grids meet, and a queue's fill read at one hand-over depends on
@@ -623,6 +636,94 @@ TEST_P(EngineRoundTripTest, ReportedLatenciesAddUpToTheMeasuredRoundTrip)
     const long roundTrip = MeasuredRoundTrip(host_);
     ASSERT_GT(roundTrip, 0) << "the impulse never came back";
     EXPECT_EQ(input + output, roundTrip) << "reported " << input << " in, " << output << " out";
+}
+
+// A buffer switch that runs one and a half periods: the output played silence meanwhile and
+// does not stay late afterwards, the input loses nothing, and the latencies reported and measured
+// through a cable come back to their settled values.
+TEST_F(EngineTest, AfterALongBufferSwitchTheLatenciesReturnToTheirSettledValues)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    streaming_.push_back(lumo.render);
+    hardware_.audio.SetLoopback(lumo.capture, lumo.render);
+    host_.impulseSwitch = 10;
+    host_.laterImpulseSwitch = 40;
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    Run(16);
+    long input = 0, output = 0;
+    ASSERT_EQ(driver_->getLatencies(&input, &output), ASE_OK);
+    const long settledInput = input, settledOutput = output;
+    const long settledRoundTrip = EchoOf(host_, host_.impulseSwitch);
+    ASSERT_EQ(settledInput + settledOutput, settledRoundTrip);
+
+    // The 17th switch holds the capture thread while the clocks run on for one and a half periods;
+    // the render side is served each period all the same.
+    auto& audio = hardware_.audio;
+    host_.stallSwitch = 16;
+    audio.SetLockstep(false);
+    audio.Advance(kFrames);
+    for (int waited = 0; waited < 5000 && !host_.stalled; ++waited) Sleep(1);
+    ASSERT_TRUE(host_.stalled);
+    ASSERT_TRUE(audio.WaitUntilServed(lumo.render));
+    audio.Advance(kFrames);
+    ASSERT_TRUE(audio.WaitUntilServed(lumo.render));
+    audio.Advance(kFrames / 2);
+    SetEvent(host_.stallRelease.get());
+    for (int waited = 0; waited < 5000 && host_.handOvers < 18; ++waited) Sleep(1);
+    ASSERT_EQ(host_.handOvers.load(), 18);
+    // Long enough for the held frames' averages to forget the switch.
+    audio.SetLockstep(true);
+    audio.Advance(kFrames / 2 + 33 * kFrames);
+    ASSERT_TRUE(audio.WaitUntilServed());
+
+    ASSERT_EQ(driver_->getLatencies(&input, &output), ASE_OK);
+    EXPECT_EQ(input, settledInput);
+    EXPECT_EQ(output, settledOutput);
+    EXPECT_EQ(EchoOf(host_, host_.laterImpulseSwitch), settledRoundTrip);
+    EXPECT_EQ(audio.Stats(lumo.capture).overruns, 0);
+    EXPECT_EQ(host_.switches.load(), 52);
+}
+
+// With exclusive use only, a device that another program uses or whose exclusive use the user
+// forbade fails the start with a text that says so; with the shared fallback it streams shared.
+TEST_F(EngineTest, ExclusiveRefusalsNameTheirCauseOrFallBackToShared)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    auto& audio = hardware_.audio;
+    const auto reopen = [&](DWORD shareMode) {
+        if (driver_) {
+            driver_->stop();
+            driver_->disposeBuffers();
+            driver_.reset();
+        }
+        host_.buffers.clear();
+        host_.recorded.clear();
+        host_.switches = 0;
+        hostKey_.WriteDword(L"EndpointShareMode", shareMode);
+        Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    };
+    for (const bool forbidden : {false, true}) {
+        SCOPED_TRACE(forbidden ? "exclusive use forbidden" : "used by another program");
+        for (const int endpoint : {lumo.capture, lumo.render}) {
+            audio.SetExclusiveAllowed(endpoint, !forbidden);
+            audio.SetOtherProgram(endpoint, forbidden ? VirtualOtherProgram::None : VirtualOtherProgram::Shared);
+        }
+        reopen(0);
+        EXPECT_EQ(driver_->start(), ASE_NotPresent);
+        char message[124] = {};
+        driver_->getErrorMessage(message);
+        EXPECT_STREQ(message, forbidden ? "Windows forbids exclusive use of the audio device: allow it in its Sound "
+                                          "properties, or set EndpointShareMode to 1."
+                                        : "Another program is using the audio device: close it, or set "
+                                          "EndpointShareMode to 1.");
+        EXPECT_FALSE(audio.IsStreaming(lumo.capture));
+
+        reopen(1);
+        Run(4);
+        EXPECT_GE(host_.switches.load(), 3);
+        EXPECT_FALSE(audio.InitializeCalls(lumo.capture).back().exclusive);
+        EXPECT_FALSE(audio.InitializeCalls(lumo.render).back().exclusive);
+    }
 }
 
 // Converter delays in 100-ns units: none, and 2 ms in each direction (96 frames).

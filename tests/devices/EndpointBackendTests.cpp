@@ -377,14 +377,16 @@ TEST_F(EndpointBackendTest, BufferSizesFollowTheAlignmentRules)
     EXPECT_EQ(backend->captureInfo().adapterFrames, 0);
     backend->ReleaseAll();
 
-    // 100 mono frames are 200 bytes, rounded up to 256: 128 frames, turned back into 100-frame packets.
+    // 100 mono frames are 200 bytes: the device asks for 256, 128 frames, turned back into
+    // 100-frame packets.
     CEngineSide& mono = NewEngine();
     ASSERT_TRUE(backend->OpenAndStart(UsbPath(kCaptureClass, 4), Params(48000, 1, 100, &mono.aggregator), L"", {},
                                       start.get()));
     calls = audio.InitializeCalls(monoCapture);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(FramesAt(calls[0].duration, 48000), 128);
-    EXPECT_EQ(calls[0].bufferFrames, 128u);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].result, AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED);
+    EXPECT_EQ(FramesAt(calls[1].duration, 48000), 128);
+    EXPECT_EQ(calls[1].bufferFrames, 128u);
     audio.SetSignal(monoCapture, 0, VirtualSignal::Ramp(7));
     ASSERT_TRUE(audio.WaitUntilStreaming(monoCapture));
     audio.Advance(25 * 128);
@@ -411,9 +413,9 @@ TEST_F(EndpointBackendTest, RejectedInitialisationsAreRetriedOnFreshClients)
     EXPECT_GT(backend->captureInfo().adapterFrames, 0);
     backend->ReleaseAll();
 
-    // A period the device rejects: about 192 frames instead.
+    // A period the device rejects: its default period instead.
     audio.SetAlignment(render, 128);
-    audio.SetPeriods(render, 100000, 30000, 50000);
+    audio.SetPeriods(render, 40000, 30000, 50000);
     ASSERT_TRUE(Open(engine, 48000, 512, false, true));
     calls = audio.InitializeCalls(render);
     ASSERT_EQ(calls.size(), 2u);
@@ -473,27 +475,72 @@ TEST_F(EndpointBackendTest, NtSixModeInitialisesEveryStreamTwiceWithAbout192Fram
     EXPECT_EQ(played, std::vector<uint8_t>(engine.captured.begin(), engine.captured.begin() + played.size()));
 }
 
-TEST_F(EndpointBackendTest, AThirdInitialisationRoundsOnlyTheCaptureSize)
+// Devices choose their own buffer alignment and may not run periods as short as the host's
+// buffer: each still streams exclusively, on the size it reported or its minimum period.
+TEST_F(EndpointBackendTest, DevicesWithOtherAlignmentsAndMinimumPeriodsStreamExclusively)
 {
-    // 192 frames are 768 bytes, not a multiple of 320: the client suggests 240 frames (960 bytes).
+    struct Case {
+        const char* what;
+        int alignment;
+        LONGLONG minimumPeriod;
+        bool ntSixMode;
+        int frames;        // the host's
+        UINT32 expected;   // device buffer
+        size_t attempts;
+    };
+    const Case cases[] = {
+        {"192-byte units: 528 frames as reported", 192, 30000, false, 512, 528, 2},
+        {"320-byte units after the second size of Windows NT 6.0", 320, 30000, true, 512, 240, 3},
+        {"a 6 ms minimum above 192 frames", 128, 60000, false, 128, 288, 1},
+        {"a 5.33 ms minimum in 96-byte units", 96, 53333, false, 128, 264, 2},
+    };
+    int unit = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AddInterface(unit++);
+        for (int endpoint : {capture, render}) {
+            audio.SetAlignment(endpoint, c.alignment);
+            audio.SetPeriods(endpoint, 100000, c.minimumPeriod);
+        }
+        CEngineSide& engine = NewEngine();
+        engine.loopTo = &Make(CEndpointBackend::kExclusiveOnly, c.ntSixMode);
+        ASSERT_TRUE(Open(engine, 48000, c.frames));
+        for (int endpoint : {capture, render}) {
+            const auto calls = audio.InitializeCalls(endpoint);
+            ASSERT_EQ(calls.size(), c.attempts);
+            EXPECT_EQ(calls.back().result, S_OK);
+            EXPECT_EQ(calls.back().bufferFrames, c.expected);
+        }
+        EXPECT_EQ(backend->captureInfo().mode, Mode::Exclusive);
+        EXPECT_EQ(backend->renderInfo().mode, Mode::Exclusive);
+        ASSERT_TRUE(audio.WaitUntilStreaming(capture) && audio.WaitUntilStreaming(render));
+        audio.Advance(int64_t(c.expected) * 40);
+        EXPECT_EQ(engine.captured, Ramp16(0, int64_t(engine.batches.load()) * c.frames, {1, -30000}, {1, 3}));
+        EXPECT_GE(engine.batches.load() * c.frames, int(c.expected) * 38);
+        EXPECT_GT(backend->renderInfo().frames, 0);
+        EXPECT_EQ(audio.Stats(capture).overruns, 0);
+        backend.reset();
+    }
+}
+
+// A capture thread woken late finds two packets waiting: it reads both, so that the next wake
+// finds one again and a second late wake loses nothing.
+TEST_F(EndpointBackendTest, AnExclusiveCaptureWokenLateReadsEveryPacketWaiting)
+{
     AddInterface();
-    audio.SetAlignment(capture, 320);
-    audio.SetAlignment(render, 320);
     CEngineSide& engine = NewEngine();
-    Make(CEndpointBackend::kExclusiveOnly, true);
-
-    EXPECT_FALSE(Open(engine, 48000, 512, true, false)) << "960 bytes rounded up to 1024 are unaligned again";
-    auto calls = audio.InitializeCalls(capture);
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[1].result, AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED);
-    EXPECT_EQ(calls[1].bufferFrames, 240u);
-    EXPECT_EQ(FramesAt(calls[2].duration, 48000), 256);
-
-    ASSERT_TRUE(Open(engine, 48000, 512, false, true));
-    calls = audio.InitializeCalls(render);
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[2].result, S_OK);
-    EXPECT_EQ(calls[2].bufferFrames, 240u);
+    Make(CEndpointBackend::kExclusiveOnly);
+    ASSERT_TRUE(Open(engine, 48000, 512, true, false));
+    ASSERT_TRUE(audio.WaitUntilStreaming(capture));
+    AdvancePeriods(3);
+    for (int late = 0; late < 2; ++late) {
+        audio.DelayWake(capture, 768);
+        AdvancePeriods(4);
+    }
+    EXPECT_EQ(engine.batches.load(), 11);
+    EXPECT_EQ(engine.captured, Ramp16(0, 11 * 512, {1, -30000}, {1, 3}));
+    EXPECT_EQ(audio.Stats(capture).overruns, 0);
+    EXPECT_EQ(backend->captureInfo().discontinuities, 0);
 }
 
 TEST_F(EndpointBackendTest, CaptureOpenRewritesOnlyStoredFormatsWithTheExtensibleSize)

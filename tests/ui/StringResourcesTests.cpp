@@ -54,7 +54,7 @@ TEST_P(BuiltDriverStrings, NamedTextsAreExact)
 {
     // Every text the driver and its control panel show.
     std::vector<int> shown = {101, 103, 105, 112, 114, 117, kStrNewVersion, 119, 120, 121, 122, 123, 130,
-                              251, 255, 258, 259, 260, 261, 262};
+                              kStrDeviceInUse, kStrExclusiveNotAllowed, 251, 255, 258, 259, 260, 261, 262};
     for (int id = 200; id <= 225; ++id) shown.push_back(id);
     for (int id = kStrControlPanel; id <= 269; ++id) shown.push_back(id);
     for (int id : shown)

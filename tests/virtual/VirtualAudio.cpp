@@ -19,6 +19,37 @@ constexpr PROPERTYKEY kPathKey = {{0xb3f8fa53, 0x0004, 0x438e, {0x90, 0x03, 0x51
 constexpr PROPERTYKEY kDeviceFriendlyNameKey = {
     {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
 
+// What the known products' audio class drivers ask of exclusive streams: the buffer alignment
+// they report after AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED and their device periods (several will not
+// schedule below 5 ms).
+struct ProductTiming {
+    const wchar_t* ids;
+    int alignment;  // bytes
+    LONGLONG defaultPeriod;
+    LONGLONG minimumPeriod;
+};
+constexpr ProductTiming kProductTimings[] = {
+    {L"VID_08BB&PID_2900", 128, 100000, 30000},   // Lumo A2, and the codecs of the Lumo A2X and Octa X
+    {L"VID_08BB&PID_2902", 256, 100000, 30000},   // Octa X first codec
+    {L"VID_5A17&PID_0001", 1024, 100000, 50000},  // Lumo A1
+    {L"VID_0D8C&PID_0134", 64, 100000, 30000},    // Strym
+    {L"VID_0D8C&PID_0034", 64, 100000, 30000},    // Strym V3
+    {L"VID_0D8C&PID_0005", 512, 100000, 53333},   // Strym V4
+    {L"VID_1376&PID_0007", 256, 100000, 60000},   // Veloran Guitar
+    {L"VID_0418&PID_1418", 512, 100000, 50000},   // Lumo A4 Plus
+};
+
+void ApplyProductTiming(Endpoint& endpoint, const std::wstring& path)
+{
+    for (const ProductTiming& timing : kProductTimings) {
+        if (path.find(timing.ids) == std::wstring::npos) continue;
+        endpoint.alignment = timing.alignment;
+        endpoint.defaultPeriod = timing.defaultPeriod;
+        endpoint.minimumPeriod = timing.minimumPeriod;
+        return;
+    }
+}
+
 bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b)
 {
     return a.pid == b.pid && std::memcmp(&a.fmtid, &b.fmtid, sizeof(GUID)) == 0;
@@ -392,6 +423,7 @@ CVirtualAudioSystem::EndpointId CVirtualAudioSystem::AddEndpoint(EDataFlow flow,
     endpoint->deviceId = id;
     endpoint->channels = channels;
     endpoint->mixChannels = channels;
+    ApplyProductTiming(*endpoint, path);
     if (exclusiveFormats.empty())
         for (int bits : {16, 24})
             for (int rate : {44100, 48000}) exclusiveFormats.push_back({rate, bits, channels});
@@ -419,7 +451,9 @@ void CVirtualAudioSystem::SetDefault(EDataFlow flow, EndpointId endpoint)
 void CVirtualAudioSystem::SetState(EndpointId endpoint, DWORD state)
 {
     Lock hold(state_->mutex);
-    state_->At(endpoint).state = state;
+    Endpoint& target = state_->At(endpoint);
+    if (target.state == DEVICE_STATE_ACTIVE && state != DEVICE_STATE_ACTIVE) ++target.removals;
+    target.state = state;
     // Its streams learn at their next call; each is woken once to make it.
     if (state != DEVICE_STATE_ACTIVE)
         for (const CAudioClient* client : state_->clients)
@@ -481,6 +515,24 @@ void CVirtualAudioSystem::SetPeriods(EndpointId endpoint, LONGLONG defaultPeriod
     e.defaultPeriod = defaultPeriod;
     e.minimumPeriod = minimumPeriod;
     e.maximumPeriod = maximumPeriod;
+}
+
+void CVirtualAudioSystem::SetExclusiveAllowed(EndpointId endpoint, bool allowed)
+{
+    Lock hold(state_->mutex);
+    state_->At(endpoint).exclusiveAllowed = allowed;
+}
+
+void CVirtualAudioSystem::SetOtherProgram(EndpointId endpoint, VirtualOtherProgram use)
+{
+    Lock hold(state_->mutex);
+    state_->At(endpoint).otherProgram = use;
+}
+
+void CVirtualAudioSystem::DelayWake(EndpointId endpoint, int64_t referenceFrames)
+{
+    Lock hold(state_->mutex);
+    state_->At(endpoint).wakeDelay = referenceFrames;
 }
 
 void CVirtualAudioSystem::SetMixFormat(EndpointId endpoint, int rate, int channels)
@@ -617,9 +669,10 @@ void CVirtualAudioSystem::Advance(int64_t referenceFrames)
             int64_t earliest = target + 1;
             int dueEndpoint = 0;
             CAudioClient* due = nullptr;
+            CAudioClient* dueWake = nullptr;
             PinStream* duePin = nullptr;
             const auto consider = [&](int64_t at, int endpoint) {
-                const bool first = !due && !duePin;
+                const bool first = !due && !duePin && !dueWake;
                 if (at < earliest || (at == earliest && !first && endpoint < dueEndpoint)) {
                     earliest = at;
                     dueEndpoint = endpoint;
@@ -630,6 +683,12 @@ void CVirtualAudioSystem::Advance(int64_t referenceFrames)
             for (CAudioClient* client : state_->clients) {
                 if (client->ticking() && consider(client->NextBoundary(), client->endpointId())) {
                     due = client;
+                    dueWake = nullptr;
+                    duePin = nullptr;
+                }
+                if (client->lateWake() >= 0 && consider(client->lateWake(), client->endpointId())) {
+                    dueWake = client;
+                    due = nullptr;
                     duePin = nullptr;
                 }
             }
@@ -637,15 +696,18 @@ void CVirtualAudioSystem::Advance(int64_t referenceFrames)
                 if (pin->ticking() && consider(NextBoundary(*pin, state_->referenceRate), pin->endpoint->id)) {
                     duePin = pin.get();
                     due = nullptr;
+                    dueWake = nullptr;
                 }
             }
-            if (!due && !duePin) {
+            if (!due && !duePin && !dueWake) {
                 state_->now = target;
                 return;
             }
             state_->now = earliest;
             if (due)
                 due->EndPeriod();
+            else if (dueWake)
+                dueWake->WakeLate();
             else
                 CompleteHead(*duePin);
             lockstep = state_->lockstep;
@@ -766,6 +828,22 @@ bool CVirtualAudioSystem::WaitUntilServed(DWORD timeoutMs) const
             SwitchToThread();
         else
             Sleep(1);
+    }
+}
+
+bool CVirtualAudioSystem::WaitUntilServed(EndpointId endpoint, DWORD timeoutMs) const
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        {
+            Lock hold(state_->mutex);
+            bool served = true;
+            for (const CAudioClient* client : state_->clients)
+                if (client->endpointId() == endpoint && client->ticking() && !client->Served()) served = false;
+            if (served) return true;
+        }
+        if (GetTickCount64() > deadline) return false;
+        SwitchToThread();
     }
 }
 

@@ -77,6 +77,13 @@ struct VirtualStreamStats {
     int clients = 0;             // audio clients activated
 };
 
+// Another program's use of an endpoint.
+enum class VirtualOtherProgram {
+    None,
+    Shared,     // streams shared and does not give way: exclusive clients are refused
+    Exclusive,  // holds it exclusively: every client is refused
+};
+
 struct VirtualVolume {
     int channels = 0;
     float levels[8] = {};
@@ -96,7 +103,9 @@ public:
 
     // An active endpoint. The path, when not empty, is a string property as Windows stores the
     // interface path; exclusiveFormats empty means 44100 and 48000 Hz at 16 and 24 bits with
-    // `channels` channels. The mix format is 48000 Hz float with `channels` channels.
+    // `channels` channels. The mix format is 48000 Hz float with `channels` channels. A path
+    // naming a known product's USB ids gives the endpoint that product's buffer alignment and
+    // device periods; any other, an HD Audio codec's (128 bytes, 10 ms default, 3 ms minimum).
     EndpointId AddEndpoint(EDataFlow flow, const std::wstring& path, const std::wstring& friendlyName, int channels,
                            std::vector<VirtualFormat> exclusiveFormats = {});
     void SetDefault(EDataFlow flow, EndpointId endpoint);
@@ -113,8 +122,14 @@ public:
     int Commits(EndpointId endpoint) const;
 
     // Audio client behaviour.
-    void SetAlignment(EndpointId endpoint, int bytes);  // exclusive buffers in multiples of it; 0 = any; 128 by default
-    void SetPeriods(EndpointId endpoint, LONGLONG defaultPeriod, LONGLONG minimumPeriod, LONGLONG maximumPeriod);
+    void SetAlignment(EndpointId endpoint, int bytes);  // exclusive buffers in multiples of it; 0 = any
+    // GetDevicePeriod's answers; exclusive periods outside minimum..maximum are refused. The
+    // maximum is the system's 5000 ms unless a test narrows it.
+    void SetPeriods(EndpointId endpoint, LONGLONG defaultPeriod, LONGLONG minimumPeriod,
+                    LONGLONG maximumPeriod = 50000000);
+    // The user's "Allow applications to take exclusive control of this device".
+    void SetExclusiveAllowed(EndpointId endpoint, bool allowed);
+    void SetOtherProgram(EndpointId endpoint, VirtualOtherProgram use);
     void SetMixFormat(EndpointId endpoint, int rate, int channels);
     // IsFormatSupported and Initialize in exclusive mode answer these (S_OK = decided by format).
     void RefuseExclusive(EndpointId endpoint, HRESULT isFormatSupported, HRESULT initialize);
@@ -135,6 +150,10 @@ public:
     // client made of the packet (a buffer switch and its hand-over) has happened before the next
     // endpoint's period ends. consumed must not block.
     void SetConsumed(EndpointId capture, std::function<bool()> consumed);
+    // The stream thread of the endpoint's next period end is woken referenceFrames late, as by a
+    // busy system: period ends meanwhile wake it no sooner, so it finds their packets waiting too.
+    // In lockstep the wait is served until the wake comes.
+    void DelayWake(EndpointId endpoint, int64_t referenceFrames);
 
     // Kernel-streaming pins on an endpoint's clock, its rate error and its signal or record. done
     // runs under the system's lock when a request completes (bytes captured or played); it must
@@ -156,6 +175,8 @@ public:
     int referenceRate() const;
     // Until every running stream has served its last period; false after timeoutMs.
     bool WaitUntilServed(DWORD timeoutMs = 5000) const;
+    // The same for the streams of one endpoint, whatever the others do.
+    bool WaitUntilServed(EndpointId endpoint, DWORD timeoutMs = 5000) const;
     int Stalls() const;  // lockstep waits that ran out
 
     // What happened.

@@ -101,7 +101,7 @@ void WriteSample(uint8_t* at, int32_t value, int bits)
 }
 
 CAudioClient::CAudioClient(std::shared_ptr<State> state, Endpoint& endpoint)
-    : CObject(std::move(state)), endpoint_(endpoint), capture_(endpoint.flow == eCapture)
+    : CObject(std::move(state)), endpoint_(endpoint), removals_(endpoint.removals), capture_(endpoint.flow == eCapture)
 {
     Lock hold(state_->mutex);
     state_->clients.push_back(this);
@@ -129,7 +129,7 @@ HRESULT CAudioClient::Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_
         hr = AUDCLNT_E_ALREADY_INITIALIZED;
     else if (!format)
         hr = E_POINTER;
-    else if (endpoint_.state != DEVICE_STATE_ACTIVE)
+    else if (invalidated())
         hr = AUDCLNT_E_DEVICE_INVALIDATED;
     else if ((flags & ~kKnownFlags) != 0 || (mode != AUDCLNT_SHAREMODE_EXCLUSIVE && mode != AUDCLNT_SHAREMODE_SHARED))
         hr = E_INVALIDARG;
@@ -157,18 +157,37 @@ HRESULT CAudioClient::Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_
     return hr;
 }
 
+bool CAudioClient::OtherClientHoldsExclusively() const
+{
+    for (const CAudioClient* client : state_->clients)
+        if (client != this && client->endpointId() == endpoint_.id && client->holdsExclusively()) return true;
+    return false;
+}
+
 HRESULT CAudioClient::InitializeExclusive(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity)
 {
     if (endpoint_.refuseInitialize != S_OK) return endpoint_.refuseInitialize;
+    // "AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED: the caller is requesting exclusive-mode use of the
+    // endpoint device, but the user has disabled exclusive-mode use of the device."
+    if (!endpoint_.exclusiveAllowed) return AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED;
+    // "AUDCLNT_E_DEVICE_IN_USE: either the device is being used in exclusive mode, or the device
+    // is being used in shared mode and the caller asked to use the device in exclusive mode."
+    if (endpoint_.otherProgram != VirtualOtherProgram::None || OtherClientHoldsExclusively())
+        return AUDCLNT_E_DEVICE_IN_USE;
     if (!ExclusiveAccepts(&format_.Format)) return AUDCLNT_E_UNSUPPORTED_FORMAT;
-    if ((flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) && duration != periodicity)
-        return AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL;
+    const bool events = (flags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) != 0;
+    if (events && duration != periodicity) return AUDCLNT_E_BUFDURATION_PERIOD_NOT_EQUAL;
+    // An event-driven buffer is one period, so a period the device cannot keep is refused rather
+    // than clamped, as Windows does below the minimum GetDevicePeriod reports.
     const REFERENCE_TIME period = periodicity ? periodicity : duration;
     if (period < endpoint_.minimumPeriod || period > endpoint_.maximumPeriod) return AUDCLNT_E_INVALID_DEVICE_PERIOD;
+    // "AUDCLNT_E_BUFFER_SIZE_ERROR: ... for pull mode must not be greater than 5000 milliseconds;
+    // for push mode the duration value must not be greater than 2 seconds."
     const UINT32 frames = FramesOf(duration, rate_);
-    if (frames == 0) return AUDCLNT_E_BUFFER_SIZE_ERROR;
+    if (frames == 0 || duration > (events ? 50000000 : 20000000)) return AUDCLNT_E_BUFFER_SIZE_ERROR;
     if (endpoint_.alignment > 0 && (uint64_t(frames) * blockAlign_) % endpoint_.alignment != 0) {
-        // GetBufferSize then tells the next size whose bytes are a whole number of alignment units.
+        // "Call IAudioClient::GetBufferSize and receive the next-highest-aligned buffer size (in
+        // frames)": the next size whose bytes are a whole number of the device's alignment units.
         const int64_t unit = std::lcm<int64_t>(endpoint_.alignment, blockAlign_) / blockAlign_;
         alignedFrames_ = UINT32((frames + unit - 1) / unit * unit);
         return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
@@ -181,6 +200,8 @@ HRESULT CAudioClient::InitializeExclusive(DWORD flags, REFERENCE_TIME duration, 
 HRESULT CAudioClient::InitializeShared(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity)
 {
     if (periodicity != 0) return E_INVALIDARG;
+    if (endpoint_.otherProgram == VirtualOtherProgram::Exclusive || OtherClientHoldsExclusively())
+        return AUDCLNT_E_DEVICE_IN_USE;
     const WAVEFORMATEX& format = format_.Format;
     if (flags & AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM) {
         if (!IsConsistentPcm(&format)) return AUDCLNT_E_UNSUPPORTED_FORMAT;
@@ -208,7 +229,9 @@ void CAudioClient::Allocate()
 {
     const size_t period = size_t(periodFrames_) * blockAlign_;
     if (capture_) {
-        slots_ = std::max<int>(1, int(bufferFrames_ / periodFrames_));
+        // "The Initialize method allocates two buffers for the stream. Each buffer is equal in
+        // duration to the value of the hnsBufferDuration parameter" (exclusive, event-driven).
+        slots_ = exclusive_ ? 2 : std::max<int>(1, int(bufferFrames_ / periodFrames_));
         packets_.assign(period * slots_, 0);
         flagged_.assign(size_t(slots_), 0);
     } else if (exclusive_) {
@@ -224,6 +247,7 @@ HRESULT CAudioClient::GetBufferSize(UINT32* frames)
 {
     if (!frames) return E_POINTER;
     Lock hold(state_->mutex);
+    if (initialized_ && invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (initialized_) {
         *frames = bufferFrames_;
         return S_OK;
@@ -240,6 +264,7 @@ HRESULT CAudioClient::GetStreamLatency(REFERENCE_TIME* latency)
     if (!latency) return E_POINTER;
     Lock hold(state_->mutex);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     *latency = latency_;
     return S_OK;
 }
@@ -249,7 +274,7 @@ HRESULT CAudioClient::GetCurrentPadding(UINT32* frames)
     if (!frames) return E_POINTER;
     Lock hold(state_->mutex);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
-    if (endpoint_.state != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (capture_)
         *frames = UINT32(queued_) * periodFrames_;
     else if (exclusive_)
@@ -266,6 +291,7 @@ HRESULT CAudioClient::IsFormatSupported(AUDCLNT_SHAREMODE mode, const WAVEFORMAT
     if (closest) *closest = nullptr;
     if (!format) return E_POINTER;
     Lock hold(state_->mutex);
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     endpoint_.queries.push_back({mode == AUDCLNT_SHAREMODE_EXCLUSIVE, int(format->nSamplesPerSec),
                                  format->wBitsPerSample, format->nChannels});
     if (mode == AUDCLNT_SHAREMODE_EXCLUSIVE) {
@@ -285,6 +311,7 @@ HRESULT CAudioClient::GetMixFormat(WAVEFORMATEX** format)
 {
     if (!format) return E_POINTER;
     Lock hold(state_->mutex);
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     *format = MixFormat(endpoint_);
     return *format ? S_OK : E_OUTOFMEMORY;
 }
@@ -293,6 +320,7 @@ HRESULT CAudioClient::GetDevicePeriod(REFERENCE_TIME* defaultPeriod, REFERENCE_T
 {
     if (!defaultPeriod && !minimumPeriod) return E_POINTER;
     Lock hold(state_->mutex);
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (defaultPeriod) *defaultPeriod = endpoint_.defaultPeriod;
     if (minimumPeriod) *minimumPeriod = endpoint_.minimumPeriod;
     return S_OK;
@@ -302,6 +330,7 @@ HRESULT CAudioClient::Start()
 {
     Lock hold(state_->mutex);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (running_) return AUDCLNT_E_NOT_STOPPED;
     if (!event_) return AUDCLNT_E_EVENTHANDLE_NOT_SET;
     running_ = true;
@@ -311,6 +340,7 @@ HRESULT CAudioClient::Start()
     // Each period end appends one period to the record, which then plays for a period.
     if (!capture_) endpoint_.playStart = ExactBoundaryOf(1);
     periods_ = 0;
+    wakeAt_ = -1;
     answered_ = true;
     ++endpoint_.stats.starts;
     return S_OK;
@@ -351,6 +381,7 @@ HRESULT CAudioClient::GetService(REFIID iid, void** service)
     *service = nullptr;
     Lock hold(state_->mutex);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (capture_ && iid == __uuidof(IAudioCaptureClient)) {
         *service = static_cast<IAudioCaptureClient*>(new CCaptureService(state_, this));
         return S_OK;
@@ -371,7 +402,7 @@ HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags
     *flags = 0;
     if (position) *position = 0;
     if (counter) *counter = 0;
-    if (endpoint_.state != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (captureHeld_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
     if (queued_ == 0) return AUDCLNT_S_BUFFER_EMPTY;
     *data = packets_.data() + size_t(head_) * periodFrames_ * blockAlign_;
@@ -389,6 +420,7 @@ HRESULT CAudioClient::CaptureGetBuffer(BYTE** data, UINT32* frames, DWORD* flags
 HRESULT CAudioClient::CaptureReleaseBuffer(UINT32 frames)
 {
     Lock hold(state_->mutex);
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!captureHeld_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
     if (frames != 0 && frames != captureHeld_) return Refuse(AUDCLNT_E_INVALID_SIZE);
     captureHeld_ = 0;
@@ -403,7 +435,10 @@ HRESULT CAudioClient::CaptureNextPacketSize(UINT32* frames)
 {
     if (!frames) return E_POINTER;
     Lock hold(state_->mutex);
-    *frames = queued_ ? periodFrames_ : 0;
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
+    // Microsoft documents it for shared streams only; here an exclusive stream answers as well,
+    // so that a test sees what a late wake left waiting once its packet is read.
+    *frames = queued_ - (captureHeld_ ? 1 : 0) > 0 ? periodFrames_ : 0;
     return S_OK;
 }
 
@@ -412,10 +447,14 @@ HRESULT CAudioClient::RenderGetBuffer(UINT32 frames, BYTE** data)
     if (!data) return E_POINTER;
     Lock hold(state_->mutex);
     *data = nullptr;
-    if (endpoint_.state != DEVICE_STATE_ACTIVE) return AUDCLNT_E_DEVICE_INVALIDATED;
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (renderHolding_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
     if (exclusive_) {
-        if (frames != bufferFrames_) return Refuse(AUDCLNT_E_INVALID_SIZE);
+        // "AUDCLNT_E_BUFFER_SIZE_ERROR: the stream is exclusive mode and uses event-driven
+        // buffering, but the client attempted to get a packet that was not the size of the
+        // buffer." Once the buffer due next is filled there is no space until the device takes it.
+        if (frames != bufferFrames_) return Refuse(AUDCLNT_E_BUFFER_SIZE_ERROR);
+        if (filled_) return Refuse(AUDCLNT_E_BUFFER_TOO_LARGE);
         *data = buffers_[fill_].data();
     } else {
         if (frames > bufferFrames_ - ringFrames_) return Refuse(AUDCLNT_E_BUFFER_TOO_LARGE);
@@ -429,8 +468,11 @@ HRESULT CAudioClient::RenderGetBuffer(UINT32 frames, BYTE** data)
 HRESULT CAudioClient::RenderReleaseBuffer(UINT32 frames, DWORD flags)
 {
     Lock hold(state_->mutex);
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!renderHolding_) return Refuse(AUDCLNT_E_OUT_OF_ORDER);
     if (frames > renderHeld_) return Refuse(AUDCLNT_E_INVALID_SIZE);
+    // The same for a release of part of an exclusive buffer.
+    if (exclusive_ && frames != 0 && frames != bufferFrames_) return Refuse(AUDCLNT_E_BUFFER_SIZE_ERROR);
     renderHolding_ = false;
     const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
     if (exclusive_) {
@@ -577,11 +619,22 @@ void CAudioClient::EndPeriod()
         endpoint_.stats.frames += periodFrames_;
         answered_ = false;
     }
+    if (endpoint_.wakeDelay > 0 && wakeAt_ < 0) {
+        wakeAt_ = state_->now + endpoint_.wakeDelay;
+        endpoint_.wakeDelay = 0;
+    }
+    if (wakeAt_ < 0) SetEvent(event_);
+}
+
+void CAudioClient::WakeLate()
+{
+    wakeAt_ = -1;
     SetEvent(event_);
 }
 
 bool CAudioClient::Served() const
 {
+    if (wakeAt_ >= 0) return true;  // nothing to serve before the wake comes
     if (capture_) return queued_ == 0 && captureHeld_ == 0;
     return answered_ && !renderHolding_;
 }

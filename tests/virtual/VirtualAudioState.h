@@ -25,6 +25,10 @@ class CAudioClient;
 // One sample of bits/8 bytes, little-endian.
 void WriteSample(uint8_t* at, int32_t value, int bits);
 
+// Initialize refuses exclusive periods above 5000 ms ("AUDCLNT_E_INVALID_DEVICE_PERIOD: the
+// device period requested by an exclusive-mode client is greater than 5000 milliseconds").
+constexpr LONGLONG kSystemMaximumPeriod = 50000000;
+
 struct Endpoint {
     int id = 0;
     EDataFlow flow = eRender;
@@ -36,10 +40,16 @@ struct Endpoint {
     bool readOnlyStore = false;
     int commits = 0;
 
+    // An HD Audio codec's: 128-byte exclusive buffers, 10 ms default and 3 ms minimum periods.
+    // The known USB products get their own in AddEndpoint.
     int alignment = 128;
     LONGLONG defaultPeriod = 100000;
     LONGLONG minimumPeriod = 30000;
-    LONGLONG maximumPeriod = 5000000;
+    LONGLONG maximumPeriod = kSystemMaximumPeriod;
+    bool exclusiveAllowed = true;
+    VirtualOtherProgram otherProgram = VirtualOtherProgram::None;
+    int removals = 0;         // times it left the active state; a client made before stays invalid
+    int64_t wakeDelay = 0;    // see CVirtualAudioSystem::DelayWake
     int mixRate = 48000;
     int mixChannels = 2;
     HRESULT refuseFormat = S_OK;
@@ -178,10 +188,16 @@ public:
 
     // The clock, under the state's lock.
     bool running() const { return running_; }
-    // A running stream whose endpoint is gone keeps no time; its calls answer
-    // AUDCLNT_E_DEVICE_INVALIDATED.
-    bool ticking() const { return running_ && endpoint_.state == DEVICE_STATE_ACTIVE; }
+    // Once its endpoint has gone, even if it comes back, every call of the client answers
+    // AUDCLNT_E_DEVICE_INVALIDATED, and a running stream keeps no time.
+    bool invalidated() const { return endpoint_.state != DEVICE_STATE_ACTIVE || endpoint_.removals != removals_; }
+    bool ticking() const { return running_ && !invalidated(); }
+    // Initialised exclusively: no other client may initialise on the endpoint.
+    bool holdsExclusively() const { return initialized_ && exclusive_; }
     void Wake() const { SetEvent(event_); }
+    // A wake held back by DelayWake: the reference frame it comes at, -1 when none.
+    int64_t lateWake() const { return ticking() ? wakeAt_ : -1; }
+    void WakeLate();
     int endpointId() const { return endpoint_.id; }
     int64_t NextBoundary() const;  // reference frame at which the current period ends
     // Counts the clock on from the last period end, before its rate error changes.
@@ -193,6 +209,7 @@ private:
     HRESULT InitializeExclusive(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity);
     HRESULT InitializeShared(DWORD flags, REFERENCE_TIME duration, REFERENCE_TIME periodicity);
     bool ExclusiveAccepts(const WAVEFORMATEX* format) const;
+    bool OtherClientHoldsExclusively() const;
     void Allocate();
     int64_t BoundaryOf(int64_t period) const;  // reference frame at which that period ends
     double ExactBoundaryOf(int64_t period) const;  // the same, not rounded up to a whole frame
@@ -206,6 +223,7 @@ private:
     }
 
     Endpoint& endpoint_;
+    const int removals_;
     bool capture_;
     bool initialized_ = false;
     bool exclusive_ = false;
@@ -224,8 +242,9 @@ private:
     int64_t periods_ = 0;    // periods ended since Start
     int64_t clockAt_ = 0;       // reference frame from which the clock counts at its rate error
     int64_t clockPeriods_ = 0;  // periods ended by then
+    int64_t wakeAt_ = -1;       // see lateWake
 
-    // Capture: packets of one period each, oldest at head.
+    // Capture: packets of one period each, oldest at head; two when exclusive.
     std::vector<uint8_t> packets_;
     int slots_ = 0;
     int head_ = 0;
