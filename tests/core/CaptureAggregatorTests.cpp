@@ -79,6 +79,23 @@ TEST_F(CaptureAggregatorTest, DeliveryForAnUnregisteredStreamChangesNothing)
     EXPECT_EQ(Labels(1), (std::vector<int>{2}));
 }
 
+// A source in the middle that ends on its own takes its port along: the ports after it keep
+// their own packets.
+TEST_F(CaptureAggregatorTest, ASourceEndingInTheMiddleTakesItsPortAlong)
+{
+    for (int s = 0; s < 3; ++s) {
+        Register(s);
+        aggregator_.AddPort(10 + s);
+    }
+    EXPECT_EQ(aggregator_.UnregisterSource(&streams_[1]), 1);
+    EXPECT_EQ(aggregator_.UnregisterSource(&streams_[1]), 0);
+    Deliver(0, Packet(1));
+    Deliver(2, Packet(3));
+    EXPECT_EQ(batches_, 1);
+    EXPECT_EQ(ports_, (std::vector<int>{10, 12}));
+    EXPECT_EQ(Labels(1), (std::vector<int>{3}));
+}
+
 TEST_F(CaptureAggregatorTest, ShortSourceYieldsAnEmptyZeroBlockAndKeepsItsBytes)
 {
     Register(0);

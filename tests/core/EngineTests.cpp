@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <audioclient.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -1137,3 +1139,117 @@ TEST_F(ClockSyncTest, AFollowedInterfaceThatGoesAwayDoesNotHoldTheReference)
 
 }  // namespace
 
+
+namespace {
+
+// An interface unplugged mid-stream ends its capture stream on its own while the others go on:
+// whichever place it held in the capture sets, each remaining port's input carries its own
+// interface's ramp, unbroken, across the removal.
+TEST_F(EngineTest, AnInterfaceUnpluggedMidStreamLeavesTheOthersTheirOwnInputs)
+{
+    std::vector<VirtualInterface> devices;
+    for (const UsbIds ids : {kLumoA1, kLumoA2, kLumoA4Plus}) devices.push_back(AddRamped(ids));
+    const int16_t starts[3] = {1, 20001, -20000};  // ranges that never meet over the run
+    for (size_t d = 0; d < devices.size(); ++d)
+        hardware_.audio.SetSignal(devices[d].capture, 0, VirtualSignal::Ramp(starts[d]));
+    Open(ASIOSTInt16LSB, {{true, 0}, {true, 2}, {true, 4}});
+    ASSERT_EQ(driver_->portCount(), 3);
+    Run(4);
+
+    // The port in the middle of the list goes.
+    int middle = -1;
+    for (int b = 0; b < 3; ++b) {
+        if (driver_->activeInput(b).port != 1) continue;
+        const int16_t first = reinterpret_cast<const int16_t*>(host_.recorded[size_t(b)].data())[0];
+        middle = int(std::find(std::begin(starts), std::end(starts), first) - std::begin(starts));
+    }
+    ASSERT_TRUE(middle >= 0 && middle < 3);
+    hardware_.audio.SetState(devices[size_t(middle)].capture, DEVICE_STATE_NOTPRESENT);
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (hardware_.audio.IsStreaming(devices[size_t(middle)].capture) && GetTickCount64() < deadline) Sleep(1);
+    ASSERT_FALSE(hardware_.audio.IsStreaming(devices[size_t(middle)].capture));
+    const int before = host_.switches.load();
+    hardware_.audio.Advance(int64_t(12) * kFrames);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_GE(host_.switches.load() - before, 11);
+
+    for (int b = 0; b < 3; ++b) {
+        if (driver_->activeInput(b).port == 1) continue;
+        SCOPED_TRACE(testing::Message() << "port " << driver_->activeInput(b).port);
+        const auto* samples = reinterpret_cast<const int16_t*>(host_.recorded[size_t(b)].data());
+        const size_t count = host_.recorded[size_t(b)].size() / 2;
+        ASSERT_NE(std::find(std::begin(starts), std::end(starts), samples[0]), std::end(starts));
+        EXPECT_NE(samples[0], starts[middle]);
+        for (size_t i = 1; i < count; ++i) ASSERT_EQ(int16_t(samples[i] - samples[0]), int16_t(i)) << "frame " << i;
+    }
+}
+
+// An impulse out of a Lumo's output, heard back on its input through a cable, against the
+// latencies the driver reports once streaming has settled.
+class RenderLatencyTest : public EngineTest {
+protected:
+    void MeasureRoundTrip(const VirtualInterface& lumo)
+    {
+        streaming_.push_back(lumo.render);
+        hardware_.audio.SetLoopback(lumo.capture, lumo.render);
+        host_.impulseSwitch = 4;
+        Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+        Run(24);
+        ASSERT_EQ(driver_->getLatencies(&input_, &output_), ASE_OK);
+        roundTrip_ = MeasuredRoundTrip(host_);
+        ASSERT_GT(roundTrip_, 0) << "the impulse never came back";
+    }
+    long Error() const { return std::abs(input_ + output_ - roundTrip_); }
+    std::string Reported() const
+    {
+        return "reported " + std::to_string(input_) + " in, " + std::to_string(output_) + " out, heard after " +
+               std::to_string(roundTrip_);
+    }
+
+    long input_ = 0, output_ = 0, roundTrip_ = 0;
+};
+
+// A render stream that holds less than the host buffer: shared, on a device with 1 ms periods,
+// it plays a block about 160 frames after its hand-over. The output latency reported must be
+// that, not the buffer, or recorded takes land late by the difference.
+TEST_F(RenderLatencyTest, OutputLatencyBelowTheBufferSizeIsReported)
+{
+    constexpr int kPeriod = 48;
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    hardware_.audio.RefuseExclusive(lumo.render, AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED, S_OK);
+    hardware_.audio.SetPeriods(lumo.render, 10000, 10000, 10000);
+    MeasureRoundTrip(lumo);
+    EXPECT_LT(roundTrip_ - input_, kFrames);
+    EXPECT_LE(Error(), kPeriod) << Reported();  // the wait for the next period aside, as below
+}
+
+std::atomic<int> gOverloads{0};
+long CountOverloads(long selector, long value, void*, double*)
+{
+    if (selector == kAsioSelectorSupported) return value == kAsioOverload ? 1 : 0;
+    if (selector == kAsioOverload) ++gOverloads;
+    return 0;
+}
+
+// Windows flags the first capture packet after every start as following a discontinuity; no data
+// was lost, so a plain start counts no fault and tells the host of no overload.
+TEST_F(EngineTest, APlainStartCountsNoFaultAndNoOverload)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    streaming_.push_back(lumo.render);
+    Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    driver_->disposeBuffers();
+    callbacks_.asioMessage = CountOverloads;
+    ASSERT_EQ(driver_->createBuffers(host_.buffers.data(), long(host_.buffers.size()), kFrames, &callbacks_), ASE_OK);
+    gOverloads = 0;
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(testing::Message() << "start " << start);
+        Run(8);
+        EXPECT_EQ(host_.switches.load(), 8 * (start + 1));
+        EXPECT_EQ(driver_->engineSlot(0).FaultCount(), 0u);
+        driver_->stop();
+    }
+    EXPECT_EQ(gOverloads.load(), 0);
+}
+
+}  // namespace

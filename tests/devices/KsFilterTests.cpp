@@ -432,4 +432,27 @@ TEST_F(KsFilterTest, HostileRepliesAreRefused)
     }
 }
 
+// A list that shrank between the size probe and the read still claims, in its header, the size
+// the probe was told: what lies past the bytes that came back is no item of it.
+TEST_F(KsFilterTest, AReplyShorterThanItsSizeProbeSaidIsRefused)
+{
+    VirtualKsPin pin = Pin(KSPIN_COMMUNICATION_SINK, KSPIN_DATAFLOW_IN);
+    pin.interfaces.push_back({{kKsInterfaceSetStandard, KSINTERFACE_STANDARD_LOOPED_STREAMING, 0}});
+    VirtualKsFilter model;
+    model.path = L"\\\\?\\root#media#shrinking#{6994ad04-93ef-11d0-a3cc-00a0c9223196}";
+    model.pins = {pin};
+    const CVirtualKs::FilterId id = hw.ks.AddFilter(model);
+    hw.ks.ShortenReads(id, kKsPropSetPin, KSPROPERTY_PIN_INTERFACES, sizeof(KSPIN_INTERFACE));
+    CKsAudRenFilter filter(hw, model.path, nullptr);
+    ASSERT_EQ(filter.Open(), S_OK);
+    EXPECT_EQ(filter.EnumeratePins(), E_FAIL);
+    EXPECT_TRUE(filter.pins().empty());
+
+    // The whole list is taken.
+    hw.ks.ShortenReads(id, kKsPropSetPin, KSPROPERTY_PIN_INTERFACES, 0);
+    ASSERT_EQ(filter.EnumeratePins(), S_OK);
+    ASSERT_EQ(filter.renderSinkPins().size(), 1u);
+    EXPECT_EQ(filter.renderSinkPins()[0]->interfaces().size(), 2u);
+}
+
 }  // namespace

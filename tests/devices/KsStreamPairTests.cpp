@@ -200,6 +200,38 @@ TEST_F(KsStreamPairTest, AnImpossibleFrameSizeFallsBackToNominalPackets)
     EXPECT_EQ(reinterpret_cast<const int16_t*>(gBatches[1].data())[0], int16_t(1 + kFrames));
 }
 
+// A read completed short carries only the bytes the device filled; the rest of its ring packet
+// still holds the frames of the read before it, which must never reach the host.
+TEST_F(KsStreamPairTest, AReadCompletedShortDeliversOnlyTheBytesItCarries)
+{
+    constexpr int kShortFrames = kFrames / 4;
+    const VirtualInterface device = Add(2, 0);
+    hardware_.audio.SetSignal(device.capture, 0, VirtualSignal::Ramp(1));
+    // Packet 1 of the sixteen in the ring, on its second round.
+    hardware_.ks.CompleteReadShort(device.captureFilter, 17, kShortFrames * 4);
+    ASSERT_TRUE(pair_->OpenAndStart(CapturePath(device), Params(2, 16), L"", Params(2, 64), nullptr));
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(device.capture));
+    hardware_.audio.Advance(kFrames * 20);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_TRUE(pair_->Stop(3000));
+    EXPECT_EQ(pair_->faultCount(), 0u);
+
+    // The ramp, less the frames the short read did not carry.
+    std::vector<int16_t> expected;
+    for (int n = 0; n < kFrames * 20; ++n)
+        if (n < kFrames * 17 + kShortFrames || n >= kFrames * 18) expected.push_back(int16_t(1 + n));
+    std::vector<int16_t> heard;
+    for (const std::vector<uint8_t>& batch : gBatches) {
+        const auto* samples = reinterpret_cast<const int16_t*>(batch.data());
+        for (size_t f = 0; f < batch.size() / 4; ++f) heard.push_back(samples[2 * f]);
+    }
+    expected.resize(kFrames * 19);  // the last packet's rest waits for the next batch
+    ASSERT_GE(heard.size(), expected.size());
+    const size_t same = size_t(std::mismatch(expected.begin(), expected.end(), heard.begin()).first - expected.begin());
+    EXPECT_EQ(same, expected.size()) << "frame " << same << " is " << heard[std::min(same, heard.size() - 1)];
+    EXPECT_EQ(heard.size(), expected.size());
+}
+
 // The device fills the queued reads while the host's switch runs on the capture thread.
 TEST_F(KsStreamPairTest, ReadsStayQueuedWhileTheHostsSwitchRuns)
 {

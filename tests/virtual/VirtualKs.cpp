@@ -189,6 +189,13 @@ void CVirtualKs::StopCompleting(FilterId filter)
     At(filter).stalled = true;
 }
 
+void CVirtualKs::CompleteReadShort(FilterId filter, int read, ULONG bytes)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    At(filter).shortReadIn = read;
+    At(filter).shortReadBytes = bytes;
+}
+
 int CVirtualKs::Violations() const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -199,6 +206,15 @@ void CVirtualKs::SetTamper(FilterId filter, Tamper tamper)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     At(filter).tamper = std::move(tamper);
+}
+
+void CVirtualKs::ShortenReads(FilterId filter, const GUID& set, ULONG id, DWORD bytes)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    FilterState& state = At(filter);
+    state.shortenedSet = set;
+    state.shortenedId = id;
+    state.shortenedBy = bytes;
 }
 
 std::vector<VirtualKsConnect> CVirtualKs::Connects(FilterId filter) const
@@ -492,6 +508,12 @@ DWORD CVirtualKs::SubmitStream(const OpenHandle& open, FilterState& filter, DWOR
     request.header = header;
     request.snapshot = *header;
     request.capture = capturePin;
+    if (capturePin && filter.shortReadIn >= 0 && filter.shortReadIn-- == 0) {
+        request.shortened = true;
+        request.shortBytes = std::min(filter.shortReadBytes, bytes);
+        const auto* data = static_cast<const BYTE*>(header->Data);
+        request.stale.assign(data + request.shortBytes, data + bytes);
+    }
     if (filter.stalled) {
         parked_.push_back(std::move(request));
         return ERROR_IO_PENDING;
@@ -512,6 +534,11 @@ void CVirtualKs::StreamDone(uint64_t token, uint32_t bytes)
     if (entry == streaming_.end()) return;
     Request request = std::move(entry->second);
     streaming_.erase(entry);
+    if (request.shortened) {
+        auto* data = static_cast<BYTE*>(request.header->Data);
+        std::copy(request.stale.begin(), request.stale.end(), data + request.shortBytes);
+        bytes = request.shortBytes;
+    }
     Finish(request, ERROR_SUCCESS, sizeof(KSSTREAM_HEADER), bytes);
 }
 
@@ -584,6 +611,7 @@ DWORD CVirtualKs::Deliver(const Reply& reply, void* out, DWORD outBytes, DWORD& 
             return ERROR_INSUFFICIENT_BUFFER;
         bytes = outBytes == sizeof(ULONG) ? sizeof(ULONG) : sizeof(KSPROPERTY_DESCRIPTION);
     }
+    bytes -= std::min(bytes, reply.shortBy);
     std::memcpy(out, reply.bytes.data(), std::min<size_t>({bytes, outBytes, reply.bytes.size()}));
     returned = bytes;
     return ERROR_SUCCESS;
@@ -673,6 +701,8 @@ CVirtualKs::Reply CVirtualKs::FilterRequest(FilterState& filter, const std::vect
     }
     reply.claimed = static_cast<DWORD>(reply.bytes.size());
     if (reply.error == ERROR_SUCCESS && filter.tamper) filter.tamper(property, pinId, reply.bytes, reply.claimed);
+    if (filter.shortenedBy && Same(property.Set, filter.shortenedSet) && property.Id == filter.shortenedId)
+        reply.shortBy = filter.shortenedBy;
     return reply;
 }
 

@@ -129,10 +129,17 @@ public:
     void SetAlias(FilterId filter, const GUID& category, DWORD flags);  // flags 0 removes it
     void SetCompletion(FilterId filter, VirtualKsCompletion completion);
     void SetTamper(FilterId filter, Tamper tamper);
+    // Requests for this property that carry a buffer get `bytes` fewer than a size probe is told,
+    // the reply's own header unchanged: a list that shrank between the probe and the read.
+    void ShortenReads(FilterId filter, const GUID& set, ULONG id, DWORD bytes);
     // Streams of the filter's pins run on this endpoint's clock; without it they are refused.
     void SetStreamClock(FilterId filter, CVirtualAudioSystem& audio, CVirtualAudioSystem::EndpointId endpoint);
     // From now on stream requests stay pending until cancelled: a device that stopped.
     void StopCompleting(FilterId filter);
+    // The read-th capture read submitted to the filter's pins from now on (0: the next) completes
+    // with only `bytes` of data, as devices do around a start or a stop: the rest of its buffer
+    // keeps what it held, and the frames the clock put there are lost.
+    void CompleteReadShort(FilterId filter, int read, ULONG bytes);
 
     // What the filter was told.
     std::vector<VirtualKsConnect> Connects(FilterId filter) const;
@@ -176,6 +183,11 @@ private:
         CVirtualAudioSystem* audio = nullptr;
         CVirtualAudioSystem::EndpointId endpoint = -1;
         bool stalled = false;
+        GUID shortenedSet = {};
+        ULONG shortenedId = 0;
+        DWORD shortenedBy = 0;
+        int shortReadIn = -1;  // capture reads to submit before the short one
+        ULONG shortReadBytes = 0;
     };
     struct OpenHandle {
         FilterId filter;
@@ -189,6 +201,7 @@ private:
         std::vector<BYTE> bytes;
         DWORD claimed = 0;            // the size the device says it needs
         bool partialAllowed = false;  // BASICSUPPORT: 4 bytes or the description alone
+        DWORD shortBy = 0;            // a request with a buffer gets this many bytes fewer
     };
     struct Request {
         HANDLE device;
@@ -200,6 +213,9 @@ private:
         const KSSTREAM_HEADER* header = nullptr;  // stream requests: as submitted
         KSSTREAM_HEADER snapshot = {};
         bool capture = false;
+        bool shortened = false;     // completes with shortBytes; stale is its buffer's rest as submitted
+        ULONG shortBytes = 0;
+        std::vector<BYTE> stale;
     };
     using Actions = std::vector<std::function<void()>>;  // run once the lock is released
 
