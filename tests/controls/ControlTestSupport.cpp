@@ -94,6 +94,18 @@ void ClickWithMouse(HWND window)
         input[i].mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | (i == 1 ? MOUSEEVENTF_LEFTDOWN : i == 2 ? MOUSEEVENTF_LEFTUP : 0);
     }
     SendInput(3, input, sizeof(INPUT));
+    // Wine passes synthesized input through the X server, so it may arrive some time later: wait
+    // until the release has been dispatched.
+    bool released = false;
+    for (int round = 0; round < 500 && !released; ++round) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            released = released || msg.message == WM_LBUTTONUP;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
     PumpMessages();
 }
 

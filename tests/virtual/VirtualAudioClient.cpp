@@ -342,6 +342,9 @@ HRESULT CAudioClient::Start()
     periods_ = 0;
     wakeAt_ = -1;
     answered_ = true;
+    // GetBuffer: DATA_DISCONTINUITY marks a packet not correlated with the previous one's device
+    // position, "possibly due to a stream state transition": Windows sets it after every start.
+    discontinuity_ = capture_;
     ++endpoint_.stats.starts;
     return S_OK;
 }
