@@ -708,11 +708,13 @@ TEST_F(EngineTest, LiveLevelsOnKernelStreamingReachTheInterfacesNodes)
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 6, KSPROPERTY_AUDIO_VOLUMELEVEL, 1), -48 * 65536);
 }
 
-// Starting puts the ports' levels on the interface's own mixer and switches its automatic gain off.
+// Starting puts the ports' levels on the interface's own mixer and switches its automatic gain off,
+// reaching the filter from the endpoint's stored path.
 TEST_F(EngineTest, StartSetsTheInterfacesMixerNodes)
 {
     const VirtualInterface lumo = AddRamped(kLumoA1);
     Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    ASSERT_EQ(driver_->ports()[0].capturePath, hardware_.EndpointPath(lumo.device, true));
     ASSERT_EQ(hardware_.ks.NodeSetCount(lumo.captureFilter), 0);
     Run(1);
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 9, KSPROPERTY_AUDIO_AGC, 1), 0);

@@ -56,8 +56,8 @@ TEST_F(PortBuildingTest, OneInterfaceBecomesOneNamedPort)
     ASSERT_EQ(Build(), 1);
     const _sPort& port = ports_[0];
     EXPECT_EQ(port.name, L"Lumo A2");
-    EXPECT_EQ(port.capturePath, hardware_.usb.AudioEndpointPath(lumo.device, true));
-    EXPECT_EQ(port.renderPath, hardware_.usb.AudioEndpointPath(lumo.device, false));
+    EXPECT_EQ(port.capturePath, hardware_.EndpointPath(lumo.device, true));
+    EXPECT_EQ(port.renderPath, hardware_.EndpointPath(lumo.device, false));
     EXPECT_STREQ(port.input.channelName[0], L"Lumo A2 - In L");
     EXPECT_STREQ(port.input.channelName[1], L"Lumo A2 - In R");
     EXPECT_STREQ(port.output.channelName[0], L"Lumo A2 - Out L");

@@ -21,6 +21,13 @@ public:
     CVirtualAudioSystem audio;
     CVirtualKs ks;
 
+    // The interface path as an endpoint's property store holds it: behind Windows' "{2}." prefix.
+    static std::wstring EndpointPath(const std::wstring& interfacePath) { return L"{2}." + interfacePath; }
+    std::wstring EndpointPath(CVirtualUsbBus::NodeId device, bool capture) const
+    {
+        return EndpointPath(usb.AudioEndpointPath(device, capture));
+    }
+
     // Endpoints, and their KS filters, for a device of the bus; 0 channels means the interface
     // has no such endpoint. The filters are present while the device is.
     VirtualInterface AddEndpoints(CVirtualUsbBus::NodeId device, int captureChannels, int renderChannels,
