@@ -440,10 +440,12 @@ void CMordane::ApplyHardwareLevels()
         const int inLeft = port.input.level[0], inRight = port.input.level[1];
         const int outLeft = port.output.level[0], outRight = port.output.level[1];
         if (!port.renderPath.empty() && port.renderPath == inventory_.defaultRenderPath) {
-            // The endpoint's render stream sets the default device's level as it starts;
-            // without the endpoint back end the multimedia mixer does.
-            if (!settings_.useEndpointBackend && inventory_.defaultRenderId >= 0)
-                CWaveOutVolume(SystemMixerApi()).SetWaveOutVolume(outLeft, outRight, inventory_.defaultRenderId);
+            // The endpoint's render stream sets the default device's level as it starts; where
+            // kernel streaming carries it (chosen, or for want of the endpoint API) the multimedia
+            // mixer does.
+            const bool endpointStreams = settings_.useEndpointBackend && endpointApiAvailable_;
+            if (!endpointStreams && inventory_.defaultRenderId >= 0)
+                CWaveOutVolume(platform_.Mixer()).SetWaveOutVolume(outLeft, outRight, inventory_.defaultRenderId);
             continue;
         }
         // Interfaces without a known row, or without kernel streaming, are left as they are.

@@ -1,6 +1,8 @@
 #include <core/ChannelMap.h>
 #include <core/EngineSlot.h>
+#include <core/KnownDeviceTable.h>
 #include <core/Mordane.h>
+#include <devices/DirectSoundDefaults.h>
 
 #include "../support/AllocationCounter.h"
 #include "../support/RegistryScratch.h"
@@ -721,6 +723,29 @@ TEST_F(EngineTest, StartSetsTheInterfacesMixerNodes)
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 8, KSPROPERTY_AUDIO_VOLUMELEVEL, 0), 0);  // 100 %: 0 dB
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 10, KSPROPERTY_AUDIO_MUTE, 0), 1);
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 6, KSPROPERTY_AUDIO_VOLUMELEVEL, 1), 0);
+}
+
+// Without the endpoint API the system's default output streams through kernel streaming, and its
+// level is its wave device's: set through the multimedia mixer at start.
+TEST_F(EngineTest, WithoutTheEndpointApiTheDefaultOutputsLevelGoesThroughTheMixer)
+{
+    hardware_.endpointApi = false;
+    hostKey_.WriteDword(L"UseDefaultDevices", 2);
+    // The default output DirectSound names, as a kernel-streaming filter on a virtual clock.
+    std::wstring path, name;
+    int waveId = -1;
+    ASSERT_TRUE(GetDirectSoundDefaultDevice(false, path, name, &waveId));
+    static const CKnownDeviceTable table;
+    const auto speakers = hardware_.audio.AddEndpoint(eRender, L"", name, 2);
+    const auto filter = hardware_.ks.AddFilter(CVirtualKs::AudioInterfaceFilter(path, 0, 0, false, 2, table));
+    hardware_.ks.SetStreamClock(filter, hardware_.audio, speakers);
+    hardware_.mixer.waveDevice = UINT(waveId);
+    streaming_.push_back(speakers);
+
+    Open(ASIOSTInt16LSB, {{false, 0}, {false, 1}});
+    Run(1);
+    ASSERT_EQ(hardware_.mixer.written.size(), 1u);
+    EXPECT_EQ(hardware_.mixer.written[0], (std::vector<DWORD>{65535, 65535}));
 }
 
 }  // namespace

@@ -108,6 +108,10 @@ bool CVirtualHardware::ReadDeviceRegistryString(const std::wstring& instanceId, 
 
 HRESULT CVirtualHardware::CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator)
 {
+    if (!endpointApi) {
+        *enumerator = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
     return audio.CreateEnumerator(enumerator);
 }
 
