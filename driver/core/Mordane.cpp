@@ -940,9 +940,10 @@ int CMordane::ApplyOutputLevels(int port, int left, int right)
     std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
     // Without the endpoint back end the default device's level is its wave device's.
-    if (!settings_.useEndpointBackend && engineSlots_[port].rendering && inventory_.defaultRenderId >= 0 &&
+    const bool endpointStreams = settings_.useEndpointBackend && endpointApiAvailable_;
+    if (!endpointStreams && engineSlots_[port].rendering && inventory_.defaultRenderId >= 0 &&
         ports_[port].renderPath == inventory_.defaultRenderPath)
-        return CWaveOutVolume(SystemMixerApi()).SetWaveOutVolume(left, right, inventory_.defaultRenderId) ? 1 : 0;
+        return CWaveOutVolume(platform_.Mixer()).SetWaveOutVolume(left, right, inventory_.defaultRenderId) ? 1 : 0;
     return engineSlots_[port].ApplyOutputLevels(ports_[port], *knownDevices_, left, right);
 }
 

@@ -726,7 +726,7 @@ TEST_F(EngineTest, StartSetsTheInterfacesMixerNodes)
 }
 
 // Without the endpoint API the system's default output streams through kernel streaming, and its
-// level is its wave device's: set through the multimedia mixer at start.
+// level is its wave device's: set through the multimedia mixer at start and live.
 TEST_F(EngineTest, WithoutTheEndpointApiTheDefaultOutputsLevelGoesThroughTheMixer)
 {
     hardware_.endpointApi = false;
@@ -746,6 +746,8 @@ TEST_F(EngineTest, WithoutTheEndpointApiTheDefaultOutputsLevelGoesThroughTheMixe
     Run(1);
     ASSERT_EQ(hardware_.mixer.written.size(), 1u);
     EXPECT_EQ(hardware_.mixer.written[0], (std::vector<DWORD>{65535, 65535}));
+    EXPECT_EQ(driver_->ApplyOutputLevels(0, 30, 60), 1);
+    EXPECT_EQ(hardware_.mixer.written.back(), (std::vector<DWORD>{19660, 39321}));
 }
 
 }  // namespace
