@@ -248,6 +248,27 @@ TEST_F(DriverOnVirtualHardwareTest, MonoInputIsOfferedTwiceNextToAStereoPort)
     EXPECT_EQ(ChannelName(*driver, false, 2), "<none>");
 }
 
+// A port carries one stereo pair each way, however many channels its capture endpoint reports,
+// by either route to it.
+TEST_F(DriverOnVirtualHardwareTest, CaptureEndpointOfEightChannelsGivesOneStereoPair)
+{
+    hardware_.AddInterface(kLumoA2, 8, 2);
+    for (const bool endpointApi : {true, false}) {
+        SCOPED_TRACE(endpointApi ? "endpoint API" : "kernel streaming");
+        hardware_.endpointApi = endpointApi;
+        auto driver = Driver();
+        driver->init(nullptr);
+        long inputs = 0, outputs = 0;
+        driver->getChannels(&inputs, &outputs);
+        EXPECT_EQ(inputs, 2);
+        EXPECT_EQ(outputs, 2);
+        ASSERT_EQ(driver->portCount(), 1);
+        EXPECT_EQ(driver->ports()[0].inputFormat.channels, 2);
+        EXPECT_EQ(ChannelName(*driver, true, 1), "Lumo A2 - In R");
+        EXPECT_EQ(ChannelName(*driver, true, 2), "<none>");
+    }
+}
+
 TEST_F(DriverOnVirtualHardwareTest, OctaUnitIsDescribedOnce)
 {
     const auto root = hardware_.usb.AddHostController();
