@@ -1,5 +1,6 @@
 #include "KnownDeviceTable.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
@@ -67,11 +68,9 @@ int CKnownDeviceTable::ChannelsFor(int row, Direction direction, int endpointCha
     const _sKnownDeviceRow& r = rows_[row];
     int channels = endpointChannels;
     if (r.instrumentInput) channels = 1;
-    if (direction == Direction::Render) {
-        if (r.inputOnly) channels = 0;
-        if (channels > 2) channels = 2;
-    }
-    return channels;
+    if (direction == Direction::Render && r.inputOnly) channels = 0;
+    // A port carries at most a stereo pair each way; further channels are left unused.
+    return std::min(channels, 2);
 }
 
 std::wstring UsbIdText(const wchar_t* format, int32_t id)

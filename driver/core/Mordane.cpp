@@ -450,10 +450,12 @@ void CMordane::ApplyHardwareLevels()
         const int inLeft = port.input.level[0], inRight = port.input.level[1];
         const int outLeft = port.output.level[0], outRight = port.output.level[1];
         if (!port.renderPath.empty() && port.renderPath == inventory_.defaultRenderPath) {
-            // The endpoint's render stream sets the default device's level as it starts;
-            // without the endpoint back end the multimedia mixer does.
-            if (!settings_.useEndpointBackend && inventory_.defaultRenderId >= 0)
-                CWaveOutVolume(SystemMixerApi()).SetWaveOutVolume(outLeft, outRight, inventory_.defaultRenderId);
+            // The endpoint's render stream sets the default device's level as it starts; where
+            // kernel streaming carries it (chosen, or for want of the endpoint API) the multimedia
+            // mixer does.
+            const bool endpointStreams = settings_.useEndpointBackend && endpointApiAvailable_;
+            if (!endpointStreams && inventory_.defaultRenderId >= 0)
+                CWaveOutVolume(platform_.Mixer()).SetWaveOutVolume(outLeft, outRight, inventory_.defaultRenderId);
             continue;
         }
         // Interfaces without a known row, or without kernel streaming, are left as they are.
@@ -948,9 +950,10 @@ int CMordane::ApplyOutputLevels(int port, int left, int right)
     std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
     // Without the endpoint back end the default device's level is its wave device's.
-    if (!settings_.useEndpointBackend && engineSlots_[port].rendering && inventory_.defaultRenderId >= 0 &&
+    const bool endpointStreams = settings_.useEndpointBackend && endpointApiAvailable_;
+    if (!endpointStreams && engineSlots_[port].rendering && inventory_.defaultRenderId >= 0 &&
         ports_[port].renderPath == inventory_.defaultRenderPath)
-        return CWaveOutVolume(SystemMixerApi()).SetWaveOutVolume(left, right, inventory_.defaultRenderId) ? 1 : 0;
+        return CWaveOutVolume(platform_.Mixer()).SetWaveOutVolume(left, right, inventory_.defaultRenderId) ? 1 : 0;
     return engineSlots_[port].ApplyOutputLevels(ports_[port], *knownDevices_, left, right);
 }
 

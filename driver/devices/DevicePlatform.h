@@ -1,8 +1,10 @@
 // The narrow seam between the device layer and the platform's device services. Production uses
 // the Win32 implementation; tests put virtual hardware behind it. Only these services (and the
-// clock streams are timed against) go through the seam: registry settings, COM, windows, threads
-// and events are always the system's own.
+// clock streams are timed against, and the multimedia mixer) go through the seam: registry
+// settings, COM, windows, threads and events are always the system's own.
 #pragma once
+
+#include "MixerApi.h"
 
 #include <windows.h>
 #include <ks.h>
@@ -63,6 +65,9 @@ public:
         QueryPerformanceFrequency(&frequency);
         return double(count.QuadPart) / double(frequency.QuadPart);
     }
+
+    // The multimedia mixer that sets a wave device's level where the endpoint API is not used.
+    virtual IMixerApi& Mixer() { return SystemMixerApi(); }
 };
 
 // The platform's own services.

@@ -1,9 +1,12 @@
 #include "KsFilter.h"
 
+#include "DeviceAccess.h"
+
 #include <algorithm>
 
+// Ports name their interfaces by the endpoint's stored path, which Windows prefixes ("{2}.").
 CKsFilter::CKsFilter(IDevicePlatform& platform, std::wstring devicePath)
-    : CKsIrpTarget(platform), devicePath_(std::move(devicePath))
+    : CKsIrpTarget(platform), devicePath_(CDeviceAccess::StripPathPrefix(devicePath))
 {
 }
 

@@ -1,5 +1,6 @@
-// CKsFilter: a kernel-streaming filter opened by its interface path, its topology nodes and its
-// pins, classified by data flow and communication into referring lists.
+// CKsFilter: a kernel-streaming filter opened by its interface path (an endpoint's stored path
+// names it too), its topology nodes and its pins, classified by data flow and communication into
+// referring lists.
 #pragma once
 
 #include "KsIrpTarget.h"

@@ -1,6 +1,8 @@
 #include <core/ChannelMap.h>
 #include <core/EngineSlot.h>
+#include <core/KnownDeviceTable.h>
 #include <core/Mordane.h>
+#include <devices/DirectSoundDefaults.h>
 
 #include "../support/AllocationCounter.h"
 #include "../support/RegistryScratch.h"
@@ -811,17 +813,44 @@ TEST_F(EngineTest, LiveLevelsOnKernelStreamingReachTheInterfacesNodes)
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 6, KSPROPERTY_AUDIO_VOLUMELEVEL, 1), -48 * 65536);
 }
 
-// Starting puts the ports' levels on the interface's own mixer and switches its automatic gain off.
+// Starting puts the ports' levels on the interface's own mixer and switches its automatic gain off,
+// reaching the filter from the endpoint's stored path.
 TEST_F(EngineTest, StartSetsTheInterfacesMixerNodes)
 {
     const VirtualInterface lumo = AddRamped(kLumoA1);
     Open(ASIOSTInt16LSB, {{true, 0}, {false, 0}});
+    ASSERT_EQ(driver_->ports()[0].capturePath, hardware_.EndpointPath(lumo.device, true));
     ASSERT_EQ(hardware_.ks.NodeSetCount(lumo.captureFilter), 0);
     Run(1);
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 9, KSPROPERTY_AUDIO_AGC, 1), 0);
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.captureFilter, 8, KSPROPERTY_AUDIO_VOLUMELEVEL, 0), 0);  // 100 %: 0 dB
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 10, KSPROPERTY_AUDIO_MUTE, 0), 1);
     EXPECT_EQ(hardware_.ks.NodeValue(lumo.renderFilter, 6, KSPROPERTY_AUDIO_VOLUMELEVEL, 1), 0);
+}
+
+// Without the endpoint API the system's default output streams through kernel streaming, and its
+// level is its wave device's: set through the multimedia mixer at start and live.
+TEST_F(EngineTest, WithoutTheEndpointApiTheDefaultOutputsLevelGoesThroughTheMixer)
+{
+    hardware_.endpointApi = false;
+    hostKey_.WriteDword(L"UseDefaultDevices", 2);
+    // The default output DirectSound names, as a kernel-streaming filter on a virtual clock.
+    std::wstring path, name;
+    int waveId = -1;
+    ASSERT_TRUE(GetDirectSoundDefaultDevice(false, path, name, &waveId));
+    static const CKnownDeviceTable table;
+    const auto speakers = hardware_.audio.AddEndpoint(eRender, L"", name, 2);
+    const auto filter = hardware_.ks.AddFilter(CVirtualKs::AudioInterfaceFilter(path, 0, 0, false, 2, table));
+    hardware_.ks.SetStreamClock(filter, hardware_.audio, speakers);
+    hardware_.mixer.waveDevice = UINT(waveId);
+    streaming_.push_back(speakers);
+
+    Open(ASIOSTInt16LSB, {{false, 0}, {false, 1}});
+    Run(1);
+    ASSERT_EQ(hardware_.mixer.written.size(), 1u);
+    EXPECT_EQ(hardware_.mixer.written[0], (std::vector<DWORD>{65535, 65535}));
+    EXPECT_EQ(driver_->ApplyOutputLevels(0, 30, 60), 1);
+    EXPECT_EQ(hardware_.mixer.written.back(), (std::vector<DWORD>{19660, 39321}));
 }
 
 }  // namespace

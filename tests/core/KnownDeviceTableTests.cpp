@@ -62,7 +62,7 @@ TEST(KnownDevices, ChannelRules)
 {
     const auto table = std::make_unique<CKnownDeviceTable>();
     const int lumoA2 = 2, strym = 11, guitar = 12;
-    EXPECT_EQ(table->ChannelsFor(lumoA2, Direction::Capture, 4), 4);  // no upper limit on capture
+    EXPECT_EQ(table->ChannelsFor(lumoA2, Direction::Capture, 4), 2);  // a port has one stereo pair each way
     EXPECT_EQ(table->ChannelsFor(lumoA2, Direction::Render, 4), 2);
     EXPECT_EQ(table->ChannelsFor(strym, Direction::Capture, 1), 1);
     EXPECT_EQ(table->ChannelsFor(strym, Direction::Render, 2), 0);

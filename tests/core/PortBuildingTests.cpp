@@ -56,8 +56,8 @@ TEST_F(PortBuildingTest, OneInterfaceBecomesOneNamedPort)
     ASSERT_EQ(Build(), 1);
     const _sPort& port = ports_[0];
     EXPECT_EQ(port.name, L"Lumo A2");
-    EXPECT_EQ(port.capturePath, hardware_.usb.AudioEndpointPath(lumo.device, true));
-    EXPECT_EQ(port.renderPath, hardware_.usb.AudioEndpointPath(lumo.device, false));
+    EXPECT_EQ(port.capturePath, hardware_.EndpointPath(lumo.device, true));
+    EXPECT_EQ(port.renderPath, hardware_.EndpointPath(lumo.device, false));
     EXPECT_STREQ(port.input.channelName[0], L"Lumo A2 - In L");
     EXPECT_STREQ(port.input.channelName[1], L"Lumo A2 - In R");
     EXPECT_STREQ(port.output.channelName[0], L"Lumo A2 - Out L");
@@ -246,6 +246,27 @@ TEST_F(DriverOnVirtualHardwareTest, MonoInputIsOfferedTwiceNextToAStereoPort)
     EXPECT_EQ(ChannelName(*driver, true, 3), "Strym - In R");
     EXPECT_EQ(ChannelName(*driver, false, 1), "Lumo A2 - Out R");
     EXPECT_EQ(ChannelName(*driver, false, 2), "<none>");
+}
+
+// A port carries one stereo pair each way, however many channels its capture endpoint reports,
+// by either route to it.
+TEST_F(DriverOnVirtualHardwareTest, CaptureEndpointOfEightChannelsGivesOneStereoPair)
+{
+    hardware_.AddInterface(kLumoA2, 8, 2);
+    for (const bool endpointApi : {true, false}) {
+        SCOPED_TRACE(endpointApi ? "endpoint API" : "kernel streaming");
+        hardware_.endpointApi = endpointApi;
+        auto driver = Driver();
+        driver->init(nullptr);
+        long inputs = 0, outputs = 0;
+        driver->getChannels(&inputs, &outputs);
+        EXPECT_EQ(inputs, 2);
+        EXPECT_EQ(outputs, 2);
+        ASSERT_EQ(driver->portCount(), 1);
+        EXPECT_EQ(driver->ports()[0].inputFormat.channels, 2);
+        EXPECT_EQ(ChannelName(*driver, true, 1), "Lumo A2 - In R");
+        EXPECT_EQ(ChannelName(*driver, true, 2), "<none>");
+    }
 }
 
 TEST_F(DriverOnVirtualHardwareTest, OctaUnitIsDescribedOnce)

@@ -39,12 +39,12 @@ protected:
     CKnownDeviceTable table;
 };
 
+// Ports name the filters by their endpoints' stored paths.
 TEST_F(KsNodeLevelsTest, StartLevelsSetEveryNodeOfTheRowWithTheStepsOfItsRange)
 {
     const auto lumo = hw.AddInterface(ids::kLumoA1, 2, 2);
-    ASSERT_TRUE(CKsNodeLevels::ApplyHardwareVolumes(hw, hw.usb.AudioEndpointPath(lumo.device, true),
-                                                    hw.usb.AudioEndpointPath(lumo.device, false), 100, 100, 99, 50,
-                                                    table));
+    ASSERT_TRUE(CKsNodeLevels::ApplyHardwareVolumes(hw, hw.EndpointPath(lumo.device, true),
+                                                    hw.EndpointPath(lumo.device, false), 100, 100, 99, 50, table));
     // Inputs: automatic gain off on both channels, the mute cleared, full level exactly.
     EXPECT_EQ(Value(lumo.captureFilter, 9, KSPROPERTY_AUDIO_AGC, 0), 0);
     EXPECT_EQ(Value(lumo.captureFilter, 9, KSPROPERTY_AUDIO_AGC, 1), 0);

@@ -17,12 +17,12 @@ VirtualInterface CVirtualHardware::AddEndpoints(CVirtualUsbBus::NodeId device, i
     result.device = device;
     if (captureChannels > 0) {
         result.capture =
-            audio.AddEndpoint(eCapture, usb.AudioEndpointPath(device, true), friendlyName, captureChannels);
+            audio.AddEndpoint(eCapture, EndpointPath(device, true), friendlyName, captureChannels);
         result.captureFilter = addFilter(true, captureChannels);
         ks.SetStreamClock(result.captureFilter, audio, result.capture);
     }
     if (renderChannels > 0) {
-        result.render = audio.AddEndpoint(eRender, usb.AudioEndpointPath(device, false), friendlyName, renderChannels);
+        result.render = audio.AddEndpoint(eRender, EndpointPath(device, false), friendlyName, renderChannels);
         result.renderFilter = addFilter(false, renderChannels);
         ks.SetStreamClock(result.renderFilter, audio, result.render);
     }
@@ -42,11 +42,11 @@ VirtualInterface CVirtualHardware::AddInterface(UsbIds ids, int captureChannels,
 void CVirtualHardware::AddDefaultDevices(int captureChannels, int renderChannels)
 {
     const auto render = audio.AddEndpoint(
-        eRender, L"\\\\?\\SWD#MMDEVAPI#{0.0.0.00000000}.{fd47d9cc-4218-4135-9ce2-0c195c87405b}", L"Speakers",
-        renderChannels);
+        eRender, EndpointPath(L"\\\\?\\SWD#MMDEVAPI#{0.0.0.00000000}.{fd47d9cc-4218-4135-9ce2-0c195c87405b}"),
+        L"Speakers", renderChannels);
     const auto capture = audio.AddEndpoint(
-        eCapture, L"\\\\?\\SWD#MMDEVAPI#{0.0.1.00000000}.{25da76d0-033c-4235-9002-19f48894ac6f}", L"Microphone",
-        captureChannels);
+        eCapture, EndpointPath(L"\\\\?\\SWD#MMDEVAPI#{0.0.1.00000000}.{25da76d0-033c-4235-9002-19f48894ac6f}"),
+        L"Microphone", captureChannels);
     audio.SetDefault(eRender, render);
     audio.SetDefault(eCapture, capture);
 }
@@ -108,6 +108,10 @@ bool CVirtualHardware::ReadDeviceRegistryString(const std::wstring& instanceId, 
 
 HRESULT CVirtualHardware::CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator)
 {
+    if (!endpointApi) {
+        *enumerator = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
     return audio.CreateEnumerator(enumerator);
 }
 

@@ -1,10 +1,11 @@
 // The whole virtual machine behind the device platform seam: a USB bus whose audio interfaces
 // expose endpoints of the virtual audio system, with interface paths that tie each endpoint to
-// its USB connection as Windows does.
+// its USB connection as Windows does, and a multimedia mixer.
 #pragma once
 
 #include "VirtualAudio.h"
 #include "VirtualKs.h"
+#include "VirtualMixer.h"
 #include "VirtualUsbBus.h"
 
 struct VirtualInterface {
@@ -20,6 +21,16 @@ public:
     CVirtualUsbBus usb;
     CVirtualAudioSystem audio;
     CVirtualKs ks;
+    CVirtualMixer mixer;
+    // False: the endpoint enumerator is not registered, as before Windows Vista.
+    bool endpointApi = true;
+
+    // The interface path as an endpoint's property store holds it: behind Windows' "{2}." prefix.
+    static std::wstring EndpointPath(const std::wstring& interfacePath) { return L"{2}." + interfacePath; }
+    std::wstring EndpointPath(CVirtualUsbBus::NodeId device, bool capture) const
+    {
+        return EndpointPath(usb.AudioEndpointPath(device, capture));
+    }
 
     // Endpoints, and their KS filters, for a device of the bus; 0 channels means the interface
     // has no such endpoint. The filters are present while the device is.
@@ -45,6 +56,7 @@ public:
     HRESULT CreateEndpointEnumerator(IMMDeviceEnumerator** enumerator) override;
     // The audio system's reference clock.
     double Seconds() override;
+    IMixerApi& Mixer() override { return mixer; }
 
 private:
     CVirtualUsbBus::NodeId freeRoot_ = -1;
