@@ -14,6 +14,7 @@ enum StringId : int {
     kStrFormat = 103,
     kStrCancel = 105,
     kStrStartFailed = 112,
+    kStrNoWindow = 113,
     kStrAsioSettings = 114,
     kStrNewVersion = 118,
     kStrIn = 200,
