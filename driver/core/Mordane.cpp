@@ -122,6 +122,8 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
     // stay as they are until disposeBuffers.
     if (Prepared()) return ASIOTrue;
 
+    // What went wrong before this init no longer applies.
+    SetErrorMessage(std::wstring());
     driverInfo_.sysRef = sysHandle;
     hostWindow_ = static_cast<HWND>(sysHandle);
 
