@@ -26,13 +26,7 @@ ManifestDPIAware true
 !define SHORTCUT "$SMPROGRAMS\Veloran ASIO Test.lnk"
 !define SETTINGS_KEY "Software\ASIO\${DRIVER_NAME}"
 !define TESTHOST_KEY "Software\Veloran\Veloran ASIO Quillet"
-; Registration rewrites the driver's key from scratch, so its settings wait here meanwhile.
-!define SAVED_KEY "Software\Veloran\ASIO Driver Setup"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver"
-; Predefined key handles are sign-extended on 64-bit Windows.
-!define HKLM_HANDLE -2147483646
-!define KEY_READ 0x20019
-!define KEY_ALL_ACCESS 0xF003F
 !define SE_REGISTRY_KEY 4
 !define DACL_SECURITY_INFORMATION 4
 ; Read and write, inherited by the per-host keys below.
@@ -119,46 +113,18 @@ Function ${UN}RefuseFilesInUse
   Call ${UN}RefuseFileInUse
 FunctionEnd
 
-; Merges the tree of HKLM\$0 into HKLM\$1; a missing source copies nothing.
-Function ${UN}CopyTree
-  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w r0, i 0, i ${KEY_READ}, *p .r2) i .r4'
-  ${If} $4 = 0
-    System::Call 'advapi32::RegCreateKeyExW(p ${HKLM_HANDLE}, w r1, i 0, p 0, i 0, i ${KEY_ALL_ACCESS}, p 0, *p .r3, p 0) i .r4'
-    ${If} $4 = 0
-      System::Call 'advapi32::RegCopyTreeW(p r2, p 0, p r3) i .r4'
-      System::Call 'advapi32::RegCloseKey(p r3)'
-    ${EndIf}
-    System::Call 'advapi32::RegCloseKey(p r2)'
-  ${EndIf}
+; The 64-bit regsvr32 ($SYSDIR of a 64-bit process); $0 is "" or "/u" and then its exit code.
+Function ${UN}RunRegsvr32
+  ExecWait '"$SYSDIR\regsvr32.exe" /s $0 "$INSTDIR\${DRIVER_FILE}"' $0
 FunctionEnd
+!macroend
 
-; The per-host and default keys, without the driver's own values.
-Function ${UN}SaveSettings
-  StrCpy $5 0
-  ${Do}
-    EnumRegKey $6 HKLM "${SETTINGS_KEY}" $5
-    ${IfThen} $6 == "" ${|} ${Break} ${|}
-    StrCpy $0 "${SETTINGS_KEY}\$6"
-    StrCpy $1 "${SAVED_KEY}\$6"
-    Call ${UN}CopyTree
-    IntOp $5 $5 + 1
-  ${Loop}
-FunctionEnd
-
-Function ${UN}RestoreSettings
-  EnumRegKey $6 HKLM "${SAVED_KEY}" 0
-  ${If} $6 != ""
-    StrCpy $0 "${SAVED_KEY}"
-    StrCpy $1 "${SETTINGS_KEY}"
-    Call ${UN}CopyTree
-  ${EndIf}
-  DeleteRegKey HKLM "${SAVED_KEY}"
-  DeleteRegKey /ifempty HKLM "Software\Veloran"
-FunctionEnd
+!insertmacro SharedFunctions ""
+!insertmacro SharedFunctions "un."
 
 ; Hosts run without elevation and keep their settings under the driver's key, so the local Users
 ; group may read and write there: one explicit entry added to what the key has (and inherits).
-Function ${UN}GrantUsers
+Function GrantUsers
   StrCpy $0 "MACHINE\${SETTINGS_KEY}"
   System::Call 'advapi32::GetNamedSecurityInfoW(w r0, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p 0, p 0, *p .r1) i .r4'
   ${If} $4 <> 0
@@ -195,15 +161,6 @@ Function ${UN}GrantUsers
   DetailPrint "Users access to ${SETTINGS_KEY}: $4"
 FunctionEnd
 
-; The 64-bit regsvr32 ($SYSDIR of a 64-bit process); $0 is "" or "/u" and then its exit code.
-Function ${UN}RunRegsvr32
-  ExecWait '"$SYSDIR\regsvr32.exe" /s $0 "$INSTDIR\${DRIVER_FILE}"' $0
-FunctionEnd
-!macroend
-
-!insertmacro SharedFunctions ""
-!insertmacro SharedFunctions "un."
-
 Function .onInit
   Call RequireAdmin
   ; An installed version is replaced where it is.
@@ -221,7 +178,6 @@ FunctionEnd
 Section "Install"
   SetOutPath "$INSTDIR"
   Call RefuseFilesInUse
-  Call SaveSettings
   File "/oname=${DRIVER_FILE}" "${DRIVER}"
   File "/oname=${TESTHOST_FILE}" "${TESTHOST}"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -240,7 +196,6 @@ Section "Install"
 
   StrCpy $0 ""
   Call RunRegsvr32
-  Call RestoreSettings
   ${If} $0 <> 0
     MessageBox MB_ICONSTOP "$(RegisterFailed)" /SD IDOK
     Abort "regsvr32: $0"
@@ -255,9 +210,6 @@ SectionEnd
 
 Section "-un.Driver"
   Call un.RefuseFilesInUse
-  ${IfNot} ${SectionIsSelected} ${SecRemoveSettings}
-    Call un.SaveSettings
-  ${EndIf}
   StrCpy $0 "/u"
   Call un.RunRegsvr32
   DetailPrint "regsvr32 /u: $0"
@@ -265,9 +217,6 @@ Section "-un.Driver"
     DeleteRegKey HKLM "${SETTINGS_KEY}"
     DeleteRegKey HKCU "${TESTHOST_KEY}"
     DeleteRegKey /ifempty HKCU "Software\Veloran"
-  ${Else}
-    Call un.RestoreSettings
-    Call un.GrantUsers
   ${EndIf}
   Delete "${SHORTCUT}"
   Delete "$INSTDIR\${DRIVER_FILE}"

@@ -122,6 +122,8 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
     // stay as they are until disposeBuffers.
     if (Prepared()) return ASIOTrue;
 
+    // What went wrong before this init no longer applies.
+    SetErrorMessage(std::wstring());
     driverInfo_.sysRef = sysHandle;
     hostWindow_ = static_cast<HWND>(sysHandle);
 
@@ -136,6 +138,8 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
     endpointApiAvailable_ = CDeviceAccess(platform_, settings.endpointShareMode).endpointBackendAvailable();
 
     ChooseHostMode();
+    // A first run stores the host's language here: the port names made below read it.
+    languages_.ResolveLanguage();
 
     std::unique_ptr<_sPort[]> ports = AllocateArray<_sPort>(kMaxPorts);
     if (!ports) return ASIOTrue;
@@ -154,11 +158,12 @@ ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
         asioTime_.timeInfo.sampleRate = settings.sampleRate;
     }
 
-    if (!callbackWindow_) {
-        const bool hidden = defaultDevicesOnly_ || CSysTrayWnd::IsRegistrationTool(hostKey_.hostName());
-        callbackWindow_ = CSysTrayWnd::Create(*this, hidden);
-    }
-    if (callbackWindow_ && callbackWindow_->hidden()) SetErrorMessage(HardwareDescription());
+    // Without its window (no desktop for this session) the driver still streams; it only lacks
+    // the tray icon, the hot-plug rescan and the control panel.
+    bool hidden = defaultDevicesOnly_ || CSysTrayWnd::IsRegistrationTool(hostKey_.hostName());
+    if (!callbackWindow_) callbackWindow_ = CSysTrayWnd::Create(*this, hidden);
+    if (callbackWindow_) hidden = callbackWindow_->hidden();
+    if (hidden) SetErrorMessage(HardwareDescription());
     return ASIOTrue;
 }
 
@@ -843,7 +848,10 @@ void CMordane::TellCallbackWindow() const
 ASIOError STDMETHODCALLTYPE CMordane::controlPanel()
 {
     // The control panel belongs to the callback window, which shows it on its own thread.
-    if (!callbackWindow_) return ASE_NotPresent;
+    if (!callbackWindow_) {
+        SetErrorMessage(languages_.Text(kStrNoWindow));
+        return ASE_NotPresent;
+    }
     PostMessageW(callbackWindow_->window(), CSysTrayWnd::kShowPanelMessage, 0, 0);
     return ASE_OK;
 }

@@ -1,8 +1,9 @@
 #include "MordaneApp.h"
+#include "StaticRuntime.h"
 
 #include <windows.h>
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -10,6 +11,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         return TheApp().Startup(instance) ? TRUE : FALSE;
     case DLL_PROCESS_DETACH:
         TheApp().Shutdown();
+        // Unloaded by FreeLibrary, in a process that goes on: nothing of this load may stay.
+        if (!reserved) ReleaseStaticRuntime();
         break;
     }
     return TRUE;

@@ -3,7 +3,6 @@
 #include <veloran/RegKey.h>
 
 #include <olectl.h>
-#include <shlwapi.h>
 #include <string>
 
 namespace {
@@ -37,6 +36,20 @@ bool WriteAsioEntry(const CSettingsKey& key)
            SetString(driver.get(), L"Description", key.driverName());
 }
 
+void DeleteClassKey(const CSettingsKey& key)
+{
+    if (const RegKey classes = RegKey::Open(HKEY_CLASSES_ROOT, L"CLSID"))
+        DeleteKeyRecursive(classes.get(), key.classIdText().c_str());
+}
+
+bool IsEmpty(HKEY key)
+{
+    DWORD subkeys = 0, values = 0;
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                            nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+}
+
 }  // namespace
 
 void DeleteKeyRecursive(HKEY parent, const wchar_t* name)
@@ -62,10 +75,13 @@ void DeleteKeyRecursive(HKEY parent, const wchar_t* name)
 HRESULT UnregisterServer(const CSettingsKey& key)
 {
     if (key.classIdText().empty()) return SELFREG_E_CLASS;
-    if (const RegKey classes = RegKey::Open(HKEY_CLASSES_ROOT, L"CLSID"))
-        DeleteKeyRecursive(classes.get(), key.classIdText().c_str());
-    if (const RegKey asio = RegKey::Open(HKEY_LOCAL_MACHINE, kAsioKey))
-        SHDeleteKeyW(asio.get(), key.driverName().c_str());
+    DeleteClassKey(key);
+    const RegKey asio = RegKey::Open(HKEY_LOCAL_MACHINE, kAsioKey);
+    const RegKey driver = asio ? RegKey::Open(asio.get(), key.driverName().c_str()) : RegKey();
+    if (!driver) return S_OK;
+    RegDeleteValueW(driver.get(), L"CLSID");
+    RegDeleteValueW(driver.get(), L"Description");
+    if (IsEmpty(driver.get())) RegDeleteKeyW(asio.get(), key.driverName().c_str());
     return S_OK;
 }
 
@@ -76,7 +92,9 @@ HRESULT RegisterServer(const CSettingsKey& key, HMODULE module)
     const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return SELFREG_E_CLASS;
 
-    UnregisterServer(key);
+    // The class key is the driver's alone and is written afresh; the ASIO entry also holds the
+    // hosts' settings, of which registration only sets its own two values.
+    DeleteClassKey(key);
     if (!WriteClassEntries(key, std::wstring(path, length)) || !WriteAsioEntry(key)) {
         UnregisterServer(key);
         return SELFREG_E_CLASS;

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
-// Both return S_OK or a failure HRESULT; a failed registration removes what it wrote.
+// Both return S_OK or a failure HRESULT; a failed registration removes what it wrote. They touch
+// only the class key and the ASIO entry's "CLSID" and "Description": the hosts' settings under
+// that entry stay, and unregistration removes the entry only when nothing else is left in it.
 HRESULT RegisterServer(const CSettingsKey& key, HMODULE module);
 HRESULT UnregisterServer(const CSettingsKey& key);
 

@@ -22,6 +22,7 @@ constexpr UINT kBalloonShowMs = 10000;
 
 NotifyIconFunction gNotifyIcon = nullptr;
 const UpdateServer* gUpdateServer = nullptr;
+CreateWindowFunction gCreateWindow = nullptr;
 
 BOOL NotifyIcon(DWORD message, NOTIFYICONDATAW* data)
 {
@@ -73,6 +74,7 @@ std::wstring Formatted(std::wstring format, const std::wstring& value)
 
 void SetNotifyIconForTests(NotifyIconFunction notify) { gNotifyIcon = notify; }
 void SetUpdateServerForTests(const UpdateServer* server) { gUpdateServer = server; }
+void SetCreateWindowForTests(CreateWindowFunction create) { gCreateWindow = create; }
 
 bool CSysTrayWnd::IsRegistrationTool(const std::wstring& hostName)
 {
@@ -87,11 +89,14 @@ CSysTrayWnd* CSysTrayWnd::Create(CMordane& driver, bool hidden)
     if (!RegisterWindowClass(module, WindowProc)) return nullptr;
     CSysTrayWnd* self = new (std::nothrow) CSysTrayWnd(driver, hidden);
     if (!self) return nullptr;
-    // WM_NCCREATE hands the object to the window procedure; from then on the window owns it.
-    if (!CreateWindowExW(0, kCallbackWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, module, self)) {
+    // A creation can fail before WM_NCCREATE (no desktop) or after it, when the window has been
+    // destroyed again: either way the object is still this function's to free, once.
+    const CreateWindowFunction create = gCreateWindow ? gCreateWindow : CreateWindowExW;
+    if (!create(0, kCallbackWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, module, self)) {
         delete self;
         return nullptr;
     }
+    self->ownedByWindow_ = true;
     if (!hidden) self->AddIcon();
     self->StartTimer(kWatchTimer, kWatchMs, self->watchTimer_);
     self->StartUpdateCheck();
@@ -177,7 +182,8 @@ LRESULT CALLBACK CSysTrayWnd::WindowProc(HWND window, UINT message, WPARAM wPara
     if (!self) return DefWindowProcW(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        delete self;
+        self->window_ = nullptr;
+        if (self->ownedByWindow_) delete self;
         return DefWindowProcW(window, message, wParam, lParam);
     }
     // A handler may end with the window destroyed: nothing of self is touched after it.

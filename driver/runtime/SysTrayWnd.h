@@ -7,8 +7,8 @@
 //
 // Every handler runs on the window's thread. The driver is reached through a pointer that the
 // driver clears, under driverLock_, before it goes; no handler holds that lock while the host
-// runs. The window owns itself: it is deleted when its window is destroyed, and it counts as one
-// of the module's objects so that the DLL stays loaded while it lives.
+// runs. Once made, the window owns itself: it is deleted when its window is destroyed, and it
+// counts as one of the module's objects so that the DLL stays loaded while it lives.
 #pragma once
 
 #include "Unknown.h"
@@ -32,6 +32,9 @@ using NotifyIconFunction = BOOL (*)(DWORD message, NOTIFYICONDATAW* data);
 void SetNotifyIconForTests(NotifyIconFunction notify);
 // Where update checks ask, for tests; null restores the settings' choice.
 void SetUpdateServerForTests(const UpdateServer* server);
+// How the window is made, for tests that make it fail; null restores CreateWindowExW.
+using CreateWindowFunction = decltype(&CreateWindowExW);
+void SetCreateWindowForTests(CreateWindowFunction create);
 
 constexpr wchar_t kCallbackWindowClass[] = L"ASIO_VELORAN_CALLBACK_CLASS_WND";
 
@@ -115,6 +118,8 @@ private:
     bool PanelVisible() const { return panel_ && panel_->visible(); }
 
     HWND window_ = nullptr;
+    // Set once the window exists; a creation that fails leaves the object to Create.
+    bool ownedByWindow_ = false;
     const DWORD thread_;
     int state_ = 0;              // 0 hardware present, 1 none
     const bool hidden_;

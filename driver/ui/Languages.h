@@ -14,6 +14,7 @@ enum StringId : int {
     kStrFormat = 103,
     kStrCancel = 105,
     kStrStartFailed = 112,
+    kStrNoWindow = 113,             // controlPanel: the callback window could not be created
     kStrDeviceInUse = 145,          // start: exclusive only, another program holds the device
     kStrExclusiveNotAllowed = 146,  // start: exclusive only, the user forbade exclusive use
     kStrAsioSettings = 114,

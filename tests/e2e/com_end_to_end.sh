@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real DLL as hosts meet it: regsvr32 registers it (twice), a separate host process finds it
 # in HKLM\Software\ASIO, creates it by class id through COM and drives it, and regsvr32 /u
-# removes every entry again.
+# removes its registration again and leaves the hosts' settings.
 set -uo pipefail
 dll=$1
 host=$2
@@ -27,9 +27,12 @@ check() {  # description, command...
 }
 query() { local out; out=$(run reg query "$@" 2>/dev/null) || return 0; tr -d '\r' <<<"$out"; }
 has() { grep -qaiF -- "$2" <<<"$1"; }
+lacks() { ! grep -qaiF -- "$2" <<<"$1"; }
 count_of() { grep -caiF -- "$2" <<<"$1" || true; }
 
+# Unregistering keeps the hosts' settings: whatever other tests stored goes first.
 run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+run reg delete "$asio_key" /f >/dev/null 2>&1
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; first=$?
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; second=$?
 "$here/../../tools/testenv.sh" local-updates "${VELORAN_ENV:-$here/../../build/testenv}"
@@ -94,8 +97,10 @@ check "SetLanguage writes the host's key" has "$lang" "0x9"
 run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; rc=$?
 check "regsvr32 /u succeeds" test $rc = 0
 check "class key removed" test -z "$(query "$class_key")"
-check "ASIO entry removed" test -z "$(query "$asio_key")"
+check "no longer an ASIO driver" lacks "$(query "$asio_key")" CLSID
+check "the hosts' settings stay" has "$(query "$(printf "$params" hostA)" /v AsioBuffSizePreferred)" "0x100"
 check "no longer creatable" bash -c "! '$here/../../tools/wine-run' '$work/probe.exe' >/dev/null 2>&1"
+run reg delete "$asio_key" /f >/dev/null 2>&1
 
 echo "$passed passed, $failed failed"
 [ $failed = 0 ]

@@ -35,6 +35,7 @@ asio_key='HKLM\Software\ASIO\Asio 2.0 Veloran Driver'
 class_key="HKLM\\Software\\Classes\\CLSID\\$clsid"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver'
 host_key="$asio_key\\probe\\Parameters"
+default_key="$asio_key\\Default Parameters"
 install_dir="$WINEPREFIX/drive_c/Program Files/Veloran/ASIO Driver"
 install_win='C:\Program Files\Veloran\ASIO Driver'
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Veloran ASIO Test.lnk"
@@ -95,6 +96,12 @@ acl_of() {  # path under HKLM
     tr -d '\0\r' <"$work/acl.txt" 2>/dev/null
 }
 
+settings_checks() {  # label
+    check "$1: the host's stored setting is kept" has "$(query "$host_key" /v Language)" "0x9"
+    check "$1: the default devices stay chosen" has "$(query "$default_key" /v UseDefaultDevices)" "0x1"
+    check "$1: the update check stays local" has "$(query "$default_key" /v UpdateServer)" "127.0.0.1:9"
+}
+
 users_write='\(A;CI;(0x2001f|CCDCLCSWRPRC|KRKW);;;BU\)'
 installed_checks() {  # label, version
     check "$1: driver file is the built one" cmp -s "$dll" "$install_dir/VeloranAsioDriver_x64.dll"
@@ -115,8 +122,7 @@ installed_checks() {  # label, version
     files_kb=$(( ($(stat -c %s "$dll") + $(stat -c %s "$testhost")) / 1024 ))
     check "$1: estimated size $kb KB for $files_kb KB of files" test "$kb" -ge "$files_kb" -a "$kb" -le $((files_kb + 512))
     check "$1: nothing in the 32-bit view" test -z "$(query 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver')$(query 'HKLM\Software\Wow6432Node\ASIO\Asio 2.0 Veloran Driver')"
-    check "$1: the host's stored setting is kept" has "$(query "$host_key" /v Language)" "0x9"
-    check "$1: the update check stays local" has "$(query "$asio_key\\Default Parameters" /v UpdateServer)" "127.0.0.1:9"
+    settings_checks "$1"
     check "$1: no settings left in the setup's own key" test -z "$(query 'HKLM\Software\Veloran')"
     local acl
     acl=$(acl_of 'Software\ASIO\Asio 2.0 Veloran Driver')
@@ -133,6 +139,7 @@ install "$work/older.exe"; rc=$?
 check "older build installs" test $rc = 0
 check "older build's version listed" has "$(query "$uninstall_key" /v DisplayVersion)" "1.8.0.0"
 run reg add "$host_key" /v Language /t REG_DWORD /d 9 /f >/dev/null 2>&1
+run reg add "$default_key" /v UseDefaultDevices /t REG_DWORD /d 1 /f >/dev/null 2>&1
 printf 'old' >>"$install_dir/VeloranAsioDriver_x64.dll"
 
 install "$setup"; rc=$?
@@ -141,6 +148,11 @@ installed_checks "upgrade" 1.9.0.0
 install "$setup"; rc=$?
 check "installs over itself" test $rc = 0
 installed_checks "reinstall" 1.9.0.0
+# A repair by hand registers the installed driver again over the same settings.
+run regsvr32 /s "$install_win\\VeloranAsioDriver_x64.dll" </dev/null >/dev/null 2>&1; rc=$?
+check "regsvr32 over the installed driver succeeds" test $rc = 0
+settings_checks "repair"
+check "repair: still an ASIO driver" has "$(query "$asio_key")" "CLSID    REG_SZ    $clsid"
 
 # A host finds the installed driver by its class id and gets the default devices.
 "$root/tools/testenv.sh" local-updates "$env_dir"
@@ -173,7 +185,7 @@ check "shortcut removed" test ! -e "$shortcut"
 check "class registration removed" test -z "$(query "$class_key")"
 check "uninstall entry removed" test -z "$(query "$uninstall_key")"
 check "no longer an ASIO driver" lacks "$(query "$asio_key")" CLSID
-check "settings kept" has "$(query "$host_key" /v Language)" "0x9"
+settings_checks "uninstall"
 check "kept settings stay writable for Users" matches "$(acl_of 'Software\ASIO\Asio 2.0 Veloran Driver')" "$users_write"
 out=$(run "$work/probe.exe" 2>/dev/null | tr -d '\r')
 check "hosts no longer find the driver" has "$out" "driver not in the ASIO list"

@@ -31,7 +31,11 @@ int CountSubkeys(HKEY root, const std::wstring& path)
 
 class RegistrationTest : public ::testing::Test {
 protected:
-    void TearDown() override { UnregisterServer(key_); }
+    void TearDown() override
+    {
+        UnregisterServer(key_);
+        DeleteTree(HKEY_LOCAL_MACHINE, kAsioEntry);
+    }
     const CSettingsKey key_{kVeloranDriverClsid, ThisModulePath()};
 };
 
@@ -51,13 +55,41 @@ TEST_F(RegistrationTest, RegisterWritesTheClassAndTheAsioEntryOnce)
     EXPECT_LE(added, 1);
 }
 
-TEST_F(RegistrationTest, UnregisterRemovesEverySubkeyAndToleratesMissingKeys)
+// regsvr32 run again, a repair or another installer registers over the hosts' settings, and an
+// uninstall that keeps them unregisters under them.
+TEST_F(RegistrationTest, RegisteringAgainAndUnregisteringKeepTheHostsSettings)
 {
     ASSERT_EQ(RegisterServer(key_, nullptr), S_OK);
-    const DWORD one = 1;
-    WriteRawValue(HKEY_CLASSES_ROOT, kClassKey + L"\\Extra\\Deeper\\Deepest", L"v", REG_DWORD, &one, sizeof(one));
-    WriteRawValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\SomeHost\\Parameters", L"v", REG_DWORD, &one, sizeof(one));
+    const DWORD one = 1, size = 256;
+    WriteRawValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\SomeHost\\Parameters", L"AsioBuffSizePreferred", REG_DWORD,
+                  &size, sizeof(size));
+    WriteRawValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\Default Parameters", L"UseDefaultDevices", REG_DWORD, &one,
+                  sizeof(one));
+    WriteRawValue(HKEY_CLASSES_ROOT, kClassKey + L"\\Extra\\Deeper", L"v", REG_DWORD, &one, sizeof(one));
 
+    ASSERT_EQ(RegisterServer(key_, nullptr), S_OK);
+    DWORD value = 0;
+    EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\SomeHost\\Parameters", L"AsioBuffSizePreferred",
+                               value) && value == 256);
+    EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\Default Parameters", L"UseDefaultDevices",
+                               value) && value == 1);
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID"), L"{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}");
+    EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, kClassKey), 1) << "the class key is the driver's own: written afresh";
+
+    EXPECT_EQ(UnregisterServer(key_), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID"), L"") << "no longer an ASIO driver";
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"Description"), L"");
+    EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\SomeHost\\Parameters", L"AsioBuffSizePreferred",
+                               value) && value == 256);
+    EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\Default Parameters", L"UseDefaultDevices",
+                               value) && value == 1);
+}
+
+TEST_F(RegistrationTest, UnregisterRemovesAnEntryWithNothingElseAndToleratesMissingKeys)
+{
+    DeleteTree(HKEY_LOCAL_MACHINE, kAsioEntry);
+    ASSERT_EQ(RegisterServer(key_, nullptr), S_OK);
     EXPECT_EQ(UnregisterServer(key_), S_OK);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAsioEntry));
