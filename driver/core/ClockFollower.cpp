@@ -114,4 +114,4 @@ void CClockFollower::PushRender(const void* block, int bytes)
     render_->SetRatio(renderLoop_.Update(render_->Backlog(now)));
 }
 
-int CClockFollower::delay() const { return SetPoint(frames_) - frames_; }
+int CClockFollower::Delay(int frames) { return SetPoint(frames) - frames; }

@@ -49,7 +49,9 @@ public:
     void PushRender(const void* block, int bytes);
 
     // Frames each hand-over adds to the way through it: what it holds beyond the block in transit.
-    int delay() const;
+    int delay() const { return Delay(frames_); }
+    // The same for a follower of that host buffer, known before one is made.
+    static int Delay(int frames);
     // Packets refused and blocks pulled short since the flow began.
     uint64_t faultCount() const { return faults_.load(std::memory_order_relaxed); }
 

@@ -17,6 +17,41 @@ int CaptureStreamChannels(const _sPort& port)
     return port.inputFormat.channels == 2 || port.input.instrumentPort != 0 ? 2 : port.inputFormat.channels;
 }
 
+namespace {
+
+// What the engine asks of each direction's stream.
+_sStreamParams CaptureParams(const _sPort& p, const _sSettings& settings)
+{
+    _sStreamParams capture;
+    capture.sampleRate = static_cast<int32_t>(settings.sampleRate);
+    capture.channels = CaptureStreamChannels(p);
+    capture.bitsPerSample = 16;
+    capture.framesPerPacket = settings.captureFrames;
+    capture.packetCount = std::min(settings.capturePacketCount, 64);
+    capture.threadPriority = settings.threadPriority;
+    capture.pinPriorityClass = settings.inputPriority;
+    return capture;
+}
+
+_sStreamParams RenderParams(const _sPort& p, const _sSettings& settings)
+{
+    _sStreamParams render;
+    render.sampleRate = static_cast<int32_t>(settings.sampleRate);
+    render.channels = p.outputFormat.channels;
+    render.bitsPerSample = 16;
+    render.framesPerPacket = settings.renderFrames;
+    render.packetCount = std::min(settings.renderPacketCount, 64);
+    render.threadPriority = settings.threadPriority;
+    render.pinPriorityClass = settings.outputPriority;
+    render.volumeLeft = p.output.level[0];
+    render.volumeRight = p.output.level[1];
+    return render;
+}
+
+int LatencyOf(const EndpointStreamInfo& info) { return info.mode == EndpointStreamMode::None ? -1 : info.latencyFrames; }
+
+}  // namespace
+
 CEngineSlot::CEngineSlot() = default;
 CEngineSlot::~CEngineSlot()
 {
@@ -78,35 +113,13 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
         return 1;
     }
 
-    _sStreamParams capture;
-    capture.sampleRate = static_cast<int32_t>(settings.sampleRate);
-    capture.channels = stereoCapture ? 2 : p.inputFormat.channels;
-    capture.bitsPerSample = 16;
-    capture.framesPerPacket = settings.captureFrames;
-    capture.packetCount = std::min(settings.capturePacketCount, 64);
+    _sStreamParams capture = CaptureParams(p, settings);
     capture.captureSink = aggregator;
-    capture.threadPriority = settings.threadPriority;
-    capture.pinPriorityClass = settings.inputPriority;
-
-    _sStreamParams render;
-    render.sampleRate = capture.sampleRate;
-    render.channels = p.outputFormat.channels;
-    render.bitsPerSample = 16;
-    render.framesPerPacket = settings.renderFrames;
-    render.packetCount = std::min(settings.renderPacketCount, 64);
+    _sStreamParams render = RenderParams(p, settings);
     render.captureSink = aggregator;
-    render.threadPriority = settings.threadPriority;
-    render.pinPriorityClass = settings.outputPriority;
-    render.volumeLeft = p.output.level[0];
-    render.volumeRight = p.output.level[1];
 
     AbandonStrandedAccess();
-    if (!deviceAccess_ || deviceShareMode_ != settings.endpointShareMode) {
-        deviceAccess_.reset();
-        deviceAccess_ = std::make_unique<CDeviceAccess>(platform, settings.endpointShareMode);
-        deviceShareMode_ = settings.endpointShareMode;
-    }
-    deviceAccess_->useEndpointBackend = settings.useEndpointBackend;
+    AccessFor(platform, settings);
     IStreamBackend* backend = streams();
     if (!backend) return 0;
 
@@ -127,6 +140,39 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     if (inputs && deviceAccess_->backendSelected())
         deviceAccess_->endpointBackend()->SetInputVolume(p.input.level[0], p.input.level[1]);
     return 1;
+}
+
+CDeviceAccess& CEngineSlot::AccessFor(IDevicePlatform& platform, const _sSettings& settings)
+{
+    if (!deviceAccess_ || deviceShareMode_ != settings.endpointShareMode) {
+        deviceAccess_.reset();
+        deviceAccess_ = std::make_unique<CDeviceAccess>(platform, settings.endpointShareMode);
+        deviceShareMode_ = settings.endpointShareMode;
+    }
+    deviceAccess_->useEndpointBackend = settings.useEndpointBackend;
+    return *deviceAccess_;
+}
+
+StreamLatencies CEngineSlot::ProbeLatencies(IDevicePlatform& platform, const _sPort& p, const _sSettings& settings,
+                                            bool inputs, bool outputs)
+{
+    AbandonStrandedAccess();
+    CDeviceAccess& access = AccessFor(platform, settings);
+    if (!access.backendSelected()) return {};
+    EndpointStreamInfo capture, render;
+    if (!access.endpointBackend()->Probe(inputs ? p.capturePath : std::wstring(),
+                                         CaptureParams(p, settings),
+                                         outputs ? p.renderPath : std::wstring(), RenderParams(p, settings), capture,
+                                         render))
+        return {};
+    return {LatencyOf(capture), LatencyOf(render)};
+}
+
+StreamLatencies CEngineSlot::Latencies() const
+{
+    if (!deviceAccess_ || !deviceAccess_->backendSelected()) return {};
+    const CEndpointBackend& backend = *deviceAccess_->endpointBackend();
+    return {capturing ? LatencyOf(backend.captureInfo()) : -1, rendering ? LatencyOf(backend.renderInfo()) : -1};
 }
 
 IStreamBackend* CEngineSlot::streams() const { return deviceAccess_ ? deviceAccess_->streamBackend() : nullptr; }

@@ -24,6 +24,14 @@ struct _sSettings;
 // Channels of the port's capture stream: an instrument port captures both channels of its input.
 int CaptureStreamChannels(const _sPort& port);
 
+// What one port's streams add to the host buffer: capture, beyond the buffer itself; render,
+// after the host's outputReady. -1 where not known: a direction that does not stream, or streams
+// through kernel-streaming pins, which tell nothing of theirs.
+struct StreamLatencies {
+    int capture = -1;
+    int render = -1;
+};
+
 class CEngineSlot {
 public:
     static constexpr int kWorkSamples = 2048;
@@ -40,6 +48,12 @@ public:
     // go through it, on its interface's clock; without, straight to the aggregator and the device.
     int Start(IDevicePlatform& platform, const _sPort& port, const _sSettings& settings,
               CCaptureAggregator* aggregator, HANDLE startEvent, CClockFollower* follower = nullptr);
+    // The latencies of the streams Start would open for these directions, from audio clients
+    // initialised as its would be and released at once. Only while the port's streams are stopped.
+    StreamLatencies ProbeLatencies(IDevicePlatform& platform, const _sPort& port, const _sSettings& settings,
+                                   bool inputs, bool outputs);
+    // Those of the streams Start opened.
+    StreamLatencies Latencies() const;
     // Asks the port's streams to end and returns at once.
     void RequestStop();
     // Stops the streams, waiting at most waitMs for their threads. 0 when a thread outlived the
@@ -94,6 +108,8 @@ private:
     IStreamBackend* streams() const;
     // Gives up the device access whose thread outlived a stop, without destroying it.
     void AbandonStrandedAccess();
+    // The device access for the settings' share mode and route, made anew when the mode changed.
+    CDeviceAccess& AccessFor(IDevicePlatform& platform, const _sSettings& settings);
 
     std::unique_ptr<CDeviceAccess> deviceAccess_;
     CClockFollower* follower_ = nullptr;

@@ -24,8 +24,6 @@ namespace {
 constexpr wchar_t kPrivateMessageName[] = L"KWTRB352";
 constexpr DWORD kPrivateMessageTimeoutMs = 5000;
 constexpr double kTwo32 = 4294967296.0;
-// Switches after start by which the streams' hand-overs have settled.
-constexpr int kLatencySettledSwitches = 8;
 constexpr DWORD kLastPortsStopWaitMs = 100;
 
 template <class T>
@@ -51,7 +49,7 @@ CMordane::CMordane(IUnknown* outer, HRESULT* result, const CSettingsKey& hostKey
     driverInfo_.driverVersion = kDriverVersion;
     CopyToAnsiField(kDriverName, driverInfo_.name, sizeof(driverInfo_.name));
 
-    MeasureLatencies();
+    PlanLatencies(false);
 
     const bool complete = knownDevices_ && ports_ && engineSlots_ && renderBlocks_ && captureBlocks_ && startedEvent_.valid();
     if (result && !complete) *result = E_OUTOFMEMORY;
@@ -305,10 +303,26 @@ ASIOError STDMETHODCALLTYPE CMordane::start()
         notices.latencies = callbacks.asioMessage(kAsioSelectorSupported, kAsioLatenciesChanged, nullptr, nullptr) != 0;
         notices.overload = callbacks.asioMessage(kAsioSelectorSupported, kAsioOverload, nullptr, nullptr) != 0;
     }
-    std::lock_guard<CCriticalSection> call(callLock_);
-    const ASIOError result = StartLocked(notices);
+    ASIOError result = ASE_OK;
+    {
+        std::lock_guard<CCriticalSection> call(callLock_);
+        result = StartLocked(notices);
+    }
     TellCallbackWindow();
+    if (result == ASE_OK) TellHostOfLatencies(callbacks, notices);
     return result;
+}
+
+void CMordane::TellHostOfLatencies(const ASIOCallbacks& callbacks, HostNotices notices)
+{
+    bool moved = false;
+    {
+        std::lock_guard<CCriticalSection> read(queryLock_);
+        moved = latenciesMoved_;
+        latenciesMoved_ = false;
+    }
+    if (moved && notices.latencies && callbacks.asioMessage)
+        callbacks.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr);
 }
 
 ASIOError CMordane::StartLocked(HostNotices notices)
@@ -352,16 +366,11 @@ ASIOError CMordane::StartStreams()
         engineSlots_[entry.port].port = entry.port;
         engineSlots_[entry.port].hostOutput[entry.channelInPort] = hostOutputBuffers_[j].get();
     }
-    // Without any input the capture streams still run, to pace the buffer switch; with
-    // "ClockSync" a port that only plays captures as well, to tell its clock.
     for (int i = 0; i < portCount_; ++i) {
-        CEngineSlot& slot = engineSlots_[i];
-        const bool plays = slot.hostOutput[0] || slot.hostOutput[1];
-        const bool records = slot.hostInput[0] || slot.hostInput[1];
-        if (PortInputChannels(ports_[i]) == 0 || records) continue;
-        if (activeInputCount_ > 0 && !(settings_.clockSync && plays)) continue;
-        slot.port = i;
-        slot.discardCapture = true;
+        const PortUse use = UseOf(i);
+        if (!use.captures || use.records) continue;
+        engineSlots_[i].port = i;
+        engineSlots_[i].discardCapture = true;
     }
 
     ApplyHardwareLevels();
@@ -403,8 +412,20 @@ ASIOError CMordane::StartStreams()
     }
     running_ = true;
     SetEvent(startedEvent_.get());
-    MeasureLatencies();
+    PlanLatencies(false);
     return ASE_OK;
+}
+
+CMordane::PortUse CMordane::UseOf(int port) const
+{
+    PortUse use;
+    for (int j = 0; j < activeInputCount_; ++j) use.records = use.records || activeInputs_[j].port == port;
+    for (int j = 0; j < activeOutputCount_; ++j) use.plays = use.plays || activeOutputs_[j].port == port;
+    // Without any input the capture streams still run, to pace the buffer switch; with
+    // "ClockSync" a port that only plays captures as well, to tell its clock.
+    const bool paces = activeInputCount_ == 0 || (settings_.clockSync && use.plays);
+    use.captures = use.records || (PortInputChannels(ports_[port]) > 0 && paces);
+    return use;
 }
 
 CClockFollower* CMordane::MakeFollower(int port)
@@ -531,10 +552,6 @@ void CMordane::RunBufferSwitch()
     PublishPosition(samplePosition_.load(std::memory_order_relaxed) + settings_.captureFrames,
                     systemTimeNs_.load(std::memory_order_relaxed));
     switchCount_ = number;
-    // Before the streams ran, getLatencies could only estimate; once what they hold has settled,
-    // hosts that ask for it re-read the measured values.
-    if (number == kLatencySettledSwitches && notices_.latencies && running_.load())
-        callbacks_.asioMessage(kAsioLatenciesChanged, 0, nullptr, nullptr);
     TellHostOfFaults();
     switchThread_ = 0;
     if (releasedInSwitch_.load()) DestroyAfterSwitch();
@@ -563,43 +580,45 @@ ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* 
 
 ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* outputLatency)
 {
-    // The streams can be read only while no start or stop changes them; during one, the last
-    // measured values stand.
-    if (std::unique_lock<CCriticalSection> call(callLock_, std::try_to_lock); call.owns_lock()) MeasureLatencies();
     std::lock_guard<CCriticalSection> read(queryLock_);
     if (inputLatency) *inputLatency = inputLatency_;
     if (outputLatency) *outputLatency = outputLatency_;
     return ASE_OK;
 }
 
-void CMordane::MeasureLatencies()
+void CMordane::PlanLatencies(bool probe)
 {
     // Input: the host buffer plus what the capture streams add. Output: the render streams
-    // alone, since the engine hands outputs over at outputReady rather than a buffer later.
-    // The slowest port counts. Before the streams run, the host buffer alone (input) and the
-    // buffer being played (output) are all we know.
-    int captureExtra = 0, renderExtra = settings_.renderFrames;
-    bool measured = false;
+    // alone, since the engine hands outputs over at outputReady rather than a buffer later. The
+    // slowest port counts; a follower's hand-overs add their delay both ways. Where no stream
+    // tells (kernel streaming), the host buffer alone (input) and the buffer being played
+    // (output) are all that is known.
+    const int frames = settings_.captureFrames;
+    int captureExtra = 0, renderExtra = 0;
+    bool rendersKnown = false, referenceCaptures = false;
     for (int i = 0; i < portCount_; ++i) {
-        const CDeviceAccess* access = engineSlots_[i].deviceAccess();
-        const CEndpointBackend* backend = access ? access->endpointBackend() : nullptr;
-        if (!backend) continue;
-        // A stream that has not opened yet has nothing to report. A follower's hand-overs add
-        // their delay.
-        const CClockFollower* follower = engineSlots_[i].follower();
-        if (engineSlots_[i].capturing && backend->captureInfo().mode != EndpointStreamMode::None) {
-            const int extra = backend->captureInfo().latencyFrames + (follower ? follower->delay() : 0);
-            captureExtra = std::max(captureExtra, extra);
-        }
-        if (engineSlots_[i].rendering && backend->renderInfo().mode != EndpointStreamMode::None) {
-            const int extra = backend->renderInfo().latencyFrames + (follower ? follower->delay() : 0);
-            renderExtra = measured ? std::max(renderExtra, extra) : extra;
-            measured = true;
+        CEngineSlot& slot = engineSlots_[i];
+        const PortUse use = UseOf(i);
+        const bool captures = probe ? use.captures : slot.capturing;
+        const bool renders = probe ? use.plays && ports_[i].outputFormat.channels > 0 : slot.rendering;
+        if (!captures && !renders) continue;
+        const bool follows = probe ? settings_.clockSync && captures && referenceCaptures : slot.follower() != nullptr;
+        referenceCaptures = referenceCaptures || captures;
+        const StreamLatencies latencies =
+            probe ? slot.ProbeLatencies(platform_, ports_[i], settings_, captures, renders) : slot.Latencies();
+        const int delay = follows ? CClockFollower::Delay(frames) : 0;
+        if (captures && latencies.capture >= 0) captureExtra = std::max(captureExtra, latencies.capture + delay);
+        if (renders && latencies.render >= 0) {
+            renderExtra = rendersKnown ? std::max(renderExtra, latencies.render + delay) : latencies.render + delay;
+            rendersKnown = true;
         }
     }
+    const long input = frames + captureExtra;
+    const long output = rendersKnown ? renderExtra : 2 * settings_.renderFrames;
     std::lock_guard<CCriticalSection> publish(queryLock_);
-    inputLatency_ = settings_.captureFrames + captureExtra;
-    outputLatency_ = measured ? renderExtra : settings_.renderFrames + renderExtra;
+    latenciesMoved_ = !probe && (input != inputLatency_ || output != outputLatency_);
+    inputLatency_ = input;
+    outputLatency_ = output;
 }
 
 ASIOError STDMETHODCALLTYPE CMordane::getBufferSize(long* minSize, long* maxSize, long* preferredSize,
@@ -637,6 +656,8 @@ ASIOError STDMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
         return std::trunc(sampleRate) == std::trunc(settings_.sampleRate) ? ASE_OK : ASE_InvalidMode;
     }
     decltype(ASIOCallbacks::sampleRateDidChange) tellHost = nullptr;
+    ASIOCallbacks callbacks = {};
+    HostNotices notices;
     {
         std::lock_guard<CCriticalSection> call(callLock_);
         if (std::trunc(sampleRate) == std::trunc(settings_.sampleRate)) return ASE_OK;
@@ -649,9 +670,15 @@ ASIOError STDMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
         if (running_) {
             StartLocked(notices_);
             if (hasCallbacks_) tellHost = callbacks_.sampleRateDidChange;
+            callbacks = callbacks_;
+            notices = notices_;
+        } else if (Prepared()) {
+            // The streams the host's buffers were made for open at the new rate.
+            PlanLatencies(true);
         }
     }
     if (tellHost) tellHost(sampleRate);
+    TellHostOfLatencies(callbacks, notices);
     return ASE_OK;
 }
 
@@ -749,6 +776,8 @@ ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos,
     std::lock_guard<CCriticalSection> call(callLock_);
     if (running_) return ASE_InvalidMode;
     const ASIOError result = CreateBuffersLocked(bufferInfos, numChannels, bufferSize, callbacks, copy, timeInfo);
+    // Outside the publishing lock: opening the devices takes long, and queries must not wait.
+    if (result == ASE_OK) PlanLatencies(true);
     TellCallbackWindow();
     return result;
 }
@@ -804,7 +833,6 @@ ASIOError CMordane::CreateBuffersLocked(ASIOBufferInfo* bufferInfos, long numCha
         asioTime_.timeCode.timeCodeSamples = {};
         asioTime_.timeCode.flags = kTcValid | kTcRunning;
     }
-    MeasureLatencies();
     return ASE_OK;
 }
 

@@ -162,6 +162,12 @@ private:
         bool latencies = false;
         bool overload = false;
     };
+    // How a port streams for the host's buffers.
+    struct PortUse {
+        bool records = false;   // the host has buffers for some of its inputs
+        bool plays = false;     // and for some of its outputs
+        bool captures = false;  // its capture runs: to record, to pace the switch or to tell its clock
+    };
 
     static LRESULT SendPrivateMessage(HWND window);
     // The host mode: the stored "UseDefaultDevices" when set, else the host's reply.
@@ -173,6 +179,7 @@ private:
     // The channels the host uses may have changed: the callback window refreshes an open panel.
     void TellCallbackWindow() const;
     ASIOError StartStreams();
+    PortUse UseOf(int port) const;
     // With "ClockSync", a port that captures after the first capturing one (the reference)
     // follows that port's clock; ports with inputs then capture whenever they play, so that
     // their clock is known. Null when the port is not to follow.
@@ -187,7 +194,12 @@ private:
     // Whether the caller is the host's buffer switch (or a notice sent from it): the streams
     // cannot be torn down under the thread that runs them.
     bool InBufferSwitch() const { return switchThread_.load() == GetCurrentThreadId(); }
-    void MeasureLatencies();
+    // The latencies of the streams as they are opened: probed before they run (probe), else read
+    // from the running streams. Published for getLatencies.
+    void PlanLatencies(bool probe);
+    // kAsioLatenciesChanged, to a host that takes it, when the last start or rate change moved
+    // the latencies. Called with no driver lock held.
+    void TellHostOfLatencies(const ASIOCallbacks& callbacks, HostNotices notices);
     void TellHostOfFaults();
     void StopSlots();
     void PublishPosition(double samplePosition, uint64_t systemTimeNs);
@@ -254,9 +266,10 @@ private:
     int bufferIndex_ = 0;
     std::atomic<bool> running_{false};
     bool timeCodeReadEnabled_ = false;
-    // The latencies last measured, answered while a start or stop is under way.
+    // The latencies getLatencies answers, and whether the last start or rate change moved them.
     long inputLatency_ = 0;
     long outputLatency_ = 0;
+    bool latenciesMoved_ = false;
     DWORD stopWaitMs_ = CEngineSlot::kStopWaitMs;
     bool stranded_ = false;
     std::vector<std::unique_ptr<uint8_t[]>> retiredBuffers_;

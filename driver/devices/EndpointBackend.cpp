@@ -83,6 +83,18 @@ bool CEndpointBackend::OpenAndStart(const std::wstring& capturePath, const _sStr
     return true;
 }
 
+bool CEndpointBackend::Probe(const std::wstring& capturePath, const _sStreamParams& captureParams,
+                             const std::wstring& renderPath, const _sStreamParams& renderParams,
+                             EndpointStreamInfo& capture, EndpointStreamInfo& render)
+{
+    capture = {};
+    render = {};
+    if (!ReleaseAll()) return false;
+    if (!capturePath.empty()) capture_->Probe(capturePath, captureParams, capture);
+    if (!renderPath.empty()) render_->Probe(renderPath, renderParams, render);
+    return true;
+}
+
 void CEndpointBackend::RequestStop()
 {
     capture_->AskToStop();

@@ -42,7 +42,6 @@ public:
     static constexpr DWORD kStopWaitMs = 3000;  // default bound of every stop
     static constexpr DWORD kEventWaitMs = CEndpointStream::kEventWaitMs;
     static constexpr int kCaptureBlockBytes = CEndpointCaptureStream::kBlockBytes;
-    static constexpr int kHeldWindow = CEndpointStream::kHeldWindow;
 
     // Null when the endpoint enumerator cannot be created. ntSixMode is set on Windows NT 6.0;
     // tenOrLater when the system reports version 10 or later. A share mode other than 0 or 2
@@ -71,6 +70,11 @@ public:
     bool OpenAndStart(const std::wstring& capturePath, const _sStreamParams& captureParams,
                       const std::wstring& renderPath, const _sStreamParams& renderParams,
                       HANDLE startEvent) override;
+    // What OpenAndStart would open with the same arguments, each direction probed and released at
+    // once; a direction whose path is empty, or that would not open, reports mode None. False while
+    // a thread of an earlier stream still lives.
+    bool Probe(const std::wstring& capturePath, const _sStreamParams& captureParams, const std::wstring& renderPath,
+               const _sStreamParams& renderParams, EndpointStreamInfo& capture, EndpointStreamInfo& render);
     // Asks both directions' threads to end and returns at once. A stopped stream stays registered
     // with its capture sink; only a capture thread that ends on its own unregisters itself.
     void RequestStop() override;

@@ -123,7 +123,6 @@ void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes, double capt
     const double rate = params_.sampleRate;
     while (!stopRequested() && adapter_->Pop(block_.get()))
         if (sink) sink->DeliverSource(this, block_.get(), nominalBytes_, capturedAt - adapter_->Fill() / blockAlign_ / rate);
-    NoteHeld(adapter_->Fill() / blockAlign_);
 }
 
 // Ended on its own (device error, endpoint gone): the other sources keep completing sets. A
@@ -134,11 +133,16 @@ void CEndpointCaptureStream::Finish()
 }
 
 // The stream latency holds one device period, which fills while the host buffer does, so it is
-// not waited twice.
+// not waited twice. The first host buffer is complete with the device packet that fills it; what
+// that packet brought beyond the buffer stays in the adapter, and every sample after it waits as
+// long.
 void CEndpointCaptureStream::AddLatency(EndpointStreamInfo& info) const
 {
     info.adapterFrames = adapted_ ? periodFrames_ : 0;
-    info.latencyFrames = std::max(info.streamLatencyFrames - info.periodFrames, 0) + info.heldFrames;
+    const int host = params_.framesPerPacket;
+    const int packet = std::max(info.periodFrames, 1);
+    const int firstSet = (host + packet - 1) / packet * packet;
+    info.latencyFrames = std::max(info.streamLatencyFrames - info.periodFrames, 0) + firstSet - host;
 }
 
 void CEndpointCaptureStream::ReleaseDirection()

@@ -35,7 +35,6 @@ int CEndpointRenderStream::Deliver(const void* block, int bytes)
     std::lock_guard<CCriticalSection> hold(handOverLock_);
     if (!handOver_ || !adapter_) return 0;
     int overflow = 0;
-    NoteHeld(adapter_->Fill() / blockAlign_);
     adapter_->Push(block, bytes, &overflow);
     if (overflow) {
         drops_.fetch_add(1, std::memory_order_relaxed);
@@ -163,9 +162,6 @@ void CEndpointRenderStream::LoopShared()
             std::memcpy(data, block_.get(), size_t(nominalBytes_));
             if (FAILED(service->ReleaseBuffer(chunkFrames, 0))) break;
             staged = false;
-            // The frames ahead of the chunk, the pre-roll included.
-            queued_.Add(int(padding));
-            queuedInDevice_.store(queued_.Value(), std::memory_order_relaxed);
             padding += chunkFrames;
             CountMoved(chunkFrames);
         }
@@ -175,21 +171,27 @@ void CEndpointRenderStream::LoopShared()
     }
 }
 
-// The stream latency holds the device period written ahead. An exclusive adapter that regroups
-// packets into device buffers holds up to one period more.
+// The stream latency holds the device period written ahead. Exclusive, the first device buffer
+// goes out at the first period whose switches have handed over a whole buffer, counted from the
+// first switch, the device's periods pacing both; shared, every chunk is written behind the
+// pre-roll, a chunk below the full buffer.
 void CEndpointRenderStream::AddLatency(EndpointStreamInfo& info) const
 {
     const bool regroups =
         mode_ == EndpointStreamMode::Exclusive && int(bufferFrames_) * blockAlign_ != nominalBytes_;
     info.adapterFrames = regroups ? periodFrames_ : 0;
-    info.heldFrames += queuedInDevice_.load(std::memory_order_relaxed);
-    info.latencyFrames = info.streamLatencyFrames + info.heldFrames;
-}
-
-void CEndpointRenderStream::ResetDirection()
-{
-    queued_.Reset();
-    queuedInDevice_ = 0;
+    const int host = params_.framesPerPacket;
+    const int period = std::max(info.periodFrames, 1);
+    const auto periodsCovering = [period](int frames) { return (frames + period - 1) / period; };
+    int waited = 0;
+    if (mode_ == EndpointStreamMode::Exclusive) {
+        const int firstSwitch = periodsCovering(host);
+        const int firstBuffer = periodsCovering((info.bufferFrames + host - 1) / host * host);
+        waited = (firstBuffer - firstSwitch) * period;
+    } else {
+        waited = std::max(info.bufferFrames - host, 0);
+    }
+    info.latencyFrames = info.streamLatencyFrames + waited;
 }
 
 void CEndpointRenderStream::ReleaseDirection()

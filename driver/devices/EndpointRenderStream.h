@@ -5,12 +5,10 @@
 
 #include "EndpointStream.h"
 
-#include <core/RunningMean.h>
 #include <veloran/CriticalSection.h>
 
 #include <audioclient.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -31,7 +29,6 @@ private:
     bool PrepareDirection(bool reinitialised) override;
     void Loop() override;
     void AddLatency(EndpointStreamInfo& info) const override;
-    void ResetDirection() override;
     void ReleaseDirection() override;
 
     bool MakeAdapter();
@@ -47,6 +44,4 @@ private:
     bool handOver_ = false;
     std::unique_ptr<CPacketFifo> adapter_;
     std::unique_ptr<uint8_t[]> block_;  // shared: the chunk being written
-    CRunningMean<kHeldWindow> queued_;  // written by the stream thread
-    std::atomic<int> queuedInDevice_{0};  // shared: buffer frames ahead of a chunk written, averaged
 };

@@ -29,8 +29,6 @@ void CEndpointStream::Reset(const std::wstring& path, const _sStreamParams& para
     periodFrames_ = 0;
     streamLatencyFrames_ = 0;
     frames_ = 0;
-    held_.Reset();
-    heldFrames_ = 0;
     discontinuities_ = 0;
     underruns_ = 0;
     drops_ = 0;
@@ -79,18 +77,18 @@ EndpointStreamInfo CEndpointStream::Info() const
     info.discontinuities = discontinuities_.load(std::memory_order_relaxed);
     info.underruns = underruns_.load(std::memory_order_relaxed);
     info.drops = drops_.load(std::memory_order_relaxed);
-    if (mode_ == EndpointStreamMode::None) return info;
-    // What the adapters and a shared buffer hold is measured, since it depends on how the
-    // device's periods and the host's buffers fall.
-    info.heldFrames = heldFrames_.load(std::memory_order_relaxed);
-    AddLatency(info);
+    if (mode_ != EndpointStreamMode::None) AddLatency(info);
     return info;
 }
 
-void CEndpointStream::NoteHeld(int frames)
+bool CEndpointStream::Probe(const std::wstring& path, const _sStreamParams& params, EndpointStreamInfo& info)
 {
-    held_.Add(frames);
-    heldFrames_.store(held_.Value(), std::memory_order_relaxed);
+    if (thread_.alive()) return false;
+    Reset(path, params, nullptr);
+    const bool opened = OpenClient();
+    info = Info();
+    Release();
+    return opened;
 }
 
 std::unique_ptr<CPacketFifo> CEndpointStream::NewAdapter(int inputPacket, int chunk)
@@ -128,6 +126,14 @@ void CEndpointStream::Run()
 
 bool CEndpointStream::Prepare()
 {
+    if (!OpenClient()) return false;
+    audioEvent_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!audioEvent_.valid() || FAILED(client_->SetEventHandle(audioEvent_.get()))) return false;
+    return PrepareDirection(reinitialised_);
+}
+
+bool CEndpointStream::OpenClient()
+{
     const _sStreamParams& params = params_;
     if (params.sampleRate < 8000 || params.sampleRate > 384000 || params.channels < 1 || params.channels > 2 ||
         (params.bitsPerSample != 16 && params.bitsPerSample != 24 && params.bitsPerSample != 32) ||
@@ -143,8 +149,7 @@ bool CEndpointStream::Prepare()
     format_ = MakePcmFormat(params.sampleRate, params.channels, params.bitsPerSample);
 
     ComPtr<IAudioClient> client;
-    bool reinitialised = false;
-    if (!ChooseMode(client, reinitialised)) return false;
+    if (!ChooseMode(client, reinitialised_)) return false;
     client_ = client;
 
     UINT32 frames = 0;
@@ -154,10 +159,7 @@ bool CEndpointStream::Prepare()
                                                            : std::max(1, FramesOf(periods_[0], params.sampleRate));
     REFERENCE_TIME latency = 0;
     streamLatencyFrames_ = SUCCEEDED(client->GetStreamLatency(&latency)) ? FramesOf(latency, params.sampleRate) : 0;
-
-    audioEvent_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!audioEvent_.valid() || FAILED(client->SetEventHandle(audioEvent_.get()))) return false;
-    return PrepareDirection(reinitialised);
+    return true;
 }
 
 bool CEndpointStream::ChooseMode(ComPtr<IAudioClient>& client, bool& reinitialised)

@@ -16,7 +16,6 @@
 #include "EndpointVolumeControl.h"
 #include "StreamThread.h"
 
-#include <core/RunningMean.h>
 #include <core/StreamParams.h>
 #include <veloran/ComPtr.h>
 #include <veloran/UniqueHandle.h>
@@ -37,7 +36,6 @@ public:
     static constexpr DWORD kReadyWaitMs = CStreamThread::kReadyWaitMs;
     static constexpr DWORD kStartWaitMs = CStreamThread::kStartWaitMs;
     static constexpr DWORD kEventWaitMs = 2000;  // a silent device is asked whether it still exists
-    static constexpr int kHeldWindow = 32;        // hand-overs the held frames are averaged over
 
     virtual ~CEndpointStream() = default;
     CEndpointStream(const CEndpointStream&) = delete;
@@ -57,6 +55,10 @@ public:
     bool Stop(DWORD waitMs);
     // Lets go of the endpoint's interfaces and buffers. Only once the thread has ended.
     void Release();
+    // What a stream opened on path with params would run with, from an audio client initialised
+    // as Start's would be and released at once: the latency report before the stream runs. False
+    // when the endpoint would not open, or while a thread of an earlier stream still lives.
+    bool Probe(const std::wstring& path, const _sStreamParams& params, EndpointStreamInfo& info);
 
     bool threadAlive() const { return thread_.alive(); }
     bool running() const { return running_.load() != 0; }
@@ -74,7 +76,7 @@ protected:
                     bool muteMonoAtZero);
 
     // The direction's parts. All but ResetDirection, ReleaseDirection and AddLatency run on the
-    // stream thread.
+    // stream thread (or the prober's).
     virtual bool AcceptsParams() const { return true; }
     // Once the endpoint has accepted the format exclusively, before its client is initialised.
     virtual void BeforeExclusive(IMMDevice* device, const WAVEFORMATEXTENSIBLE& format) {}
@@ -92,8 +94,6 @@ protected:
     bool NextEvent();
     bool stopRequested() const { return thread_.stopRequested(); }
     void CountMoved(int64_t frames) { frames_.fetch_add(frames, std::memory_order_relaxed); }
-    // One reading of the frames held at a hand-over, for the averaged report.
-    void NoteHeld(int frames);
     static std::unique_ptr<CPacketFifo> NewAdapter(int inputPacket, int chunk);
 
     const EDataFlow flow_;
@@ -117,6 +117,8 @@ private:
     static DWORD WINAPI ThreadProc(void* context);
     void Run();
     bool Prepare();
+    // Finds the endpoint, chooses the mode and initialises the client; what it runs with is then known.
+    bool OpenClient();
     bool ChooseMode(ComPtr<IAudioClient>& client, bool& reinitialised);
 
     const CEndpointList endpoints_;
@@ -129,8 +131,7 @@ private:
     ComPtr<IMMDevice> device_;
     WAVEFORMATEXTENSIBLE format_ = {};
     REFERENCE_TIME periods_[2] = {};  // default and minimum device period
+    bool reinitialised_ = false;      // the exclusive client took more than one initialisation
     HRESULT refusal_ = S_OK;
     std::atomic<int64_t> frames_{0};
-    CRunningMean<kHeldWindow> held_;  // written by the thread that hands over
-    std::atomic<int> heldFrames_{0};  // its mean; see EndpointStreamInfo
 };

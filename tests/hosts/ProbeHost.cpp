@@ -209,7 +209,10 @@ int RunStreamCheck(IASIO* driver, double seconds)
         std::printf("createBuffers failed: %s\n", message);
         return Fail("createBuffers", prepared);
     }
+    // What hosts read before start, to place recordings: the streams must then bring no surprise.
     long inLatency = 0, outLatency = 0;
+    driver->getLatencies(&inLatency, &outLatency);
+    std::printf("stream latencies before start: %ld %ld\n", inLatency, outLatency);
     const ASIOError started = driver->start();
     if (started != ASE_OK) {
         char message[124] = {};
