@@ -82,17 +82,17 @@ start_keepalive() {
     echo $! >"$env_dir/keepalive.pid"
 }
 
-# Windows endpoints carry their device interface path in the property store; Wine's do not, so
-# the default endpoints of winepulse get one, as Windows names software endpoints.
+# Windows endpoints carry their device interface path in the property store, behind a "{2}."
+# prefix; Wine's do not, so the default endpoints of winepulse get one, as Windows stores it.
 add_endpoint_paths() {
     local base='HKLM\Software\Microsoft\Windows\CurrentVersion\MMDevices\Audio'
     local key='{b3f8fa53-0004-438e-9003-51a46e139bfc},2'
     local iface='{e6327cad-dcec-4949-ae8a-991e976a79d2}'
     local render='{fd47d9cc-4218-4135-9ce2-0c195c87405b}' capture='{25da76d0-033c-4235-9002-19f48894ac6f}'
     "$WINE" reg add "$base\\Render\\$render\\Properties" /v "$key" /t REG_SZ \
-        /d "\\\\?\\SWD#MMDEVAPI#{0.0.0.00000000}.$render#$iface" /f </dev/null >/dev/null 2>&1
+        /d "{2}.\\\\?\\SWD#MMDEVAPI#{0.0.0.00000000}.$render#$iface" /f </dev/null >/dev/null 2>&1
     "$WINE" reg add "$base\\Capture\\$capture\\Properties" /v "$key" /t REG_SZ \
-        /d "\\\\?\\SWD#MMDEVAPI#{0.0.1.00000000}.$capture#$iface" /f </dev/null >/dev/null 2>&1
+        /d "{2}.\\\\?\\SWD#MMDEVAPI#{0.0.1.00000000}.$capture#$iface" /f </dev/null >/dev/null 2>&1
 }
 
 make_prefix() {

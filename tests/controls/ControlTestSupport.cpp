@@ -85,6 +85,8 @@ void PointAway()
 
 void ClickWithMouse(HWND window)
 {
+    // Other test programs may show windows on the same display: a real click lands on the top one.
+    SetWindowPos(GetAncestor(window, GA_ROOT), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     const POINT at = CentreOf(window);
     INPUT input[3]{};
     for (DWORD i = 0; i < 3; ++i) {

@@ -1,7 +1,7 @@
 // The back end on the system's own endpoints. In the test environment these are winepulse's
 // default endpoints on a PulseAudio null sink whose monitor is the default capture, and the
-// environment gives them "\\?\SWD#MMDEVAPI#..." paths. Wine refuses exclusive event-driven
-// streams, so under share mode 1 both directions must end up shared.
+// environment gives them "{2}.\\?\SWD#MMDEVAPI#..." paths, as Windows stores them. Wine refuses
+// exclusive event-driven streams, so under share mode 1 both directions must end up shared.
 #include <core/CaptureAggregator.h>
 #include <devices/EndpointBackend.h>
 
