@@ -78,9 +78,8 @@ void CKnownDevices::AddIdentified(CDeviceAccess& access, const std::vector<std::
 
 std::wstring CKnownDevices::DefaultDeviceName() const
 {
-    uint32_t language = 0;
-    const bool stored = hostKey_.TryReadDword(L"Language", language);
-    return !stored || language == kLanguageFrench ? L"Périph. par défaut" : L"Def. Sound Device";
+    // In the language the channel names are made in, stored or not.
+    return languages_.ResolveLanguage() == kLanguageFrench ? L"Périph. par défaut" : L"Def. Sound Device";
 }
 
 bool CKnownDevices::AddDefault(CDeviceAccess& access, bool capture, int& waveId)

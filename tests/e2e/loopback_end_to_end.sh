@@ -15,7 +15,9 @@ forget_route() {
     run reg delete "$defaults" /v UseEndpointBackend /f >/dev/null 2>&1
     run reg delete "$defaults" /v ClockSync /f >/dev/null 2>&1
 }
-trap 'forget_route; run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; rm -rf "$work"' EXIT
+# Unregistering keeps the hosts' settings; this run's go with the driver's key.
+trap 'forget_route; run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+      run reg delete "HKLM\\Software\\ASIO\\Asio 2.0 Veloran Driver" /f >/dev/null 2>&1; rm -rf "$work"' EXIT
 cp "$dll" "$work/VeloranAsioDriver_x64.dll"
 cp "$host" "$work/loopback.exe"
 run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1 || { echo "0 passed, 1 failed"; exit 1; }

@@ -14,6 +14,8 @@ recording=
 cleanup() {
     [ -n "$recording" ] && run cmd /c del "$recording" >/dev/null 2>&1
     run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+    # Unregistering keeps the hosts' settings; this run's go with the driver's key.
+    run reg delete 'HKLM\Software\ASIO\Asio 2.0 Veloran Driver' /f >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
