@@ -185,10 +185,17 @@ TEST_F(PortBuildingTest, DefaultDevicesTakePartOnlyWhenTheHostAllows)
     ASSERT_EQ(Build(true, true), 1);
     EXPECT_EQ(ports_[0].name, L"Def. Sound Device");
 
-    // No language stored for the host: the French name.
-    DeleteTree(HKEY_LOCAL_MACHINE, kHostKeyPath);
-    ASSERT_EQ(Build(true, true), 1);
-    EXPECT_EQ(ports_[0].name, L"Périph. par défaut");
+    // No language stored for the host yet: the name is in the language its texts will take (here
+    // the default parameters'), not always French.
+    uint32_t stored = 0xFFFFFFFF;  // automatic
+    defaultKey_.TryReadDword(L"Language", stored);
+    for (const int language : {kLanguageEnglish, kLanguageFrench}) {
+        DeleteTree(HKEY_LOCAL_MACHINE, kHostKeyPath);
+        defaultKey_.WriteDword(L"Language", uint32_t(language));
+        ASSERT_EQ(Build(true, true), 1);
+        EXPECT_EQ(ports_[0].name, language == kLanguageFrench ? L"Périph. par défaut" : L"Def. Sound Device");
+    }
+    defaultKey_.WriteDword(L"Language", stored);
 }
 
 TEST_F(PortBuildingTest, AtMostSixteenPortsAndNoHardwareAtAll)
