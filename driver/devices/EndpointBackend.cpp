@@ -79,6 +79,7 @@ bool CEndpointBackend::OpenAndStart(const std::wstring& capturePath, const _sStr
         ReleaseAll();
         return false;
     }
+    render_->PaceBy(capturePath.empty() ? 0 : capture_->Info().periodFrames);
     if (!renderPath.empty()) render_->OpenHandOver();
     return true;
 }
@@ -91,6 +92,7 @@ bool CEndpointBackend::Probe(const std::wstring& capturePath, const _sStreamPara
     render = {};
     if (!ReleaseAll()) return false;
     if (!capturePath.empty()) capture_->Probe(capturePath, captureParams, capture);
+    render_->PaceBy(capture.periodFrames);
     if (!renderPath.empty()) render_->Probe(renderPath, renderParams, render);
     return true;
 }

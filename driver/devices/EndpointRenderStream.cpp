@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <numeric>
 
 CEndpointRenderStream::CEndpointRenderStream(IDevicePlatform& platform, int shareMode, bool ntSixMode,
                                              bool tenOrLater)
@@ -92,6 +93,8 @@ void CEndpointRenderStream::LoopExclusive()
     CPacketFifo& adapter = *adapter_;
     BYTE* lastFilled = nullptr;
     bool handedOver = false;  // silence before the engine's first block is the start, not a fault
+    // Periods the first block still waits once it is there, so that no later buffer comes short.
+    int holdOff = -1;
     // Buffers played as silence with nothing queued at all since then: the blocks meant for them
     // still come, late (a buffer switch that ran long). More queued than the hand-overs' usual
     // burst (a packet beyond the chunk being taken) are those, and are skipped, so that the
@@ -107,9 +110,13 @@ void CEndpointRenderStream::LoopExclusive()
         // Before Windows 10 a repeated event can hand out the buffer that is already filled.
         if (data && (tenOrLater_ || data != lastFilled)) {
             while (missed > 0 && adapter.Fill() >= backlog && adapter.Pop(data)) --missed;
+            if (holdOff < 0 && adapter.Fill() > 0) holdOff = ExclusiveSchedule().heldPeriods;
             // The adapter's chunk is the device buffer. Silence rather than the buffer's stale
             // contents when the engine is behind.
-            if (adapter.Pop(data)) {
+            if (!handedOver && holdOff != 0) {
+                flags = AUDCLNT_BUFFERFLAGS_SILENT;
+                if (holdOff > 0) --holdOff;
+            } else if (adapter.Pop(data)) {
                 CountMoved(bufferFrames_);
                 handedOver = true;
             } else {
@@ -171,26 +178,45 @@ void CEndpointRenderStream::LoopShared()
     }
 }
 
-// The stream latency holds the device period written ahead. Exclusive, the first device buffer
-// goes out at the first period whose switches have handed over a whole buffer, counted from the
-// first switch, the device's periods pacing both; shared, every chunk is written behind the
-// pre-roll, a chunk below the full buffer.
+// Each device buffer is taken at one of the device's periods, the switches hand the blocks over
+// on their own grid, and a buffer that is not whole when its period comes would play as silence
+// and leave every later one a period later. The first buffer therefore waits for the first period
+// from which every buffer is whole in time; the pattern repeats once the blocks, the switches and
+// the buffers meet again, so one such cycle decides it.
+CEndpointRenderStream::Schedule CEndpointRenderStream::ScheduleOf(int host, int grid, int period, int buffer)
+{
+    constexpr int64_t kLongestCycle = 1 << 16;  // buffers; past it the wait is a lower bound
+    const auto handedOver = [host, grid](int64_t frame) {  // when the switch carrying it runs
+        const int64_t blocks = frame / host + 1;
+        return (blocks * host + grid - 1) / grid * grid;
+    };
+    const int64_t cycle = std::lcm(std::lcm<int64_t>(host, grid), int64_t(buffer)) / buffer;
+    int64_t first = 0;
+    for (int64_t i = 0; i < std::min(cycle, kLongestCycle); ++i) {
+        const int64_t due = handedOver((i + 1) * buffer - 1) - i * period;
+        first = std::max(first, (due + period - 1) / period);
+    }
+    const int64_t firstSwitch = handedOver(0);
+    return {int(first * period - firstSwitch), int(first - (firstSwitch + period - 1) / period)};
+}
+
+CEndpointRenderStream::Schedule CEndpointRenderStream::ExclusiveSchedule() const
+{
+    const int period = std::max(periodFrames_, 1);
+    const int grid = switchGrid_.load(std::memory_order_relaxed);
+    return ScheduleOf(params_.framesPerPacket, grid > 0 ? grid : period, period, std::max(int(bufferFrames_), 1));
+}
+
+// The stream latency holds the device period written ahead; shared, every chunk is written
+// behind the pre-roll, a chunk below the full buffer.
 void CEndpointRenderStream::AddLatency(EndpointStreamInfo& info) const
 {
     const bool regroups =
         mode_ == EndpointStreamMode::Exclusive && int(bufferFrames_) * blockAlign_ != nominalBytes_;
     info.adapterFrames = regroups ? periodFrames_ : 0;
     const int host = params_.framesPerPacket;
-    const int period = std::max(info.periodFrames, 1);
-    const auto periodsCovering = [period](int frames) { return (frames + period - 1) / period; };
-    int waited = 0;
-    if (mode_ == EndpointStreamMode::Exclusive) {
-        const int firstSwitch = periodsCovering(host);
-        const int firstBuffer = periodsCovering((info.bufferFrames + host - 1) / host * host);
-        waited = (firstBuffer - firstSwitch) * period;
-    } else {
-        waited = std::max(info.bufferFrames - host, 0);
-    }
+    const int waited = mode_ == EndpointStreamMode::Exclusive ? ExclusiveSchedule().wait
+                                                              : std::max(info.bufferFrames - host, 0);
     info.latencyFrames = info.streamLatencyFrames + waited;
 }
 

@@ -9,6 +9,7 @@
 
 #include <audioclient.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -24,6 +25,19 @@ public:
     // Queues one block and wakes the stream when the queue overflowed. 1 when the block was
     // taken, 0 while the hand-over is closed.
     int Deliver(const void* block, int bytes);
+    // The frames between the buffer switches that hand blocks over (the capture stream's packet);
+    // 0 when nothing captures, the device's own periods then pacing them. Kept across opens.
+    void PaceBy(int switchGrid) { switchGrid_.store(switchGrid, std::memory_order_relaxed); }
+
+    // Exclusive, the device taking buffers of `buffer` frames every `period`, the switches
+    // running every `grid` frames, from a common start: the frames from the first block's
+    // hand-over to the period that takes it once no buffer comes short (every later block waits
+    // as long), and the periods the first block is held at its first wake-up for that.
+    struct Schedule {
+        int wait;
+        int heldPeriods;
+    };
+    static Schedule ScheduleOf(int host, int grid, int period, int buffer);
 
 private:
     bool PrepareDirection(bool reinitialised) override;
@@ -36,6 +50,7 @@ private:
     void LoopShared();
     // Frames of silence queued: frames, or 0 when the buffer refused them.
     UINT32 WriteSilence(UINT32 frames);
+    Schedule ExclusiveSchedule() const;
 
     ComPtr<IAudioRenderClient> service_;
     // Deliver runs on other interfaces' capture threads; this keeps it off a stream that is being
@@ -44,4 +59,5 @@ private:
     bool handOver_ = false;
     std::unique_ptr<CPacketFifo> adapter_;
     std::unique_ptr<uint8_t[]> block_;  // shared: the chunk being written
+    std::atomic<int> switchGrid_{0};
 };

@@ -1270,6 +1270,20 @@ TEST_F(RenderLatencyTest, OutputLatencyBelowTheBufferSizeIsReported)
     EXPECT_LE(Error(), kPeriod) << Reported();  // the wait for the next period aside, as below
 }
 
+// A render device that refuses a period the length of the buffer streams in its fallback periods
+// (4 ms, 192 frames), which meet the switches of the 512-frame capture at changing points. Played
+// as soon as the first block allows, a later period would find its buffer short: the silence it
+// plays would be an overload for the host and leave the output a period later for good. The
+// output starts at the delay every period can keep, and reports it.
+TEST_F(RenderLatencyTest, OutputLatencyCountsTheWaitForTheDevicesNextPeriod)
+{
+    const VirtualInterface lumo = AddRamped(kLumoA2);
+    hardware_.audio.SetPeriods(lumo.render, 40000, 40000, 40000);
+    MeasureRoundTrip(lumo);
+    EXPECT_EQ(Error(), 0) << Reported();
+    EXPECT_EQ(driver_->engineSlot(0).FaultCount(), 0u);
+}
+
 std::atomic<int> gOverloads{0};
 long CountOverloads(long selector, long value, void*, double*)
 {
