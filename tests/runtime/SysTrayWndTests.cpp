@@ -595,6 +595,48 @@ TEST_F(ControlPanelTest, LinkingAPairTakesTheHigherLevelAndAMonoInputMovesBothFa
     static_cast<void>(lumo);
 }
 
+// A one-channel input on two strips switches each of its two channels once, whichever strip is
+// clicked; a moved fader of a linked pair sets its twin channel too. Both reach the running engine
+// and what OK stores.
+TEST_F(ControlPanelTest, AMonoInputsButtonsAndALinkedFaderReachBothChannelsInTheEngineAndTheStore)
+{
+    const VirtualInterface lumo = hardware_.AddInterface(kLumoA2, 1, 2);
+    Create();
+    ASSERT_TRUE(driver_->ports()[0].input.monoToStereo);
+    StartHost(lumo);
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    _sPort stored[kMaxPorts];
+    for (int i = 0; i < driver_->portCount(); ++i) stored[i] = driver_->ports()[i];
+
+    Press(dialog, CPanelStrips::kDcButton + 1);
+    Press(dialog, CPanelStrips::kMonitorButton);
+    ASSERT_TRUE(Strips().fader(true, 1).GetValue() == 100 && Panel().ports()[0].output.linked[1]);
+    Drag(dialog, true, 1, 35);
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    const CChannelFilter* filters = driver_->engineSlot(0).filters;
+    EXPECT_TRUE(filters[0].dcEnabled());
+    EXPECT_TRUE(filters[1].dcEnabled());
+    EXPECT_EQ(driver_->ports()[0].input.monitor[0], 1);
+    EXPECT_EQ(driver_->ports()[0].input.monitor[1], 1);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.render).levels[0], 0.35f);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.render).levels[1], 0.35f);
+
+    Click(dialog, IDOK);
+    int count = driver_->portCount();
+    _sSettings settings;
+    driver_->settingsStore().LoadSettings(count, stored, settings, false);
+    ASSERT_EQ(count, 1);
+    for (int c = 0; c < 2; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_EQ(stored[0].input.dcRemoval[c], 1);
+        EXPECT_EQ(stored[0].input.monitor[c], 1);
+        EXPECT_EQ(stored[0].output.level[c], 35);
+    }
+    driver_->stop();
+}
+
 TEST_F(ControlPanelTest, ThePositionIsStoredWhenTheDriverGoesAndUsedNextTime)
 {
     Create();
