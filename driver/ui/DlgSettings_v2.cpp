@@ -121,8 +121,11 @@ void CDlgSettings_v2::LoadWorkingCopy()
     portCount_ = std::clamp(driver_.portCount(), 0, kMaxPorts);
     for (int i = 0; i < kMaxPorts; ++i) ports_[i] = i < portCount_ ? driver_.ports()[i] : _sPort();
     settings_ = driver_.settings();
+    if (!hwnd()) return;
     // The rows keep the first port they show.
-    if (hwnd()) rows_.SetWorkingCopy(ports_.get(), portCount_, rows_.firstPort());
+    rows_.SetWorkingCopy(ports_.get(), portCount_, rows_.firstPort());
+    // The driver's default names may be in the language the panel switched from.
+    rows_.FollowLanguage();
 }
 
 void CDlgSettings_v2::DeviceRowsChanged(bool reset) { PostMessageW(hwnd(), kRebuildMessage, reset ? 1 : 0, 0); }
@@ -366,6 +369,7 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         if (wParam && lParam == 0) strips_.SaveMonitorFlags();
         return false;
     case kLanguageChangedMessage:
+        rows_.FollowLanguage();
         ApplyTexts();
         rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
         Rebuild(false);

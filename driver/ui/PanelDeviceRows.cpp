@@ -622,13 +622,27 @@ void CPanelDeviceRows::ToggleMonoToStereo(int p)
         input.dcRemoval[1] = input.dcRemoval[0];
         input.level[1] = input.level[0];
     }
-    // Names the user has not changed follow the new channel layout.
-    const std::wstring previous[2] = {ports_[p].inputChannelNames[0], ports_[p].inputChannelNames[1]};
-    NameChannels(ports_[p], false, languages_);
-    for (int c = 0; c < 2; ++c)
-        if (input.channelName[c] == previous[c] || input.channelName[c][0] == L'\0')
-            CopyName(ports_[p].inputChannelNames[c], input.channelName[c]);
+    RenameUnchanged(ports_[p]);
     Changed(true);
+}
+
+void CPanelDeviceRows::RenameUnchanged(_sPort& port) const
+{
+    const _sPort previous = port;
+    NameChannels(port, false, languages_);
+    const auto follow = [](const std::wstring& before, const std::wstring& now, wchar_t (&name)[32]) {
+        if (name[0] == L'\0' || before.compare(0, kNameLength, name) == 0) CopyName(now, name);
+    };
+    for (int c = 0; c < 2; ++c) {
+        follow(previous.inputChannelNames[c], port.inputChannelNames[c], port.input.channelName[c]);
+        follow(previous.outputChannelNames[c], port.outputChannelNames[c], port.output.channelName[c]);
+    }
+}
+
+void CPanelDeviceRows::FollowLanguage()
+{
+    for (int p = 0; ports_ && p < portCount_; ++p) RenameUnchanged(ports_[p]);
+    Refresh();
 }
 
 void CPanelDeviceRows::MovePort(int row, bool up)

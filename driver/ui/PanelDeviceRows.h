@@ -112,6 +112,9 @@ public:
     void ActivateOutputsOnly(int port);
     void ToggleMonoMix(int port);
     void ToggleMonoToStereo(int port);
+    // Every channel name still equal to its port's default takes the default in the current
+    // language, as does an emptied name; the port's defaults follow it.
+    void FollowLanguage();
     void MovePort(int row, bool up);
     void ScrollTo(int scrollerValue);
     // The connector line and marker of a port's physical channel in red while a strip that it
@@ -147,6 +150,8 @@ private:
     bool CreateSide(Side& side, int r, bool input, int left, int top, int width);
     void RefreshRow(int r);
     void RefreshSide(Side& side, const _sPort& port, bool input, int firstAsio);
+    // The port's default names again; names still equal to the former defaults follow them.
+    void RenameUnchanged(_sPort& port) const;
     // Where channel c's connector runs, between its name and its marker.
     RECT LineRect(const Side& side, int c) const;
     void ShowEmptyRow(Row& row);

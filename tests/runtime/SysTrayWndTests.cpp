@@ -471,6 +471,41 @@ TEST_F(ControlPanelTest, ShowsTheAsioSettingsInTheHostsLanguage)
     EXPECT_EQ(Selected(dialog, IDC_BUFFER_SIZE), L"512 \u00e9chantillons");
 }
 
+// The other language renames every channel the user has not renamed; an emptied name gives back
+// the default in the language now chosen, also once Cancel has reloaded the driver's names.
+TEST_F(ControlPanelTest, TheLanguageSwitchRenamesTheChannelsTheUserHasNotRenamed)
+{
+    AddLumo();
+    Create();
+    HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    using device_rows::kNameIn;
+    using device_rows::kNameOut;
+    const auto field = [&dialog](int id) { return TextOf(GetDlgItem(dialog, id)); };
+    ASSERT_EQ(field(kNameIn), L"Lumo A2 - In L");
+    SetDlgItemTextW(dialog, kNameIn + 1, L"Vocals");
+    Pump();
+
+    Choose(dialog, IDC_LANGUAGE, 0);
+    EXPECT_EQ(field(kNameIn), L"Lumo A2 - Entr\u00e9e G");
+    EXPECT_EQ(field(kNameIn + 1), L"Vocals");
+    EXPECT_EQ(field(kNameOut + 1), L"Lumo A2 - Sortie D");
+    EXPECT_STREQ(Panel().ports()[0].output.channelName[1], L"Lumo A2 - Sortie D");
+    const auto emptied = [&](int id) {
+        SetDlgItemTextW(dialog, id, L"");
+        SetFocus(GetDlgItem(dialog, id));
+        SetFocus(GetDlgItem(dialog, IDCANCEL));
+        Pump();
+        return field(id);
+    };
+    EXPECT_EQ(emptied(kNameIn + 1), L"Lumo A2 - Entr\u00e9e D");
+
+    Click(dialog, IDCANCEL);
+    dialog = Open();
+    EXPECT_EQ(field(kNameOut), L"Lumo A2 - Sortie G");
+    EXPECT_EQ(emptied(kNameOut), L"Lumo A2 - Sortie G");
+}
+
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
