@@ -368,6 +368,15 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         // Cancel puts back the monitoring the driver had when the panel appeared.
         if (wParam && lParam == 0) strips_.SaveMonitorFlags();
         return false;
+    // From the name field that has the focus: Enter and Tab go on to the next name, Escape
+    // leaves the names, as does a click on the background; none of them closes the panel.
+    case CEditForModelessDlg::kAcceptMessage:
+        if (const HWND next = rows_.NextName(GetFocus())) SetFocus(next);
+        return true;
+    case CEditForModelessDlg::kEscapeMessage:
+    case WM_LBUTTONUP:
+        SetFocus(GetDlgItem(hwnd(), IDCANCEL));
+        return false;
     case kLanguageChangedMessage:
         rows_.FollowLanguage();
         ApplyTexts();

@@ -753,6 +753,23 @@ void CPanelDeviceRows::OnNameChange(int id, int code)
     SendMessageW(edit, EM_SCROLLCARET, 0, 0);
 }
 
+HWND CPanelDeviceRows::NextName(HWND from) const
+{
+    const int id = GetDlgCtrlID(from);
+    if (!parent_ || GetParent(from) != parent_ || id < kNameIn || id >= kNameOut + 2 * kRows) return nullptr;
+    const bool input = id < kNameOut;
+    const auto usable = [this](int candidate) {
+        const HWND name = GetDlgItem(parent_, candidate);
+        return name && IsWindowVisible(name) && IsWindowEnabled(name) ? name : nullptr;
+    };
+    for (int next = id + 1; next < (input ? kNameOut : kNameOut + 2 * kRows); ++next)
+        if (const HWND name = usable(next)) return name;
+    const int other = input ? kNameOut : kNameIn;
+    for (int next = other; next < other + 2 * kRows; ++next)
+        if (const HWND name = usable(next)) return name;
+    return nullptr;
+}
+
 bool CPanelDeviceRows::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     switch (message) {

@@ -121,6 +121,10 @@ public:
     // feeds is hovered; nothing when the port is not in a visible row.
     void HighlightChannel(int port, bool input, int channel, bool on);
 
+    // The name field after from, for Enter and Tab: the next visible and enabled one of its
+    // direction, else the first of the other direction; none when from is no name field.
+    HWND NextName(HWND from) const;
+
     // The parent's messages, before its own procedure; true when taken.
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 

@@ -506,6 +506,62 @@ TEST_F(ControlPanelTest, TheLanguageSwitchRenamesTheChannelsTheUserHasNotRenamed
     EXPECT_EQ(emptied(kNameOut), L"Lumo A2 - Sortie G");
 }
 
+// A key pressed in the field that has the focus, through a loop that translates keys as a host's does.
+void Key(UINT key)
+{
+    const HWND focus = GetFocus();
+    const LPARAM scan = LPARAM(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(focus, WM_KEYDOWN, key, scan | 1);
+    PostMessageW(focus, WM_KEYUP, key, scan | 1 | 0xC0000000);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// Enter and Tab go from name to name over the greyed ones, from the last input to the first output
+// and back; Escape and a click on the background leave the names for Cancel. The panel stays open
+// and no key is typed into a name.
+TEST_F(ControlPanelTest, EnterTabAndEscapeInANameMoveTheFocusOnly)
+{
+    AddLumo();
+    AddLumo();
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    using device_rows::kNameIn;
+    using device_rows::kNameOut;
+    Press(dialog, device_rows::kToggleIn + 1);  // the second port's inputs off
+    ASSERT_FALSE(IsWindowEnabled(GetDlgItem(dialog, kNameIn + 2)));
+    ASSERT_TRUE(IsWindowEnabled(GetDlgItem(dialog, kNameOut + 3)));
+    const auto focused = [] { return GetDlgCtrlID(GetFocus()); };
+    SetFocus(GetDlgItem(dialog, kNameIn));
+    Key(VK_TAB);
+    EXPECT_EQ(focused(), kNameIn + 1);
+    Key(VK_RETURN);
+    EXPECT_EQ(focused(), kNameOut);
+    Key(VK_TAB);
+    EXPECT_EQ(focused(), kNameOut + 1);
+    SetFocus(GetDlgItem(dialog, kNameOut + 3));
+    Key(VK_RETURN);
+    EXPECT_EQ(focused(), kNameIn);
+    Key(VK_ESCAPE);
+    EXPECT_EQ(focused(), IDCANCEL);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, kNameIn)), L"Lumo A2 (1) - In L");
+    EXPECT_STREQ(Panel().ports()[0].output.channelName[1], L"Lumo A2 (1) - Out R");
+
+    SetFocus(GetDlgItem(dialog, kNameOut));
+    const POINT corner{2, 2};
+    ASSERT_EQ(ChildWindowFromPointEx(dialog, corner, CWP_SKIPINVISIBLE), dialog);
+    const LPARAM background = MAKELPARAM(corner.x, corner.y);
+    PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, background);
+    PostMessageW(dialog, WM_LBUTTONUP, 0, background);
+    Pump();
+    EXPECT_EQ(focused(), IDCANCEL);
+}
+
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
