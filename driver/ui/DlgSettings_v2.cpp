@@ -354,8 +354,13 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog();
+        KeepOnTop();
         result = FALSE;  // the focus is set here
         return true;
+    case WM_ACTIVATE:
+        // Back above the host's windows whenever the user comes back to the panel.
+        if (LOWORD(wParam) == WA_ACTIVE) KeepOnTop();
+        return false;
     case WM_COMMAND:
         if (!strips_.OnCommand(LOWORD(wParam))) OnCommand(LOWORD(wParam), HIWORD(wParam));
         return true;
@@ -680,6 +685,11 @@ void CDlgSettings_v2::OnCancel()
     Hide();
     ReloadFromDriver();
     owner_.PanelCancelled();
+}
+
+void CDlgSettings_v2::KeepOnTop()
+{
+    SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void CDlgSettings_v2::PlaceWindow()

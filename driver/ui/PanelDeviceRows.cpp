@@ -28,6 +28,8 @@ constexpr int kStrNoInputsOutputs = 215;
 constexpr int kStrNoOutputs = 216;
 constexpr int kStrNoInputs = 217;
 constexpr int kStrNonOptimalPort = 260;
+constexpr int kStrEnableOutputs = 218, kStrEnableInputs = 219, kStrEnableInput = 220, kStrDisableOutputs = 221,
+              kStrDisableInputs = 222, kStrDisableInput = 223;
 constexpr int kStrMonoMix = 265;
 
 constexpr int kNameLength = 31;
@@ -356,6 +358,7 @@ void CPanelDeviceRows::ShowEmptyRow(Row& row)
         }
         side->toggle.SetCheck(false);
         EnableWindow(side->toggle.hwnd(), FALSE);
+        SetTip(side->toggle.hwnd(), L"");
     }
     ShowWindow(row.up.hwnd(), SW_HIDE);
     ShowWindow(row.down.hwnd(), SW_HIDE);
@@ -474,6 +477,11 @@ void CPanelDeviceRows::RefreshSide(Side& side, const _sPort& port, bool input, i
     }
     side.toggle.SetCheck(on);
     EnableWindow(side.toggle.hwnd(), physical > 0);
+    // The tip says what a click does.
+    const int tip = !input ? (on ? kStrDisableOutputs : kStrEnableOutputs)
+                    : physical == 1 ? (on ? kStrDisableInput : kStrEnableInput)
+                                    : (on ? kStrDisableInputs : kStrEnableInputs);
+    SetTip(side.toggle.hwnd(), physical > 0 ? languages_.Text(tip) : L"");
 
     RECT first = LineRect(side, 0);
     const RECT second = LineRect(side, 1);
@@ -494,6 +502,20 @@ void CPanelDeviceRows::RefreshSide(Side& side, const _sPort& port, bool input, i
         EnableWindow(line.hwnd(), physical > 0 && on);
         line.Invalidate();
     }
+}
+
+void CPanelDeviceRows::SetTip(HWND control, std::wstring text) const
+{
+    if (!mainTooltip_) return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = parent_;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    SendMessageW(mainTooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (text.empty()) return;
+    tool.lpszText = text.data();
+    SendMessageW(mainTooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void CPanelDeviceRows::SetEditText(HWND edit, const std::wstring& text)

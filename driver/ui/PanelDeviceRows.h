@@ -171,6 +171,8 @@ private:
     void OnMenuCommand(int command);
     void OnNameChange(int id, int code);
     void SetEditText(HWND edit, const std::wstring& text);
+    // A control's tip in the main tooltip; an empty text removes it.
+    void SetTip(HWND control, std::wstring text) const;
     void PointAtArrow(int row, bool preferUp);
     HBITMAP Picture(int index, bool active) const;
     static LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,

@@ -15,6 +15,7 @@
 #include <dbt.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -560,6 +561,62 @@ TEST_F(ControlPanelTest, EnterTabAndEscapeInANameMoveTheFocusOnly)
     PostMessageW(dialog, WM_LBUTTONUP, 0, background);
     Pump();
     EXPECT_EQ(focused(), IDCANCEL);
+}
+
+// The windows asked to go to the top of the topmost band, seen as the messages they get.
+std::vector<HWND> gMadeTopmost;
+LRESULT CALLBACK WatchTopmost(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_WINDOWPOSCHANGING) {
+        const auto* position = reinterpret_cast<const WINDOWPOS*>(call->lParam);
+        if (!(position->flags & SWP_NOZORDER) && position->hwndInsertAfter == HWND_TOPMOST)
+            gMadeTopmost.push_back(call->hwnd);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The panel puts itself above other windows when made and whenever it is activated again. (The test
+// display has no window manager to keep the topmost state of a captioned window, so the request is
+// what is checked.)
+TEST_F(ControlPanelTest, ThePanelKeepsItselfOnTop)
+{
+    gMadeTopmost.clear();
+    const HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, WatchTopmost, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    Create();
+    const HWND dialog = Open();
+    const auto asked = [dialog] { return std::count(gMadeTopmost.begin(), gMadeTopmost.end(), dialog) > 0; };
+    const bool atStart = asked();
+    gMadeTopmost.clear();
+    SendMessageW(dialog, WM_ACTIVATE, WA_INACTIVE, 0);
+    const bool leaving = asked();
+    SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
+    const bool activated = asked();
+    UnhookWindowsHookEx(hook);
+    EXPECT_TRUE(atStart);
+    EXPECT_FALSE(leaving);
+    EXPECT_TRUE(activated);
+}
+
+// A row's toggles tell what a click does, for one input or several, in the chosen language.
+TEST_F(ControlPanelTest, TheRowTogglesTipsSayWhatAClickDoes)
+{
+    hardware_.AddInterface(kLumoA2, 1, 2);
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    using device_rows::kToggleIn;
+    using device_rows::kToggleOut;
+    EXPECT_EQ(TipOf(dialog, kToggleIn), L"Disable this input");
+    EXPECT_EQ(TipOf(dialog, kToggleOut), L"Disable these outputs");
+    Press(dialog, kToggleOut);
+    EXPECT_EQ(TipOf(dialog, kToggleOut), L"Enable these outputs");
+    EXPECT_EQ(TipOf(dialog, kToggleOut + 1), L"") << "a row without a port";
+
+    Choose(dialog, IDC_LANGUAGE, 0);
+    EXPECT_EQ(TipOf(dialog, kToggleIn), L"D\u00e9sactiver cette entr\u00e9e");
+    EXPECT_EQ(TipOf(dialog, kToggleOut), L"Activer ces sorties");
 }
 
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
