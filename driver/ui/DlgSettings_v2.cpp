@@ -141,10 +141,7 @@ void CDlgSettings_v2::MonoMixChanged(int port)
 
 int CDlgSettings_v2::KnownDeviceRow(const _sPort& port) const
 {
-    const PortInventory& inventory = driver_.inventory();
-    for (size_t i = 0; i < inventory.interfacePaths.size() && i < inventory.interfaceRows.size(); ++i)
-        if (inventory.interfacePaths[i] == port.capturePath) return int(inventory.interfaceRows[i]);
-    return -1;
+    return KnownDeviceRowOf(driver_.inventory(), port.capturePath);
 }
 
 void CDlgSettings_v2::ReloadFromDriver()

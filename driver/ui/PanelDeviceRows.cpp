@@ -149,6 +149,17 @@ void IDeviceRowsOwner::ShowMessage(HWND parent, int, const std::wstring& title, 
     MessageBoxW(parent, text.c_str(), title.c_str(), MB_ICONEXCLAMATION | MB_OK);
 }
 
+int KnownDeviceRowOf(const PortInventory& inventory, const std::wstring& capturePath)
+{
+    for (size_t i = 0; i < inventory.interfacePaths.size() && i < inventory.interfaceRows.size(); ++i) {
+        const std::wstring& path = inventory.interfacePaths[i];
+        if (CompareStringOrdinal(path.c_str(), int(path.size()), capturePath.c_str(), int(capturePath.size()), TRUE) ==
+            CSTR_EQUAL)
+            return int(inventory.interfaceRows[i]);
+    }
+    return -1;
+}
+
 CPanelDeviceRows::CPanelDeviceRows(IDeviceRowsOwner& owner, const CLanguages& languages)
     : owner_(owner), languages_(languages), editBrush_(CreateSolidBrush(kNameBack)),
       disabledEditBrush_(CreateSolidBrush(kNameBackDisabled))

@@ -11,6 +11,7 @@
 #include "StaticArrow.h"
 #include "StaticLine.h"
 
+#include "../core/KnownDevices.h"
 #include "../core/Port.h"
 
 #include <controls/ColorStatic.h>
@@ -66,6 +67,10 @@ struct DeviceMenuItem {
 };
 
 std::vector<DeviceMenuItem> BuildDeviceMenu(const _sPort& port, const CLanguages& languages);
+
+// The known-devices row of the interface whose capture endpoint is capturePath, -1 for none; the
+// paths compared without regard to case, as Windows treats them.
+int KnownDeviceRowOf(const PortInventory& inventory, const std::wstring& capturePath);
 
 // What the rows need from the panel that hosts them.
 class IDeviceRowsOwner {
