@@ -121,8 +121,11 @@ void CDlgSettings_v2::LoadWorkingCopy()
     portCount_ = std::clamp(driver_.portCount(), 0, kMaxPorts);
     for (int i = 0; i < kMaxPorts; ++i) ports_[i] = i < portCount_ ? driver_.ports()[i] : _sPort();
     settings_ = driver_.settings();
+    if (!hwnd()) return;
     // The rows keep the first port they show.
-    if (hwnd()) rows_.SetWorkingCopy(ports_.get(), portCount_, rows_.firstPort());
+    rows_.SetWorkingCopy(ports_.get(), portCount_, rows_.firstPort());
+    // The driver's default names may be in the language the panel switched from.
+    rows_.FollowLanguage();
 }
 
 void CDlgSettings_v2::DeviceRowsChanged(bool reset) { PostMessageW(hwnd(), kRebuildMessage, reset ? 1 : 0, 0); }
@@ -138,10 +141,7 @@ void CDlgSettings_v2::MonoMixChanged(int port)
 
 int CDlgSettings_v2::KnownDeviceRow(const _sPort& port) const
 {
-    const PortInventory& inventory = driver_.inventory();
-    for (size_t i = 0; i < inventory.interfacePaths.size() && i < inventory.interfaceRows.size(); ++i)
-        if (inventory.interfacePaths[i] == port.capturePath) return int(inventory.interfaceRows[i]);
-    return -1;
+    return KnownDeviceRowOf(driver_.inventory(), port.capturePath);
 }
 
 void CDlgSettings_v2::ReloadFromDriver()
@@ -351,8 +351,13 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog();
+        KeepOnTop();
         result = FALSE;  // the focus is set here
         return true;
+    case WM_ACTIVATE:
+        // Back above the host's windows whenever the user comes back to the panel.
+        if (LOWORD(wParam) == WA_ACTIVE) KeepOnTop();
+        return false;
     case WM_COMMAND:
         if (!strips_.OnCommand(LOWORD(wParam))) OnCommand(LOWORD(wParam), HIWORD(wParam));
         return true;
@@ -365,7 +370,17 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         // Cancel puts back the monitoring the driver had when the panel appeared.
         if (wParam && lParam == 0) strips_.SaveMonitorFlags();
         return false;
+    // From the name field that has the focus: Enter and Tab go on to the next name, Escape
+    // leaves the names, as does a click on the background; none of them closes the panel.
+    case CEditForModelessDlg::kAcceptMessage:
+        if (const HWND next = rows_.NextName(GetFocus())) SetFocus(next);
+        return true;
+    case CEditForModelessDlg::kEscapeMessage:
+    case WM_LBUTTONUP:
+        SetFocus(GetDlgItem(hwnd(), IDCANCEL));
+        return false;
     case kLanguageChangedMessage:
+        rows_.FollowLanguage();
         ApplyTexts();
         rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
         Rebuild(false);
@@ -667,6 +682,11 @@ void CDlgSettings_v2::OnCancel()
     Hide();
     ReloadFromDriver();
     owner_.PanelCancelled();
+}
+
+void CDlgSettings_v2::KeepOnTop()
+{
+    SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void CDlgSettings_v2::PlaceWindow()

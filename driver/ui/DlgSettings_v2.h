@@ -108,6 +108,7 @@ private:
     void OnCancel();
     void ChooseLanguage();
     void PlaceWindow();
+    void KeepOnTop();
     void StorePosition();
     std::wstring Text(int id) const;
     int StoredLanguage() const;

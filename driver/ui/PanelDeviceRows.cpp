@@ -28,6 +28,8 @@ constexpr int kStrNoInputsOutputs = 215;
 constexpr int kStrNoOutputs = 216;
 constexpr int kStrNoInputs = 217;
 constexpr int kStrNonOptimalPort = 260;
+constexpr int kStrEnableOutputs = 218, kStrEnableInputs = 219, kStrEnableInput = 220, kStrDisableOutputs = 221,
+              kStrDisableInputs = 222, kStrDisableInput = 223;
 constexpr int kStrMonoMix = 265;
 
 constexpr int kNameLength = 31;
@@ -145,6 +147,17 @@ std::vector<DeviceMenuItem> BuildDeviceMenu(const _sPort& port, const CLanguages
 void IDeviceRowsOwner::ShowMessage(HWND parent, int, const std::wstring& title, const std::wstring& text)
 {
     MessageBoxW(parent, text.c_str(), title.c_str(), MB_ICONEXCLAMATION | MB_OK);
+}
+
+int KnownDeviceRowOf(const PortInventory& inventory, const std::wstring& capturePath)
+{
+    for (size_t i = 0; i < inventory.interfacePaths.size() && i < inventory.interfaceRows.size(); ++i) {
+        const std::wstring& path = inventory.interfacePaths[i];
+        if (CompareStringOrdinal(path.c_str(), int(path.size()), capturePath.c_str(), int(capturePath.size()), TRUE) ==
+            CSTR_EQUAL)
+            return int(inventory.interfaceRows[i]);
+    }
+    return -1;
 }
 
 CPanelDeviceRows::CPanelDeviceRows(IDeviceRowsOwner& owner, const CLanguages& languages)
@@ -356,6 +369,7 @@ void CPanelDeviceRows::ShowEmptyRow(Row& row)
         }
         side->toggle.SetCheck(false);
         EnableWindow(side->toggle.hwnd(), FALSE);
+        SetTip(side->toggle.hwnd(), L"");
     }
     ShowWindow(row.up.hwnd(), SW_HIDE);
     ShowWindow(row.down.hwnd(), SW_HIDE);
@@ -474,6 +488,11 @@ void CPanelDeviceRows::RefreshSide(Side& side, const _sPort& port, bool input, i
     }
     side.toggle.SetCheck(on);
     EnableWindow(side.toggle.hwnd(), physical > 0);
+    // The tip says what a click does.
+    const int tip = !input ? (on ? kStrDisableOutputs : kStrEnableOutputs)
+                    : physical == 1 ? (on ? kStrDisableInput : kStrEnableInput)
+                                    : (on ? kStrDisableInputs : kStrEnableInputs);
+    SetTip(side.toggle.hwnd(), physical > 0 ? languages_.Text(tip) : L"");
 
     RECT first = LineRect(side, 0);
     const RECT second = LineRect(side, 1);
@@ -494,6 +513,20 @@ void CPanelDeviceRows::RefreshSide(Side& side, const _sPort& port, bool input, i
         EnableWindow(line.hwnd(), physical > 0 && on);
         line.Invalidate();
     }
+}
+
+void CPanelDeviceRows::SetTip(HWND control, std::wstring text) const
+{
+    if (!mainTooltip_) return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = parent_;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    SendMessageW(mainTooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (text.empty()) return;
+    tool.lpszText = text.data();
+    SendMessageW(mainTooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void CPanelDeviceRows::SetEditText(HWND edit, const std::wstring& text)
@@ -622,13 +655,27 @@ void CPanelDeviceRows::ToggleMonoToStereo(int p)
         input.dcRemoval[1] = input.dcRemoval[0];
         input.level[1] = input.level[0];
     }
-    // Names the user has not changed follow the new channel layout.
-    const std::wstring previous[2] = {ports_[p].inputChannelNames[0], ports_[p].inputChannelNames[1]};
-    NameChannels(ports_[p], false, languages_);
-    for (int c = 0; c < 2; ++c)
-        if (input.channelName[c] == previous[c] || input.channelName[c][0] == L'\0')
-            CopyName(ports_[p].inputChannelNames[c], input.channelName[c]);
+    RenameUnchanged(ports_[p]);
     Changed(true);
+}
+
+void CPanelDeviceRows::RenameUnchanged(_sPort& port) const
+{
+    const _sPort previous = port;
+    NameChannels(port, false, languages_);
+    const auto follow = [](const std::wstring& before, const std::wstring& now, wchar_t (&name)[32]) {
+        if (name[0] == L'\0' || before.compare(0, kNameLength, name) == 0) CopyName(now, name);
+    };
+    for (int c = 0; c < 2; ++c) {
+        follow(previous.inputChannelNames[c], port.inputChannelNames[c], port.input.channelName[c]);
+        follow(previous.outputChannelNames[c], port.outputChannelNames[c], port.output.channelName[c]);
+    }
+}
+
+void CPanelDeviceRows::FollowLanguage()
+{
+    for (int p = 0; ports_ && p < portCount_; ++p) RenameUnchanged(ports_[p]);
+    Refresh();
 }
 
 void CPanelDeviceRows::MovePort(int row, bool up)
@@ -737,6 +784,23 @@ void CPanelDeviceRows::OnNameChange(int id, int code)
     InvalidateRect(parent_, &around, TRUE);
     SendMessageW(edit, EM_SETSEL, 0, 0);
     SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+}
+
+HWND CPanelDeviceRows::NextName(HWND from) const
+{
+    const int id = GetDlgCtrlID(from);
+    if (!parent_ || GetParent(from) != parent_ || id < kNameIn || id >= kNameOut + 2 * kRows) return nullptr;
+    const bool input = id < kNameOut;
+    const auto usable = [this](int candidate) {
+        const HWND name = GetDlgItem(parent_, candidate);
+        return name && IsWindowVisible(name) && IsWindowEnabled(name) ? name : nullptr;
+    };
+    for (int next = id + 1; next < (input ? kNameOut : kNameOut + 2 * kRows); ++next)
+        if (const HWND name = usable(next)) return name;
+    const int other = input ? kNameOut : kNameIn;
+    for (int next = other; next < other + 2 * kRows; ++next)
+        if (const HWND name = usable(next)) return name;
+    return nullptr;
 }
 
 bool CPanelDeviceRows::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)

@@ -11,6 +11,7 @@
 #include "StaticArrow.h"
 #include "StaticLine.h"
 
+#include "../core/KnownDevices.h"
 #include "../core/Port.h"
 
 #include <controls/ColorStatic.h>
@@ -67,6 +68,10 @@ struct DeviceMenuItem {
 
 std::vector<DeviceMenuItem> BuildDeviceMenu(const _sPort& port, const CLanguages& languages);
 
+// The known-devices row of the interface whose capture endpoint is capturePath, -1 for none; the
+// paths compared without regard to case, as Windows treats them.
+int KnownDeviceRowOf(const PortInventory& inventory, const std::wstring& capturePath);
+
 // What the rows need from the panel that hosts them.
 class IDeviceRowsOwner {
 public:
@@ -112,11 +117,18 @@ public:
     void ActivateOutputsOnly(int port);
     void ToggleMonoMix(int port);
     void ToggleMonoToStereo(int port);
+    // Every channel name still equal to its port's default takes the default in the current
+    // language, as does an emptied name; the port's defaults follow it.
+    void FollowLanguage();
     void MovePort(int row, bool up);
     void ScrollTo(int scrollerValue);
     // The connector line and marker of a port's physical channel in red while a strip that it
     // feeds is hovered; nothing when the port is not in a visible row.
     void HighlightChannel(int port, bool input, int channel, bool on);
+
+    // The name field after from, for Enter and Tab: the next visible and enabled one of its
+    // direction, else the first of the other direction; none when from is no name field.
+    HWND NextName(HWND from) const;
 
     // The parent's messages, before its own procedure; true when taken.
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -147,6 +159,8 @@ private:
     bool CreateSide(Side& side, int r, bool input, int left, int top, int width);
     void RefreshRow(int r);
     void RefreshSide(Side& side, const _sPort& port, bool input, int firstAsio);
+    // The port's default names again; names still equal to the former defaults follow them.
+    void RenameUnchanged(_sPort& port) const;
     // Where channel c's connector runs, between its name and its marker.
     RECT LineRect(const Side& side, int c) const;
     void ShowEmptyRow(Row& row);
@@ -162,6 +176,8 @@ private:
     void OnMenuCommand(int command);
     void OnNameChange(int id, int code);
     void SetEditText(HWND edit, const std::wstring& text);
+    // A control's tip in the main tooltip; an empty text removes it.
+    void SetTip(HWND control, std::wstring text) const;
     void PointAtArrow(int row, bool preferUp);
     HBITMAP Picture(int index, bool active) const;
     static LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,

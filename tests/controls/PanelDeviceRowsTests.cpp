@@ -237,4 +237,16 @@ TEST_F(DeviceRowsTest, TheScrollerNeverShowsPastTheLastPort)
     EXPECT_EQ(WindowText(Item(kNameIn)), std::wstring(ports_[0].input.channelName[0]));
 }
 
+// The picture follows the interface even when its path comes back in another case.
+TEST(KnownDeviceRowOf, MatchesTheCapturePathWithoutRegardToCase)
+{
+    PortInventory inventory;
+    inventory.interfacePaths = {L"\\\\?\\USB#VID_08BB&PID_2900&MI_00#7&1A2B&0000#{6994AD04}\\capture",
+                                L"\\\\?\\USB#VID_08BB&PID_29C0&MI_00#7&3C4D&0000#{6994AD04}\\capture"};
+    inventory.interfaceRows = {4, 9};
+    EXPECT_EQ(KnownDeviceRowOf(inventory, L"\\\\?\\usb#vid_08bb&pid_29c0&mi_00#7&3c4d&0000#{6994ad04}\\CAPTURE"), 9);
+    EXPECT_EQ(KnownDeviceRowOf(inventory, inventory.interfacePaths[0]), 4);
+    EXPECT_EQ(KnownDeviceRowOf(inventory, L"\\\\?\\USB#VID_08BB&PID_2900&MI_00#7&1A2B&0000#{6994AD04}"), -1);
+}
+
 }  // namespace

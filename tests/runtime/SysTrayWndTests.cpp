@@ -15,6 +15,7 @@
 #include <dbt.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -471,6 +472,153 @@ TEST_F(ControlPanelTest, ShowsTheAsioSettingsInTheHostsLanguage)
     EXPECT_EQ(Selected(dialog, IDC_BUFFER_SIZE), L"512 \u00e9chantillons");
 }
 
+// The other language renames every channel the user has not renamed; an emptied name gives back
+// the default in the language now chosen, also once Cancel has reloaded the driver's names.
+TEST_F(ControlPanelTest, TheLanguageSwitchRenamesTheChannelsTheUserHasNotRenamed)
+{
+    AddLumo();
+    Create();
+    HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    using device_rows::kNameIn;
+    using device_rows::kNameOut;
+    const auto field = [&dialog](int id) { return TextOf(GetDlgItem(dialog, id)); };
+    ASSERT_EQ(field(kNameIn), L"Lumo A2 - In L");
+    SetDlgItemTextW(dialog, kNameIn + 1, L"Vocals");
+    Pump();
+
+    Choose(dialog, IDC_LANGUAGE, 0);
+    EXPECT_EQ(field(kNameIn), L"Lumo A2 - Entr\u00e9e G");
+    EXPECT_EQ(field(kNameIn + 1), L"Vocals");
+    EXPECT_EQ(field(kNameOut + 1), L"Lumo A2 - Sortie D");
+    EXPECT_STREQ(Panel().ports()[0].output.channelName[1], L"Lumo A2 - Sortie D");
+    const auto emptied = [&](int id) {
+        SetDlgItemTextW(dialog, id, L"");
+        SetFocus(GetDlgItem(dialog, id));
+        SetFocus(GetDlgItem(dialog, IDCANCEL));
+        Pump();
+        return field(id);
+    };
+    EXPECT_EQ(emptied(kNameIn + 1), L"Lumo A2 - Entr\u00e9e D");
+
+    Click(dialog, IDCANCEL);
+    dialog = Open();
+    EXPECT_EQ(field(kNameOut), L"Lumo A2 - Sortie G");
+    EXPECT_EQ(emptied(kNameOut), L"Lumo A2 - Sortie G");
+}
+
+// A key pressed in the field that has the focus, through a loop that translates keys as a host's does.
+void Key(UINT key)
+{
+    const HWND focus = GetFocus();
+    const LPARAM scan = LPARAM(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(focus, WM_KEYDOWN, key, scan | 1);
+    PostMessageW(focus, WM_KEYUP, key, scan | 1 | 0xC0000000);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// Enter and Tab go from name to name over the greyed ones, from the last input to the first output
+// and back; Escape and a click on the background leave the names for Cancel. The panel stays open
+// and no key is typed into a name.
+TEST_F(ControlPanelTest, EnterTabAndEscapeInANameMoveTheFocusOnly)
+{
+    AddLumo();
+    AddLumo();
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    using device_rows::kNameIn;
+    using device_rows::kNameOut;
+    Press(dialog, device_rows::kToggleIn + 1);  // the second port's inputs off
+    ASSERT_FALSE(IsWindowEnabled(GetDlgItem(dialog, kNameIn + 2)));
+    ASSERT_TRUE(IsWindowEnabled(GetDlgItem(dialog, kNameOut + 3)));
+    const auto focused = [] { return GetDlgCtrlID(GetFocus()); };
+    SetFocus(GetDlgItem(dialog, kNameIn));
+    Key(VK_TAB);
+    EXPECT_EQ(focused(), kNameIn + 1);
+    Key(VK_RETURN);
+    EXPECT_EQ(focused(), kNameOut);
+    Key(VK_TAB);
+    EXPECT_EQ(focused(), kNameOut + 1);
+    SetFocus(GetDlgItem(dialog, kNameOut + 3));
+    Key(VK_RETURN);
+    EXPECT_EQ(focused(), kNameIn);
+    Key(VK_ESCAPE);
+    EXPECT_EQ(focused(), IDCANCEL);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, kNameIn)), L"Lumo A2 (1) - In L");
+    EXPECT_STREQ(Panel().ports()[0].output.channelName[1], L"Lumo A2 (1) - Out R");
+
+    SetFocus(GetDlgItem(dialog, kNameOut));
+    const POINT corner{2, 2};
+    ASSERT_EQ(ChildWindowFromPointEx(dialog, corner, CWP_SKIPINVISIBLE), dialog);
+    const LPARAM background = MAKELPARAM(corner.x, corner.y);
+    PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, background);
+    PostMessageW(dialog, WM_LBUTTONUP, 0, background);
+    Pump();
+    EXPECT_EQ(focused(), IDCANCEL);
+}
+
+// The windows asked to go to the top of the topmost band, seen as the messages they get.
+std::vector<HWND> gMadeTopmost;
+LRESULT CALLBACK WatchTopmost(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_WINDOWPOSCHANGING) {
+        const auto* position = reinterpret_cast<const WINDOWPOS*>(call->lParam);
+        if (!(position->flags & SWP_NOZORDER) && position->hwndInsertAfter == HWND_TOPMOST)
+            gMadeTopmost.push_back(call->hwnd);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The panel puts itself above other windows when made and whenever it is activated again. (The test
+// display has no window manager to keep the topmost state of a captioned window, so the request is
+// what is checked.)
+TEST_F(ControlPanelTest, ThePanelKeepsItselfOnTop)
+{
+    gMadeTopmost.clear();
+    const HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, WatchTopmost, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    Create();
+    const HWND dialog = Open();
+    const auto asked = [dialog] { return std::count(gMadeTopmost.begin(), gMadeTopmost.end(), dialog) > 0; };
+    const bool atStart = asked();
+    gMadeTopmost.clear();
+    SendMessageW(dialog, WM_ACTIVATE, WA_INACTIVE, 0);
+    const bool leaving = asked();
+    SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
+    const bool activated = asked();
+    UnhookWindowsHookEx(hook);
+    EXPECT_TRUE(atStart);
+    EXPECT_FALSE(leaving);
+    EXPECT_TRUE(activated);
+}
+
+// A row's toggles tell what a click does, for one input or several, in the chosen language.
+TEST_F(ControlPanelTest, TheRowTogglesTipsSayWhatAClickDoes)
+{
+    hardware_.AddInterface(kLumoA2, 1, 2);
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    using device_rows::kToggleIn;
+    using device_rows::kToggleOut;
+    EXPECT_EQ(TipOf(dialog, kToggleIn), L"Disable this input");
+    EXPECT_EQ(TipOf(dialog, kToggleOut), L"Disable these outputs");
+    Press(dialog, kToggleOut);
+    EXPECT_EQ(TipOf(dialog, kToggleOut), L"Enable these outputs");
+    EXPECT_EQ(TipOf(dialog, kToggleOut + 1), L"") << "a row without a port";
+
+    Choose(dialog, IDC_LANGUAGE, 0);
+    EXPECT_EQ(TipOf(dialog, kToggleIn), L"D\u00e9sactiver cette entr\u00e9e");
+    EXPECT_EQ(TipOf(dialog, kToggleOut), L"Activer ces sorties");
+}
+
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
@@ -593,6 +741,48 @@ TEST_F(ControlPanelTest, LinkingAPairTakesTheHigherLevelAndAMonoInputMovesBothFa
     EXPECT_EQ(port.input.level[1], 30);
     EXPECT_FALSE(IsWindowEnabled(Strips().fader(false, 2).hwnd()));
     static_cast<void>(lumo);
+}
+
+// A one-channel input on two strips switches each of its two channels once, whichever strip is
+// clicked; a moved fader of a linked pair sets its twin channel too. Both reach the running engine
+// and what OK stores.
+TEST_F(ControlPanelTest, AMonoInputsButtonsAndALinkedFaderReachBothChannelsInTheEngineAndTheStore)
+{
+    const VirtualInterface lumo = hardware_.AddInterface(kLumoA2, 1, 2);
+    Create();
+    ASSERT_TRUE(driver_->ports()[0].input.monoToStereo);
+    StartHost(lumo);
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    _sPort stored[kMaxPorts];
+    for (int i = 0; i < driver_->portCount(); ++i) stored[i] = driver_->ports()[i];
+
+    Press(dialog, CPanelStrips::kDcButton + 1);
+    Press(dialog, CPanelStrips::kMonitorButton);
+    ASSERT_TRUE(Strips().fader(true, 1).GetValue() == 100 && Panel().ports()[0].output.linked[1]);
+    Drag(dialog, true, 1, 35);
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    const CChannelFilter* filters = driver_->engineSlot(0).filters;
+    EXPECT_TRUE(filters[0].dcEnabled());
+    EXPECT_TRUE(filters[1].dcEnabled());
+    EXPECT_EQ(driver_->ports()[0].input.monitor[0], 1);
+    EXPECT_EQ(driver_->ports()[0].input.monitor[1], 1);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.render).levels[0], 0.35f);
+    EXPECT_FLOAT_EQ(hardware_.audio.Volume(lumo.render).levels[1], 0.35f);
+
+    Click(dialog, IDOK);
+    int count = driver_->portCount();
+    _sSettings settings;
+    driver_->settingsStore().LoadSettings(count, stored, settings, false);
+    ASSERT_EQ(count, 1);
+    for (int c = 0; c < 2; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_EQ(stored[0].input.dcRemoval[c], 1);
+        EXPECT_EQ(stored[0].input.monitor[c], 1);
+        EXPECT_EQ(stored[0].output.level[c], 35);
+    }
+    driver_->stop();
 }
 
 TEST_F(ControlPanelTest, ThePositionIsStoredWhenTheDriverGoesAndUsedNextTime)
