@@ -379,8 +379,7 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         const HDC dc = reinterpret_cast<HDC>(wParam);
         SetBkMode(dc, TRANSPARENT);
         const int id = GetDlgCtrlID(control);
-        SetTextColor(dc, id == IDC_VERSION_LINE || id == IDC_MANUAL_LINK || id == IDC_RIGHTS ? kLabelColour
-                                                                                             : RGB(255, 255, 255));
+        SetTextColor(dc, id == IDC_VERSION_LINE || id == IDC_RIGHTS ? kLabelColour : RGB(255, 255, 255));
         result = reinterpret_cast<LRESULT>(background_.get());
         return true;
     }
@@ -474,6 +473,7 @@ void CDlgSettings_v2::OnInitDialog()
     // Within the columns the compact layout leaves out, whatever the font.
     rowsArea.right = std::min<LONG>(rowsArea.right, columnsWidth_ - rowsArea.left);
     rows_.Create(dialog, rowsArea);
+    CreateSetupLabels();
     rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
     rows_.SetWorkingCopy(ports_.get(), portCount_, 0);
     const HICON icon = LoadIconW(ThisModule(), MAKEINTRESOURCEW(6995));
@@ -502,6 +502,24 @@ void CDlgSettings_v2::OnInitDialog()
     UpdatePageButton();
     ShowNewVersion(newVersion_);
     SetFocus(GetDlgItem(dialog, IDCANCEL));
+}
+
+void CDlgSettings_v2::CreateSetupLabels()
+{
+    const HWND dialog = hwnd();
+    formatLabel_.SubclassDlgItem(dialog, IDC_FORMAT_LABEL);
+    bufferLabel_.SubclassDlgItem(dialog, IDC_BUFFER_LABEL);
+    format_.SubclassDlgItem(dialog, IDC_FORMAT);
+    bufferSize_.SubclassDlgItem(dialog, IDC_BUFFER_SIZE);
+    for (CColorStatic* label : {&formatLabel_, &bufferLabel_}) {
+        label->BuildNormalFace(RGB(255, 255, 255));
+        label->BuildHoverFace(kPanelHoverLeftCap);
+    }
+    LinkBuddies(formatLabel_, format_);
+    LinkBuddies(bufferLabel_, bufferSize_);
+    manualLink_.SubclassDlgItem(dialog, IDC_MANUAL_LINK);
+    manualLink_.BuildNormalFace(kLabelColour);
+    manualLink_.BuildHoverFace(kPanelHoverLeftCap);
 }
 
 void CDlgSettings_v2::CreateTooltip()

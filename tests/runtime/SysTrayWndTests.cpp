@@ -3,6 +3,8 @@
 #include <core/Mordane.h>
 #include <runtime/SysTrayWnd.h>
 #include <ui/SettingsDialogIds.h>
+#include <controls/ColorStatic.h>
+#include <controls/ComboBoxBuddy.h>
 
 #include "../controls/ControlTestSupport.h"
 #include "../support/LoopbackHttpServer.h"
@@ -471,6 +473,70 @@ TEST_F(ControlPanelTest, ShowsTheAsioSettingsInTheHostsLanguage)
     EXPECT_EQ(Selected(dialog, IDC_BUFFER_SIZE), L"512 \u00e9chantillons");
 }
 
+// The setup labels are drawn faces that open their lists, the lists take the skin's colours, and
+// the manual link lights up like them; in both languages.
+TEST_F(ControlPanelTest, TheSetupLabelsAreSkinnedAndOpenTheirLists)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
+    const auto label = [dialog](int id) {
+        return dynamic_cast<CColorStatic*>(CSubclassedWindow::FromHandle(GetDlgItem(dialog, id)));
+    };
+    struct Texts {
+        int language;
+        const wchar_t *format, *buffer, *manual;
+    };
+    for (const Texts& texts : {Texts{1, L"Format", L"Buffer size", L"Online user's manual"},
+                               Texts{0, L"Format", L"Taille des tampons", L"Manuel utilisateur en ligne"}}) {
+        Choose(dialog, IDC_LANGUAGE, texts.language);
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_FORMAT_LABEL)), texts.format);
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_BUFFER_LABEL)), texts.buffer);
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_MANUAL_LINK)), texts.manual);
+    }
+
+    for (const auto [labelId, comboId] : {std::pair{IDC_FORMAT_LABEL, IDC_FORMAT}, {IDC_BUFFER_LABEL, IDC_BUFFER_SIZE}}) {
+        SCOPED_TRACE(labelId);
+        CColorStatic* shown = label(labelId);
+        ASSERT_NE(shown, nullptr);
+        const HWND labelWindow = shown->hwnd(), list = GetDlgItem(dialog, comboId);
+        auto* combo = dynamic_cast<CComboBoxBuddy*>(CSubclassedWindow::FromHandle(list));
+        ASSERT_NE(combo, nullptr);
+        EXPECT_EQ(shown->Buddy(), combo);
+        EXPECT_EQ(combo->Buddy(), shown);
+        EXPECT_EQ(shown->TextColour(), RGB(255, 255, 255));
+
+        // The blue face under the whole label, the yellow one while the mouse is over it.
+        const int width = shown->FaceSize().cx, below = shown->FaceSize().cy - 2;
+        EXPECT_EQ(Render(labelWindow).Count(Bluish, RECT{0, below, width, below + 1}), width);
+        PointAt(labelWindow);
+        SendMessageW(labelWindow, WM_MOUSEMOVE, 0, 0);
+        EXPECT_GE(Render(labelWindow).Count(Yellowish, RECT{0, below, width, below + 1}), width - 2);
+        PointAway();
+        EXPECT_TRUE(PumpUntil([&] { return !shown->IsHovered(); }));
+
+        // The list's field asks the dialog for its colours.
+        const HDC dc = CreateCompatibleDC(nullptr);
+        SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(list));
+        EXPECT_EQ(GetTextColor(dc), RGB(133, 151, 169));
+        EXPECT_EQ(GetBkColor(dc), RGB(3, 5, 7));
+        DeleteDC(dc);
+
+        SendMessageW(labelWindow, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        EXPECT_TRUE(SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) << "a click on the label opens its list";
+        SendMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+        PointAway();
+    }
+
+    CColorStatic* manual = label(IDC_MANUAL_LINK);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_TRUE(manual->HasFaces());
+    EXPECT_TRUE(manual->HoverEnabled());
+    EXPECT_EQ(manual->Buddy(), nullptr);
+    EXPECT_EQ(manual->TextColour(), CDlgSettings_v2::kLabelColour);
+}
+
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
@@ -884,6 +950,7 @@ TEST_F(ControlPanelTest, BothLayoutsInBothLanguagesShowTheSkinTheGroupsAndTheStr
     ASSERT_EQ(driver_->createBuffers(buffers_.data(), int(buffers_.size()), 256, &callbacks_), ASE_OK);
     ASSERT_EQ(driver_->start(), ASE_OK);
     ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(first.capture));
+    PointAway();  // the real cursor over a strip would light its channel
     const HWND dialog = Open();
     ASSERT_NE(dialog, nullptr);
     SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
