@@ -90,6 +90,8 @@ private:
     int KnownDeviceRow(const _sPort& port) const override;
     void OnInitDialog();
     void CreateSetupLabels();
+    // The frames of the device rows' columns, fitted to the rows.
+    void CreateRowFrames(const RECT& rowsArea);
     void CreateTooltip();
     void SetTip(int id, const std::wstring& text);
     // A mouse move at the control, so that its tip shows.
@@ -128,6 +130,9 @@ private:
     CMixaraLikeStaticFrameAuto languageFrame_;
     CMixaraLikeStaticFrameAuto linksFrame_;
     CMixaraLikeStaticFrameAuto layoutFrame_;
+    CMixaraLikeStaticFrameAuto interfacesFrame_;
+    CMixaraLikeStaticFrameAuto physicalInputsFrame_;
+    CMixaraLikeStaticFrameAuto physicalOutputsFrame_;
     CColorStatic formatLabel_;
     CColorStatic bufferLabel_;
     CColorStatic manualLink_;

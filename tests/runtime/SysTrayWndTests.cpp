@@ -5,6 +5,7 @@
 #include <ui/SettingsDialogIds.h>
 #include <controls/ColorStatic.h>
 #include <controls/ComboBoxBuddy.h>
+#include <controls/MixaraLikeStaticFrameAuto.h>
 
 #include "../controls/ControlTestSupport.h"
 #include "../support/LoopbackHttpServer.h"
@@ -535,6 +536,69 @@ TEST_F(ControlPanelTest, TheSetupLabelsAreSkinnedAndOpenTheirLists)
     EXPECT_TRUE(manual->HoverEnabled());
     EXPECT_EQ(manual->Buddy(), nullptr);
     EXPECT_EQ(manual->TextColour(), CDlgSettings_v2::kLabelColour);
+}
+
+// The device rows stand in three titled frames, one per column, drawn under the rows' controls.
+TEST_F(ControlPanelTest, TheDeviceColumnsStandInTitledFrames)
+{
+    AddLumo();
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
+    const auto frame = [dialog](int id) {
+        return dynamic_cast<CMixaraLikeStaticFrameAuto*>(CSubclassedWindow::FromHandle(GetDlgItem(dialog, id)));
+    };
+    struct Titles {
+        int language;
+        const wchar_t *interfaces, *inputs, *outputs;
+    };
+    for (const Titles& titles : {Titles{1, L"Audio interfaces", L"\"Physical\" inputs", L"\"Physical\" outputs"},
+                                 Titles{0, L"Interfaces audio", L"Entr\u00e9es \"physiques\"",
+                                        L"Sorties \"physiques\""}}) {
+        Choose(dialog, IDC_LANGUAGE, titles.language);
+        for (const auto [id, text] : {std::pair{IDC_GROUP_INTERFACES, titles.interfaces},
+                                      {IDC_GROUP_PHYSICAL_INPUTS, titles.inputs},
+                                      {IDC_GROUP_PHYSICAL_OUTPUTS, titles.outputs}}) {
+            CMixaraLikeStaticFrameAuto* shown = frame(id);
+            ASSERT_NE(shown, nullptr) << id;
+            EXPECT_TRUE(IsWindowVisible(shown->Frame().hwnd())) << id;
+            EXPECT_TRUE(IsWindowVisible(shown->Title().hwnd())) << id;
+            EXPECT_EQ(TextOf(shown->Title().hwnd()), text);
+        }
+    }
+
+    // Each column's controls of all four rows lie inside its own frame.
+    const auto inside = [dialog, &frame](int group, std::initializer_list<int> first, int rowStep) {
+        const RECT box = InParent(frame(group)->Frame().hwnd());
+        for (int r = 0; r < 4; ++r)
+            for (const int id : first) {
+                RECT control = InParent(GetDlgItem(dialog, id + r * rowStep)), both{};
+                UnionRect(&both, &box, &control);
+                EXPECT_TRUE(EqualRect(&both, &box)) << "control " << id + r * rowStep << " of group " << group;
+            }
+    };
+    inside(IDC_GROUP_INTERFACES, {7500}, 1);
+    inside(IDC_GROUP_PHYSICAL_INPUTS, {7300}, 1);
+    inside(IDC_GROUP_PHYSICAL_INPUTS, {7146, 7147, 7130, 7131}, 2);
+    inside(IDC_GROUP_PHYSICAL_OUTPUTS, {7310}, 1);
+    inside(IDC_GROUP_PHYSICAL_OUTPUTS, {7154, 7155, 7138, 7139}, 2);
+    RECT overlap{};
+    const RECT interfaces = InParent(frame(IDC_GROUP_INTERFACES)->Frame().hwnd()),
+               inputs = InParent(frame(IDC_GROUP_PHYSICAL_INPUTS)->Frame().hwnd()),
+               outputs = InParent(frame(IDC_GROUP_PHYSICAL_OUTPUTS)->Frame().hwnd());
+    EXPECT_FALSE(IntersectRect(&overlap, &interfaces, &inputs));
+    EXPECT_FALSE(IntersectRect(&overlap, &inputs, &outputs));
+
+    // On the screen the frames leave the picture and the toggles of the interface's row drawn.
+    const auto drawn = [](HWND window) {
+        const Pixels shown = Grab(window);
+        return shown.Count([](COLORREF c) { return !Near(c, CDlgSettings_v2::kBackground, 8); },
+                           RECT{0, 0, shown.width, shown.height});
+    };
+    EXPECT_GT(drawn(GetDlgItem(dialog, 7500)), 1000) << "picture";
+    EXPECT_GT(drawn(GetDlgItem(dialog, 7300)), 40) << "input toggle";
+    EXPECT_GT(drawn(GetDlgItem(dialog, 7310)), 40) << "output toggle";
 }
 
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
