@@ -518,7 +518,7 @@ void CDlgSettings_v2::CreateRowFrames(const RECT& rowsArea)
         int id;
         LONG left, right;
     } columns[] = {
-        {interfacesFrame_, IDC_GROUP_INTERFACES, at(device_rows::kScroller).left - 2, at(device_rows::kPicture).right + 4},
+        {interfacesFrame_, IDC_GROUP_INTERFACES, at(device_rows::kScroller).left - 2, at(device_rows::kPicture).right + 2},
         {physicalInputsFrame_, IDC_GROUP_PHYSICAL_INPUTS, at(device_rows::kToggleIn).left - 2,
          at(device_rows::kMarkerIn + 1).right + 2},
         {physicalOutputsFrame_, IDC_GROUP_PHYSICAL_OUTPUTS, at(device_rows::kToggleOut).left - 2,

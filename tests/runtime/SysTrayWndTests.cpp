@@ -601,6 +601,24 @@ TEST_F(ControlPanelTest, TheDeviceColumnsStandInTitledFrames)
     EXPECT_GT(drawn(GetDlgItem(dialog, 7310)), 40) << "output toggle";
 }
 
+// Each name field lies between its row's toggle and its marker, covering neither.
+TEST_F(ControlPanelTest, TheNameFieldsLieBetweenTheTogglesAndTheMarkers)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    for (int r = 0; r < 4; ++r)
+        for (const bool input : {true, false})
+            for (int c = 0; c < 2; ++c) {
+                const int field = (input ? 7146 : 7154) + 2 * r + c;
+                const RECT name = InParent(GetDlgItem(dialog, field)),
+                           toggle = InParent(GetDlgItem(dialog, (input ? 7300 : 7310) + r)),
+                           marker = InParent(GetDlgItem(dialog, (input ? 7130 : 7138) + 2 * r + c));
+                EXPECT_GE(name.left, toggle.right) << "field " << field;
+                EXPECT_LT(name.right, marker.left) << "field " << field;
+            }
+}
+
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
