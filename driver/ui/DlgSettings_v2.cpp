@@ -22,6 +22,8 @@ constexpr int kFormatItems[] = {ASIOSTInt16LSB, ASIOSTInt32LSB};
 constexpr int kPositionUnset = -1;
 // Channel group titles: the plural (also alone, without channels) and the singular.
 constexpr int kStrAsioInputs = 213, kStrAsioOutputs = 214, kStrAsioInput = 267, kStrAsioOutput = 268;
+// The device rows' column titles.
+constexpr int kStrPhysicalInputs = 210, kStrPhysicalOutputs = 211, kStrInterfaces = 212;
 // Tooltips.
 constexpr int kStrLinked = 117, kStrMoveUp = 207, kStrMoveDown = 208, kStrDcRemoval = 225, kStrLevelsOnly = 258,
               kStrAllControls = 259, kStrMonitoring = 266, kStrOtherChannels = 269;
@@ -394,8 +396,7 @@ bool CDlgSettings_v2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
         const HDC dc = reinterpret_cast<HDC>(wParam);
         SetBkMode(dc, TRANSPARENT);
         const int id = GetDlgCtrlID(control);
-        SetTextColor(dc, id == IDC_VERSION_LINE || id == IDC_MANUAL_LINK || id == IDC_RIGHTS ? kLabelColour
-                                                                                             : RGB(255, 255, 255));
+        SetTextColor(dc, id == IDC_VERSION_LINE || id == IDC_RIGHTS ? kLabelColour : RGB(255, 255, 255));
         result = reinterpret_cast<LRESULT>(background_.get());
         return true;
     }
@@ -484,11 +485,13 @@ void CDlgSettings_v2::OnInitDialog()
     MapDialogRect(dialog, &units);
     columnsWidth_ = MulDiv(kColumnsWidth, units.right, kReferenceUnitsWidth);
     // The device rows take the columns left of the strips.
-    RECT rowsArea = {4, 4, 300, 218};
+    RECT rowsArea = {4, 18, 300, 254};
     MapDialogRect(dialog, &rowsArea);
     // Within the columns the compact layout leaves out, whatever the font.
     rowsArea.right = std::min<LONG>(rowsArea.right, columnsWidth_ - rowsArea.left);
     rows_.Create(dialog, rowsArea);
+    CreateRowFrames(rowsArea);
+    CreateSetupLabels();
     rows_.LoadPictures(driver_.knownDevices(), StoredLanguage());
     rows_.SetWorkingCopy(ports_.get(), portCount_, 0);
     const HICON icon = LoadIconW(ThisModule(), MAKEINTRESOURCEW(6995));
@@ -517,6 +520,56 @@ void CDlgSettings_v2::OnInitDialog()
     UpdatePageButton();
     ShowNewVersion(newVersion_);
     SetFocus(GetDlgItem(dialog, IDCANCEL));
+}
+
+void CDlgSettings_v2::CreateRowFrames(const RECT& rowsArea)
+{
+    const HWND dialog = hwnd();
+    const auto at = [dialog](int id) { return RectInParent(GetDlgItem(dialog, id)); };
+    // Level with the language frame, the titles above the first row.
+    const LONG top = at(IDC_GROUP_LANGUAGE).top, bottom = rowsArea.bottom + 4;
+    const struct {
+        CMixaraLikeStaticFrameAuto& frame;
+        int id;
+        LONG left, right;
+    } columns[] = {
+        {interfacesFrame_, IDC_GROUP_INTERFACES, at(device_rows::kScroller).left - 2, at(device_rows::kPicture).right + 2},
+        {physicalInputsFrame_, IDC_GROUP_PHYSICAL_INPUTS, at(device_rows::kToggleIn).left - 2,
+         at(device_rows::kMarkerIn + 1).right + 2},
+        {physicalOutputsFrame_, IDC_GROUP_PHYSICAL_OUTPUTS, at(device_rows::kToggleOut).left - 2,
+         at(device_rows::kMarkerOut + 1).right + 2},
+    };
+    for (const auto& column : columns) {
+        const HWND placeholder = GetDlgItem(dialog, column.id);
+        SetWindowPos(placeholder, nullptr, column.left, top, column.right - column.left, bottom - top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        column.frame.SubclassDlgItem(dialog, column.id);
+        column.frame.CreateFrame(false);
+        // Under the rows, and kept from painting over them: the pictures clip themselves against
+        // every sibling above them.
+        const HWND frame = column.frame.Frame().hwnd();
+        SetWindowLongPtrW(frame, GWL_STYLE, GetWindowLongPtrW(frame, GWL_STYLE) | WS_CLIPSIBLINGS);
+        for (const HWND window : {frame, column.frame.Title().hwnd(), frame})
+            SetWindowPos(window, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+}
+
+void CDlgSettings_v2::CreateSetupLabels()
+{
+    const HWND dialog = hwnd();
+    formatLabel_.SubclassDlgItem(dialog, IDC_FORMAT_LABEL);
+    bufferLabel_.SubclassDlgItem(dialog, IDC_BUFFER_LABEL);
+    format_.SubclassDlgItem(dialog, IDC_FORMAT);
+    bufferSize_.SubclassDlgItem(dialog, IDC_BUFFER_SIZE);
+    for (CColorStatic* label : {&formatLabel_, &bufferLabel_}) {
+        label->BuildNormalFace(RGB(255, 255, 255));
+        label->BuildHoverFace(kPanelHoverLeftCap);
+    }
+    LinkBuddies(formatLabel_, format_);
+    LinkBuddies(bufferLabel_, bufferSize_);
+    manualLink_.SubclassDlgItem(dialog, IDC_MANUAL_LINK);
+    manualLink_.BuildNormalFace(kLabelColour);
+    manualLink_.BuildHoverFace(kPanelHoverLeftCap);
 }
 
 void CDlgSettings_v2::CreateTooltip()
@@ -590,6 +643,9 @@ void CDlgSettings_v2::ApplyTexts()
     SetDlgItemTextW(dialog, IDCANCEL, Text(kStrCancel).c_str());
     asioFrame_.SetTitle(Text(kStrAsioSettings));
     languageFrame_.SetTitle(Text(kStrLanguage));
+    interfacesFrame_.SetTitle(Text(kStrInterfaces));
+    physicalInputsFrame_.SetTitle(Text(kStrPhysicalInputs));
+    physicalOutputsFrame_.SetTitle(Text(kStrPhysicalOutputs));
     SetDlgItemTextW(dialog, IDC_RIGHTS, L"\u00a9 Veloran");
     if (!newVersion_.empty())
         SetDlgItemTextW(dialog, IDC_NEW_VERSION, Substituted(Text(kStrNewVersion), newVersion_).c_str());

@@ -10,6 +10,8 @@
 #include "../core/Port.h"
 #include "../core/Settings.h"
 
+#include <controls/ColorStatic.h>
+#include <controls/ComboBoxBuddy.h>
 #include <controls/DialogWindow.h>
 #include <controls/MixaraLikeCheckBox.h>
 #include <controls/MixaraLikeStaticFrameAuto.h>
@@ -87,6 +89,9 @@ private:
     void MonoMixChanged(int port) override;
     int KnownDeviceRow(const _sPort& port) const override;
     void OnInitDialog();
+    void CreateSetupLabels();
+    // The frames of the device rows' columns, fitted to the rows.
+    void CreateRowFrames(const RECT& rowsArea);
     void CreateTooltip();
     void SetTip(int id, const std::wstring& text);
     // A mouse move at the control, so that its tip shows.
@@ -126,6 +131,14 @@ private:
     CMixaraLikeStaticFrameAuto languageFrame_;
     CMixaraLikeStaticFrameAuto linksFrame_;
     CMixaraLikeStaticFrameAuto layoutFrame_;
+    CMixaraLikeStaticFrameAuto interfacesFrame_;
+    CMixaraLikeStaticFrameAuto physicalInputsFrame_;
+    CMixaraLikeStaticFrameAuto physicalOutputsFrame_;
+    CColorStatic formatLabel_;
+    CColorStatic bufferLabel_;
+    CColorStatic manualLink_;
+    CComboBoxBuddy format_;
+    CComboBoxBuddy bufferSize_;
     CMixaraLikeCheckBox layout_;
     CMixaraLikeCheckBox page_;
     UniqueBrush background_;

@@ -43,10 +43,13 @@ constexpr COLORREF kNameBackDisabled = RGB(45, 78, 109);
 // Layout in pixels: the scroller, then the pictures, then the inputs and the outputs halves.
 constexpr int kScrollerWidth = 16;
 constexpr int kPictureWidth = 90, kPictureHeight = 88;
-constexpr int kPictureColumn = kScrollerWidth + 4 + kPictureWidth + 8;
+constexpr int kPictureColumn = kScrollerWidth + 4 + kPictureWidth + 4;
 // Moving the bottom row down scrolls the list while its first row shows a port above this.
 constexpr int kArrowScrollLimit = 4;
-constexpr int kToggleWidth = 22, kEditHeight = 14, kMarkerWidth = 18, kMarkerHeight = 20, kLineGap = 3;
+constexpr int kEditHeight = 14, kMarkerWidth = 18, kMarkerHeight = 20, kLineGap = 3;
+// The names take every pixel of their half that the toggle, the connector and the marker spare: a
+// default device's names are long, and the columns' width is fixed by the compact layout.
+constexpr int kShortestLine = 4, kMarkerMargin = 2, kNameMargin = 1;
 
 bool HasInputs(const _sPort& port) { return port.inputFormat.channels > 0; }
 bool HasOutputs(const _sPort& port) { return port.outputFormat.channels > 0; }
@@ -264,9 +267,10 @@ bool CPanelDeviceRows::CreateSide(Side& side, int r, bool input, int left, int m
     side.toggle.SetAutoToggle(true);
     side.toggle.SetNotifyTarget(parent_, kHoverMessage);
 
-    const int editLeft = left + kToggleWidth + 2;
-    const int markerLeft = left + width - kMarkerWidth - 4;
-    const int editRight = std::max(editLeft + 20, markerLeft - 16);
+    // The toggle takes its bitmap's size; the names start beside it.
+    const int editLeft = int(RectIn(parent_, side.toggle.hwnd()).right) + 2;
+    const int markerLeft = left + width - kMarkerWidth - kMarkerMargin;
+    const int editRight = std::max(editLeft + 20, markerLeft - 2 * kLineGap - kShortestLine);
     for (int c = 0; c < 2; ++c) {
         const int editTop = c == 0 ? middle - kEditHeight - 2 : middle + 2;
         const RECT edit{editLeft, editTop, editRight, editTop + kEditHeight};
@@ -283,6 +287,8 @@ bool CPanelDeviceRows::CreateSide(Side& side, int r, bool input, int left, int m
             return false;
         SendMessageW(side.names[c].hwnd(), WM_SETFONT, SendMessageW(parent_, WM_GETFONT, 0, 0), FALSE);
         SendMessageW(side.names[c].hwnd(), EM_LIMITTEXT, kNameLength, 0);
+        SendMessageW(side.names[c].hwnd(), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
+                     MAKELONG(kNameMargin, kNameMargin));
         side.markers[c].SetDigitBitmaps(4000, 4016);
     }
     return true;

@@ -3,6 +3,9 @@
 #include <core/Mordane.h>
 #include <runtime/SysTrayWnd.h>
 #include <ui/SettingsDialogIds.h>
+#include <controls/ColorStatic.h>
+#include <controls/ComboBoxBuddy.h>
+#include <controls/MixaraLikeStaticFrameAuto.h>
 
 #include "../controls/ControlTestSupport.h"
 #include "../support/LoopbackHttpServer.h"
@@ -619,6 +622,151 @@ TEST_F(ControlPanelTest, TheRowTogglesTipsSayWhatAClickDoes)
     EXPECT_EQ(TipOf(dialog, kToggleOut), L"Activer ces sorties");
 }
 
+// The setup labels are drawn faces that open their lists, the lists take the skin's colours, and
+// the manual link lights up like them; in both languages.
+TEST_F(ControlPanelTest, TheSetupLabelsAreSkinnedAndOpenTheirLists)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
+    const auto label = [dialog](int id) {
+        return dynamic_cast<CColorStatic*>(CSubclassedWindow::FromHandle(GetDlgItem(dialog, id)));
+    };
+    struct Texts {
+        int language;
+        const wchar_t *format, *buffer, *manual;
+    };
+    for (const Texts& texts : {Texts{1, L"Format", L"Buffer size", L"Online user's manual"},
+                               Texts{0, L"Format", L"Taille des tampons", L"Manuel utilisateur en ligne"}}) {
+        Choose(dialog, IDC_LANGUAGE, texts.language);
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_FORMAT_LABEL)), texts.format);
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_BUFFER_LABEL)), texts.buffer);
+        EXPECT_EQ(TextOf(GetDlgItem(dialog, IDC_MANUAL_LINK)), texts.manual);
+    }
+
+    for (const auto [labelId, comboId] : {std::pair{IDC_FORMAT_LABEL, IDC_FORMAT}, {IDC_BUFFER_LABEL, IDC_BUFFER_SIZE}}) {
+        SCOPED_TRACE(labelId);
+        CColorStatic* shown = label(labelId);
+        ASSERT_NE(shown, nullptr);
+        const HWND labelWindow = shown->hwnd(), list = GetDlgItem(dialog, comboId);
+        auto* combo = dynamic_cast<CComboBoxBuddy*>(CSubclassedWindow::FromHandle(list));
+        ASSERT_NE(combo, nullptr);
+        EXPECT_EQ(shown->Buddy(), combo);
+        EXPECT_EQ(combo->Buddy(), shown);
+        EXPECT_EQ(shown->TextColour(), RGB(255, 255, 255));
+
+        // The blue face under the whole label, the yellow one while the mouse is over it.
+        const int width = shown->FaceSize().cx, below = shown->FaceSize().cy - 2;
+        EXPECT_EQ(Render(labelWindow).Count(Bluish, RECT{0, below, width, below + 1}), width);
+        PointAt(labelWindow);
+        SendMessageW(labelWindow, WM_MOUSEMOVE, 0, 0);
+        EXPECT_GE(Render(labelWindow).Count(Yellowish, RECT{0, below, width, below + 1}), width - 2);
+        PointAway();
+        EXPECT_TRUE(PumpUntil([&] { return !shown->IsHovered(); }));
+
+        // The list's field asks the dialog for its colours.
+        const HDC dc = CreateCompatibleDC(nullptr);
+        SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(list));
+        EXPECT_EQ(GetTextColor(dc), RGB(133, 151, 169));
+        EXPECT_EQ(GetBkColor(dc), RGB(3, 5, 7));
+        DeleteDC(dc);
+
+        SendMessageW(labelWindow, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        EXPECT_TRUE(SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) << "a click on the label opens its list";
+        SendMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+        PointAway();
+    }
+
+    CColorStatic* manual = label(IDC_MANUAL_LINK);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_TRUE(manual->HasFaces());
+    EXPECT_TRUE(manual->HoverEnabled());
+    EXPECT_EQ(manual->Buddy(), nullptr);
+    EXPECT_EQ(manual->TextColour(), CDlgSettings_v2::kLabelColour);
+}
+
+// The device rows stand in three titled frames, one per column, drawn under the rows' controls.
+TEST_F(ControlPanelTest, TheDeviceColumnsStandInTitledFrames)
+{
+    AddLumo();
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
+    const auto frame = [dialog](int id) {
+        return dynamic_cast<CMixaraLikeStaticFrameAuto*>(CSubclassedWindow::FromHandle(GetDlgItem(dialog, id)));
+    };
+    struct Titles {
+        int language;
+        const wchar_t *interfaces, *inputs, *outputs;
+    };
+    for (const Titles& titles : {Titles{1, L"Audio interfaces", L"\"Physical\" inputs", L"\"Physical\" outputs"},
+                                 Titles{0, L"Interfaces audio", L"Entr\u00e9es \"physiques\"",
+                                        L"Sorties \"physiques\""}}) {
+        Choose(dialog, IDC_LANGUAGE, titles.language);
+        for (const auto [id, text] : {std::pair{IDC_GROUP_INTERFACES, titles.interfaces},
+                                      {IDC_GROUP_PHYSICAL_INPUTS, titles.inputs},
+                                      {IDC_GROUP_PHYSICAL_OUTPUTS, titles.outputs}}) {
+            CMixaraLikeStaticFrameAuto* shown = frame(id);
+            ASSERT_NE(shown, nullptr) << id;
+            EXPECT_TRUE(IsWindowVisible(shown->Frame().hwnd())) << id;
+            EXPECT_TRUE(IsWindowVisible(shown->Title().hwnd())) << id;
+            EXPECT_EQ(TextOf(shown->Title().hwnd()), text);
+        }
+    }
+
+    // Each column's controls of all four rows lie inside its own frame.
+    const auto inside = [dialog, &frame](int group, std::initializer_list<int> first, int rowStep) {
+        const RECT box = InParent(frame(group)->Frame().hwnd());
+        for (int r = 0; r < 4; ++r)
+            for (const int id : first) {
+                RECT control = InParent(GetDlgItem(dialog, id + r * rowStep)), both{};
+                UnionRect(&both, &box, &control);
+                EXPECT_TRUE(EqualRect(&both, &box)) << "control " << id + r * rowStep << " of group " << group;
+            }
+    };
+    inside(IDC_GROUP_INTERFACES, {7500}, 1);
+    inside(IDC_GROUP_PHYSICAL_INPUTS, {7300}, 1);
+    inside(IDC_GROUP_PHYSICAL_INPUTS, {7146, 7147, 7130, 7131}, 2);
+    inside(IDC_GROUP_PHYSICAL_OUTPUTS, {7310}, 1);
+    inside(IDC_GROUP_PHYSICAL_OUTPUTS, {7154, 7155, 7138, 7139}, 2);
+    RECT overlap{};
+    const RECT interfaces = InParent(frame(IDC_GROUP_INTERFACES)->Frame().hwnd()),
+               inputs = InParent(frame(IDC_GROUP_PHYSICAL_INPUTS)->Frame().hwnd()),
+               outputs = InParent(frame(IDC_GROUP_PHYSICAL_OUTPUTS)->Frame().hwnd());
+    EXPECT_FALSE(IntersectRect(&overlap, &interfaces, &inputs));
+    EXPECT_FALSE(IntersectRect(&overlap, &inputs, &outputs));
+
+    // On the screen the frames leave the picture and the toggles of the interface's row drawn.
+    const auto drawn = [](HWND window) {
+        const Pixels shown = Grab(window);
+        return shown.Count([](COLORREF c) { return !Near(c, CDlgSettings_v2::kBackground, 8); },
+                           RECT{0, 0, shown.width, shown.height});
+    };
+    EXPECT_GT(drawn(GetDlgItem(dialog, 7500)), 1000) << "picture";
+    EXPECT_GT(drawn(GetDlgItem(dialog, 7300)), 40) << "input toggle";
+    EXPECT_GT(drawn(GetDlgItem(dialog, 7310)), 40) << "output toggle";
+}
+
+// Each name field lies between its row's toggle and its marker, covering neither.
+TEST_F(ControlPanelTest, TheNameFieldsLieBetweenTheTogglesAndTheMarkers)
+{
+    Create();
+    const HWND dialog = Open();
+    ASSERT_NE(dialog, nullptr);
+    for (int r = 0; r < 4; ++r)
+        for (const bool input : {true, false})
+            for (int c = 0; c < 2; ++c) {
+                const int field = (input ? 7146 : 7154) + 2 * r + c;
+                const RECT name = InParent(GetDlgItem(dialog, field)),
+                           toggle = InParent(GetDlgItem(dialog, (input ? 7300 : 7310) + r)),
+                           marker = InParent(GetDlgItem(dialog, (input ? 7130 : 7138) + 2 * r + c));
+                EXPECT_GE(name.left, toggle.right) << "field " << field;
+                EXPECT_LT(name.right, marker.left) << "field " << field;
+            }
+}
+
 TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
@@ -1074,6 +1222,7 @@ TEST_F(ControlPanelTest, BothLayoutsInBothLanguagesShowTheSkinTheGroupsAndTheStr
     ASSERT_EQ(driver_->createBuffers(buffers_.data(), int(buffers_.size()), 256, &callbacks_), ASE_OK);
     ASSERT_EQ(driver_->start(), ASE_OK);
     ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(first.capture));
+    PointAway();  // the real cursor over a strip would light its channel
     const HWND dialog = Open();
     ASSERT_NE(dialog, nullptr);
     SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
