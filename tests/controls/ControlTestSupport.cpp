@@ -127,9 +127,12 @@ COLORREF Pixels::At(int x, int y) const
 
 int Pixels::Count(bool (*match)(COLORREF), RECT area) const
 {
+    // Only what the picture holds: an area beyond it would read other rows, or past the end.
+    const int left = std::max<int>(area.left, 0), right = std::min<int>(area.right, width);
+    const int top = std::max<int>(area.top, 0), bottom = std::min<int>(area.bottom, height);
     int n = 0;
-    for (int y = area.top; y < area.bottom; ++y)
-        for (int x = area.left; x < area.right; ++x) n += match(At(x, y)) ? 1 : 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) n += match(At(x, y)) ? 1 : 0;
     return n;
 }
 
