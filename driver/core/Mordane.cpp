@@ -479,8 +479,7 @@ void CMordane::ApplyHardwareLevels()
             // The endpoint's render stream sets the default device's level as it starts; where
             // kernel streaming carries it (chosen, or for want of the endpoint API) the multimedia
             // mixer does.
-            const bool endpointStreams = settings_.useEndpointBackend && endpointApiAvailable_;
-            if (!endpointStreams && inventory_.defaultRenderId >= 0)
+            if (!EndpointStreams() && inventory_.defaultRenderId >= 0)
                 CWaveOutVolume(platform_.Mixer()).SetWaveOutVolume(outLeft, outRight, inventory_.defaultRenderId);
             continue;
         }
@@ -986,8 +985,7 @@ int CMordane::ApplyOutputLevels(int port, int left, int right)
     std::lock_guard<CCriticalSection> call(callLock_);
     if (port < 0 || port >= portCount_) return 0;
     // Without the endpoint back end the default device's level is its wave device's.
-    const bool endpointStreams = settings_.useEndpointBackend && endpointApiAvailable_;
-    if (!endpointStreams && engineSlots_[port].rendering && inventory_.defaultRenderId >= 0 &&
+    if (!EndpointStreams() && engineSlots_[port].rendering && inventory_.defaultRenderId >= 0 &&
         ports_[port].renderPath == inventory_.defaultRenderPath)
         return CWaveOutVolume(platform_.Mixer()).SetWaveOutVolume(left, right, inventory_.defaultRenderId) ? 1 : 0;
     return engineSlots_[port].ApplyOutputLevels(ports_[port], *knownDevices_, left, right);

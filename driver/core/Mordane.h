@@ -186,6 +186,8 @@ private:
     CClockFollower* MakeFollower(int port);
     // Every port's levels on its interface's own mixer, and its automatic gain off.
     void ApplyHardwareLevels();
+    // Whether the endpoint back end carries the streams: chosen, and the system has the API.
+    bool EndpointStreams() const { return settings_.useEndpointBackend && endpointApiAvailable_; }
     void StopLocked();
     void RunBufferSwitch();
     // The host's outputs of buffer half index into the ports' render blocks, with direct
