@@ -88,7 +88,9 @@ DriverLoad CAsioHost::LoadDriver(long preferred, std::wstring& hardwareText)
 
     if (preferred != -1) {
         // Only a key the driver made earlier is written to; the driver reads it when it initialises.
-        const RegKey key = RegKey::Open(HKEY_LOCAL_MACHINE, PreferredSizeKeyPath().c_str(), KEY_SET_VALUE);
+        // The driver's settings are in the 64-bit registry view at either bitness.
+        const RegKey key =
+            RegKey::Open(HKEY_LOCAL_MACHINE, PreferredSizeKeyPath().c_str(), KEY_SET_VALUE | KEY_WOW64_64KEY);
         const DWORD value = static_cast<DWORD>(preferred);
         if (key)
             RegSetValueExW(key.get(), kPreferredSizeValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),

@@ -12,8 +12,10 @@
 #                                     script that loads the real driver calls this first)
 set -euo pipefail
 
-PACKAGES=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-          wine wine64 xvfb pulseaudio pulseaudio-utils x11-apps imagemagick nsis)
+# wine32 runs the 32-bit programs in the same prefix; its PulseAudio driver needs libpulse0:i386.
+PACKAGES=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
+          binutils-mingw-w64-i686 googletest wine wine64 wine32:i386 libpulse0:i386 xvfb pulseaudio
+          pulseaudio-utils x11-apps imagemagick nsis)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
@@ -39,6 +41,7 @@ install_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "testenv: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     apt-get update -q >/dev/null
     apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -97,7 +100,9 @@ add_endpoint_paths() {
 
 make_prefix() {
     local env_dir=$1
-    [ -f "$env_dir/prefix/.veloran-ready" ] && return 0
+    # A prefix made before wine32 was installed has no 32-bit system and is made again.
+    [ -f "$env_dir/prefix/.veloran-ready" ] && [ -f "$env_dir/prefix/drive_c/windows/syswow64/kernel32.dll" ] &&
+        return 0
     rm -rf "$env_dir/prefix"
     "$WINE" wineboot -i </dev/null >"$env_dir/wineboot.log" 2>&1
     "$WINESERVER" -w

@@ -112,7 +112,7 @@ HRESULT STDMETHODCALLTYPE CMordane::NonDelegatingQueryInterface(REFIID riid, voi
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-ASIOBool STDMETHODCALLTYPE CMordane::init(void* sysHandle)
+ASIOBool ASIOMETHODCALLTYPE CMordane::init(void* sysHandle)
 {
     if (InBufferSwitch()) return ASIOTrue;
     std::lock_guard<CCriticalSection> call(callLock_);
@@ -278,19 +278,19 @@ void CMordane::SetErrorMessage(const std::wstring& text)
     CopyToAnsiField(text, driverInfo_.errorMessage, sizeof(driverInfo_.errorMessage));
 }
 
-void STDMETHODCALLTYPE CMordane::getDriverName(char* name)
+void ASIOMETHODCALLTYPE CMordane::getDriverName(char* name)
 {
     if (name) memcpy(name, driverInfo_.name, sizeof(driverInfo_.name));
 }
 
-long STDMETHODCALLTYPE CMordane::getDriverVersion() { return kDriverVersion; }
+long ASIOMETHODCALLTYPE CMordane::getDriverVersion() { return kDriverVersion; }
 
-void STDMETHODCALLTYPE CMordane::getErrorMessage(char* string)
+void ASIOMETHODCALLTYPE CMordane::getErrorMessage(char* string)
 {
     if (string) memcpy(string, driverInfo_.errorMessage, sizeof(driverInfo_.errorMessage));
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::start()
+ASIOError ASIOMETHODCALLTYPE CMordane::start()
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
     // Asked before the lock: no driver lock is held while the host runs.
@@ -458,7 +458,7 @@ void CMordane::StopSlots()
     stranded_ = stranded;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::stop()
+ASIOError ASIOMETHODCALLTYPE CMordane::stop()
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
     {
@@ -568,7 +568,7 @@ void CMordane::TellHostOfFaults()
     if (fresh && !first && running_.load()) callbacks_.asioMessage(kAsioOverload, 0, nullptr, nullptr);
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* numOutputChannels)
+ASIOError ASIOMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* numOutputChannels)
 {
     std::lock_guard<CCriticalSection> read(queryLock_);
     const ChannelTotals totals = CountChannels(ports_.get(), portCount_);
@@ -577,7 +577,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getChannels(long* numInputChannels, long* 
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* outputLatency)
+ASIOError ASIOMETHODCALLTYPE CMordane::getLatencies(long* inputLatency, long* outputLatency)
 {
     std::lock_guard<CCriticalSection> read(queryLock_);
     if (inputLatency) *inputLatency = inputLatency_;
@@ -620,7 +620,7 @@ void CMordane::PlanLatencies(bool probe)
     outputLatency_ = output;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::getBufferSize(long* minSize, long* maxSize, long* preferredSize,
+ASIOError ASIOMETHODCALLTYPE CMordane::getBufferSize(long* minSize, long* maxSize, long* preferredSize,
                                                     long* granularity)
 {
     std::lock_guard<CCriticalSection> read(queryLock_);
@@ -631,14 +631,14 @@ ASIOError STDMETHODCALLTYPE CMordane::getBufferSize(long* minSize, long* maxSize
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::canSampleRate(ASIOSampleRate sampleRate)
+ASIOError ASIOMETHODCALLTYPE CMordane::canSampleRate(ASIOSampleRate sampleRate)
 {
     std::lock_guard<CCriticalSection> read(queryLock_);
     // Written so that NaN falls outside the range.
     return settings_.minSampleRate <= sampleRate && sampleRate <= settings_.maxSampleRate ? ASE_OK : ASE_NoClock;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::getSampleRate(ASIOSampleRate* sampleRate)
+ASIOError ASIOMETHODCALLTYPE CMordane::getSampleRate(ASIOSampleRate* sampleRate)
 {
     if (!sampleRate) return ASE_InvalidParameter;
     std::lock_guard<CCriticalSection> read(queryLock_);
@@ -646,7 +646,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getSampleRate(ASIOSampleRate* sampleRate)
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
+ASIOError ASIOMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
 {
     const ASIOError supported = canSampleRate(sampleRate);
     if (supported != ASE_OK) return supported;
@@ -681,7 +681,7 @@ ASIOError STDMETHODCALLTYPE CMordane::setSampleRate(ASIOSampleRate sampleRate)
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::getClockSources(ASIOClockSource* clocks, long* numSources)
+ASIOError ASIOMETHODCALLTYPE CMordane::getClockSources(ASIOClockSource* clocks, long* numSources)
 {
     if (!clocks || !numSources) return ASE_InvalidParameter;
     *clocks = {};
@@ -694,9 +694,9 @@ ASIOError STDMETHODCALLTYPE CMordane::getClockSources(ASIOClockSource* clocks, l
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::setClockSource(long) { return ASE_OK; }
+ASIOError ASIOMETHODCALLTYPE CMordane::setClockSource(long) { return ASE_OK; }
 
-ASIOError STDMETHODCALLTYPE CMordane::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
+ASIOError ASIOMETHODCALLTYPE CMordane::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp)
 {
     if (!sPos || !tStamp) return ASE_InvalidParameter;
     double position = 0.0;
@@ -720,7 +720,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getSamplePosition(ASIOSamples* sPos, ASIOT
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::getChannelInfo(ASIOChannelInfo* info)
+ASIOError ASIOMETHODCALLTYPE CMordane::getChannelInfo(ASIOChannelInfo* info)
 {
     if (!info) return ASE_InvalidParameter;
     std::lock_guard<CCriticalSection> read(queryLock_);
@@ -749,7 +749,7 @@ ASIOError STDMETHODCALLTYPE CMordane::getChannelInfo(ASIOChannelInfo* info)
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+ASIOError ASIOMETHODCALLTYPE CMordane::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
                                                     ASIOCallbacks* callbacks)
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
@@ -852,7 +852,7 @@ void CMordane::FreeHostBuffers()
     activeOutputCount_ = 0;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::disposeBuffers()
+ASIOError ASIOMETHODCALLTYPE CMordane::disposeBuffers()
 {
     if (InBufferSwitch()) return ASE_InvalidMode;
     std::lock_guard<CCriticalSection> call(callLock_);
@@ -872,7 +872,7 @@ void CMordane::TellCallbackWindow() const
     if (callbackWindow_) PostMessageW(callbackWindow_->window(), CSysTrayWnd::kHostChangedMessage, 0, 0);
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::controlPanel()
+ASIOError ASIOMETHODCALLTYPE CMordane::controlPanel()
 {
     // The control panel belongs to the callback window, which shows it on its own thread.
     if (!callbackWindow_) {
@@ -883,7 +883,7 @@ ASIOError STDMETHODCALLTYPE CMordane::controlPanel()
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::future(long selector, void*)
+ASIOError ASIOMETHODCALLTYPE CMordane::future(long selector, void*)
 {
     switch (selector) {
     case kAsioEnableTimeCodeRead:
@@ -901,7 +901,7 @@ ASIOError STDMETHODCALLTYPE CMordane::future(long selector, void*)
     }
 }
 
-ASIOError STDMETHODCALLTYPE CMordane::outputReady()
+ASIOError ASIOMETHODCALLTYPE CMordane::outputReady()
 {
     if (!outputReadySupported_) return ASE_NotPresent;
     // One hand-over per switch, of that switch's half, whichever thread calls and whether the

@@ -63,29 +63,29 @@ public:
     // callback it is kept, since that thread returns into it.
     void destroy() override;
 
-    ASIOBool STDMETHODCALLTYPE init(void* sysHandle) override;
-    void STDMETHODCALLTYPE getDriverName(char* name) override;
-    long STDMETHODCALLTYPE getDriverVersion() override;
-    void STDMETHODCALLTYPE getErrorMessage(char* string) override;
-    ASIOError STDMETHODCALLTYPE start() override;
-    ASIOError STDMETHODCALLTYPE stop() override;
-    ASIOError STDMETHODCALLTYPE getChannels(long* numInputChannels, long* numOutputChannels) override;
-    ASIOError STDMETHODCALLTYPE getLatencies(long* inputLatency, long* outputLatency) override;
-    ASIOError STDMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferredSize,
+    ASIOBool ASIOMETHODCALLTYPE init(void* sysHandle) override;
+    void ASIOMETHODCALLTYPE getDriverName(char* name) override;
+    long ASIOMETHODCALLTYPE getDriverVersion() override;
+    void ASIOMETHODCALLTYPE getErrorMessage(char* string) override;
+    ASIOError ASIOMETHODCALLTYPE start() override;
+    ASIOError ASIOMETHODCALLTYPE stop() override;
+    ASIOError ASIOMETHODCALLTYPE getChannels(long* numInputChannels, long* numOutputChannels) override;
+    ASIOError ASIOMETHODCALLTYPE getLatencies(long* inputLatency, long* outputLatency) override;
+    ASIOError ASIOMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferredSize,
                                               long* granularity) override;
-    ASIOError STDMETHODCALLTYPE canSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* sampleRate) override;
-    ASIOError STDMETHODCALLTYPE setSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError STDMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, long* numSources) override;
-    ASIOError STDMETHODCALLTYPE setClockSource(long reference) override;
-    ASIOError STDMETHODCALLTYPE getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
-    ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override;
-    ASIOError STDMETHODCALLTYPE createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+    ASIOError ASIOMETHODCALLTYPE canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError ASIOMETHODCALLTYPE getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError ASIOMETHODCALLTYPE setSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError ASIOMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, long* numSources) override;
+    ASIOError ASIOMETHODCALLTYPE setClockSource(long reference) override;
+    ASIOError ASIOMETHODCALLTYPE getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
+    ASIOError ASIOMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError ASIOMETHODCALLTYPE createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
                                               ASIOCallbacks* callbacks) override;
-    ASIOError STDMETHODCALLTYPE disposeBuffers() override;
-    ASIOError STDMETHODCALLTYPE controlPanel() override;
-    ASIOError STDMETHODCALLTYPE future(long selector, void* opt) override;
-    ASIOError STDMETHODCALLTYPE outputReady() override;
+    ASIOError ASIOMETHODCALLTYPE disposeBuffers() override;
+    ASIOError ASIOMETHODCALLTYPE controlPanel() override;
+    ASIOError ASIOMETHODCALLTYPE future(long selector, void* opt) override;
+    ASIOError ASIOMETHODCALLTYPE outputReady() override;
 
     // Whether the host created a buffer for this channel of the port whose endpoint of that
     // direction has this path (the control panel's query).

@@ -6,8 +6,12 @@
 
 const wchar_t kDriverName[] = L"Asio 2.0 Veloran Driver";
 
+// The settings live in the 64-bit registry view for drivers of both bitnesses: a host's settings
+// and the defaults are one set whichever driver the host loads, and the setup grants users one key.
+// The flag is ignored on 32-bit Windows, which has one view.
 RegKey OpenLocalMachineKey(const wchar_t* path, REGSAM access, bool create)
 {
+    access |= KEY_WOW64_64KEY;
     return create ? RegKey::Create(HKEY_LOCAL_MACHINE, path, access) : RegKey::Open(HKEY_LOCAL_MACHINE, path, access);
 }
 

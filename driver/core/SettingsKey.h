@@ -13,7 +13,8 @@
 
 extern const wchar_t kDriverName[];
 
-// Opens (create false) or creates a key below HKEY_LOCAL_MACHINE with the access given.
+// Opens (create false) or creates a key below HKEY_LOCAL_MACHINE, in its 64-bit view, with the
+// access given.
 using SettingsKeyOpener = RegKey (*)(const wchar_t* path, REGSAM access, bool create);
 RegKey OpenLocalMachineKey(const wchar_t* path, REGSAM access, bool create);
 

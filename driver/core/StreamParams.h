@@ -23,9 +23,15 @@ struct _sStreamParams {
     int32_t volumeRight = 100;
 };
 
+#if defined(_WIN64)
 static_assert(offsetof(_sStreamParams, engineFifo) == 24);
 static_assert(offsetof(_sStreamParams, threadPriority) == 48);
 static_assert(sizeof(_sStreamParams) == 64);
+#else
+static_assert(offsetof(_sStreamParams, engineFifo) == 20);
+static_assert(offsetof(_sStreamParams, threadPriority) == 32);
+static_assert(sizeof(_sStreamParams) == 48);
+#endif
 
 // Bytes of one nominal packet of the stream.
 inline int32_t NominalPacketBytes(const _sStreamParams& params)

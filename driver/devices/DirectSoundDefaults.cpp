@@ -19,7 +19,7 @@ constexpr GUID kPropSetDirectSoundDevice = {
 constexpr ULONG kPropertyDescriptionW = 6;
 constexpr size_t kTextLimit = 8192 / sizeof(wchar_t);
 
-static_assert(sizeof(DSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA) == 56);
+static_assert(sizeof(DSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA) == (sizeof(void*) == 8 ? 56 : 40));
 
 class CLibrary {
 public:

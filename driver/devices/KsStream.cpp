@@ -15,7 +15,11 @@ constexpr ULONG_PTR kStatusPending = 0x103;
 
 }  // namespace
 
-static_assert(sizeof(CKsStream::Packet) == 88, "a packet is a stream header and an OVERLAPPED");
+#if defined(_WIN64)
+static_assert(sizeof(KSSTREAM_HEADER) == 56 && sizeof(CKsStream::Packet) == 88);
+#else
+static_assert(sizeof(KSSTREAM_HEADER) == 48 && sizeof(CKsStream::Packet) == 72);
+#endif
 
 CKsStream::CKsStream(IDevicePlatform& platform, bool capture) : platform_(platform), capture_(capture) {}
 

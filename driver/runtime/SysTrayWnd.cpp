@@ -80,7 +80,7 @@ bool CSysTrayWnd::IsRegistrationTool(const std::wstring& hostName)
 {
     std::wstring lower = hostName;
     for (wchar_t& c : lower) c = wchar_t(towlower(c));
-    return lower == L"registerasiodriver" || lower == L"registerasiodriver_x64";
+    return lower == L"registerasiodriver" || lower == L"registerasiodriver_x64" || lower == L"registerasiodriver_x86";
 }
 
 CSysTrayWnd* CSysTrayWnd::Create(CMordane& driver, bool hidden)

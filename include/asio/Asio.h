@@ -173,18 +173,19 @@ struct ASIOTime {
     ASIOTimeCode timeCode;
 };
 
+// The host's callbacks are plain C functions.
 struct ASIOCallbacks {
-    void (*bufferSwitch)(long doubleBufferIndex, ASIOBool directProcess);
-    void (*sampleRateDidChange)(ASIOSampleRate sRate);
-    long (*asioMessage)(long selector, long value, void* message, double* opt);
-    ASIOTime* (*bufferSwitchTimeInfo)(ASIOTime* params, long doubleBufferIndex, ASIOBool directProcess);
+    void(__cdecl* bufferSwitch)(long doubleBufferIndex, ASIOBool directProcess);
+    void(__cdecl* sampleRateDidChange)(ASIOSampleRate sRate);
+    long(__cdecl* asioMessage)(long selector, long value, void* message, double* opt);
+    ASIOTime*(__cdecl* bufferSwitchTimeInfo)(ASIOTime* params, long doubleBufferIndex, ASIOBool directProcess);
 };
 
 #pragma pack(pop)
 
 static_assert(sizeof(long) == 4, "ASIO's long is 32 bits on Windows");
 static_assert(sizeof(ASIOSamples) == 8 && sizeof(ASIOTimeStamp) == 8);
-static_assert(sizeof(ASIODriverInfo) == 172);
+static_assert(offsetof(ASIOSamples, lo) == 4 && offsetof(ASIOTimeStamp, lo) == 4);
 static_assert(offsetof(ASIODriverInfo, name) == 8);
 static_assert(offsetof(ASIODriverInfo, errorMessage) == 40);
 static_assert(offsetof(ASIODriverInfo, sysRef) == 164);
@@ -193,7 +194,6 @@ static_assert(offsetof(ASIOClockSource, name) == 16);
 static_assert(sizeof(ASIOChannelInfo) == 52);
 static_assert(offsetof(ASIOChannelInfo, type) == 16);
 static_assert(offsetof(ASIOChannelInfo, name) == 20);
-static_assert(sizeof(ASIOBufferInfo) == 24);
 static_assert(offsetof(ASIOBufferInfo, buffers) == 8);
 static_assert(sizeof(AsioTimeInfo) == 48);
 static_assert(offsetof(AsioTimeInfo, systemTime) == 8);
@@ -205,34 +205,55 @@ static_assert(offsetof(ASIOTimeCode, flags) == 16);
 static_assert(sizeof(ASIOTime) == 148);
 static_assert(offsetof(ASIOTime, timeInfo) == 16);
 static_assert(offsetof(ASIOTime, timeCode) == 64);
+// Pointer fields follow the bitness; 4-byte packing leaves no padding before them.
+#if defined(_WIN64)
+static_assert(sizeof(ASIODriverInfo) == 172);
+static_assert(sizeof(ASIOBufferInfo) == 24);
 static_assert(sizeof(ASIOCallbacks) == 32);
 static_assert(offsetof(ASIOCallbacks, asioMessage) == 16);
 static_assert(offsetof(ASIOCallbacks, bufferSwitchTimeInfo) == 24);
+#else
+static_assert(sizeof(void*) == 4);
+static_assert(sizeof(ASIODriverInfo) == 168);
+static_assert(sizeof(ASIOBufferInfo) == 16);
+static_assert(sizeof(ASIOCallbacks) == 16);
+static_assert(offsetof(ASIOCallbacks, asioMessage) == 8);
+static_assert(offsetof(ASIOCallbacks, bufferSwitchTimeInfo) == 12);
+#endif
+
+// IASIO's own methods are plain C++ member functions as the common Windows compilers build them:
+// on 32-bit Windows that is thiscall (this in ECX, the callee pops its arguments), while the
+// IUnknown methods are stdcall. x64 has one convention for both.
+#if defined(_WIN64)
+#define ASIOMETHODCALLTYPE
+#else
+#define ASIOMETHODCALLTYPE __attribute__((thiscall))
+#endif
 
 // The driver interface. Hosts obtain it from CoCreateInstance with the driver's class id as the
 // interface id; the slots follow IUnknown in this order.
 struct IASIO : public IUnknown {
-    virtual ASIOBool STDMETHODCALLTYPE init(void* sysHandle) = 0;
-    virtual void STDMETHODCALLTYPE getDriverName(char* name) = 0;
-    virtual long STDMETHODCALLTYPE getDriverVersion() = 0;
-    virtual void STDMETHODCALLTYPE getErrorMessage(char* string) = 0;
-    virtual ASIOError STDMETHODCALLTYPE start() = 0;
-    virtual ASIOError STDMETHODCALLTYPE stop() = 0;
-    virtual ASIOError STDMETHODCALLTYPE getChannels(long* numInputChannels, long* numOutputChannels) = 0;
-    virtual ASIOError STDMETHODCALLTYPE getLatencies(long* inputLatency, long* outputLatency) = 0;
-    virtual ASIOError STDMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferredSize,
+    virtual ASIOBool ASIOMETHODCALLTYPE init(void* sysHandle) = 0;
+    virtual void ASIOMETHODCALLTYPE getDriverName(char* name) = 0;
+    virtual long ASIOMETHODCALLTYPE getDriverVersion() = 0;
+    virtual void ASIOMETHODCALLTYPE getErrorMessage(char* string) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE start() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE stop() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getChannels(long* numInputChannels, long* numOutputChannels) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getLatencies(long* inputLatency, long* outputLatency) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferredSize,
                                                       long* granularity) = 0;
-    virtual ASIOError STDMETHODCALLTYPE canSampleRate(ASIOSampleRate sampleRate) = 0;
-    virtual ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* sampleRate) = 0;
-    virtual ASIOError STDMETHODCALLTYPE setSampleRate(ASIOSampleRate sampleRate) = 0;
-    virtual ASIOError STDMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, long* numSources) = 0;
-    virtual ASIOError STDMETHODCALLTYPE setClockSource(long reference) = 0;
-    virtual ASIOError STDMETHODCALLTYPE getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) = 0;
-    virtual ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) = 0;
-    virtual ASIOError STDMETHODCALLTYPE createBuffers(ASIOBufferInfo* bufferInfos, long numChannels,
+    virtual ASIOError ASIOMETHODCALLTYPE canSampleRate(ASIOSampleRate sampleRate) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getSampleRate(ASIOSampleRate* sampleRate) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE setSampleRate(ASIOSampleRate sampleRate) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, long* numSources) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE setClockSource(long reference) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE createBuffers(ASIOBufferInfo* bufferInfos, long numChannels,
                                                       long bufferSize, ASIOCallbacks* callbacks) = 0;
-    virtual ASIOError STDMETHODCALLTYPE disposeBuffers() = 0;
-    virtual ASIOError STDMETHODCALLTYPE controlPanel() = 0;
-    virtual ASIOError STDMETHODCALLTYPE future(long selector, void* opt) = 0;
-    virtual ASIOError STDMETHODCALLTYPE outputReady() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE disposeBuffers() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE controlPanel() = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE future(long selector, void* opt) = 0;
+    virtual ASIOError ASIOMETHODCALLTYPE outputReady() = 0;
 };

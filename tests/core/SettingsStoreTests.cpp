@@ -302,8 +302,11 @@ TEST_F(SettingsStoreTest, SavedSettingsLoadBack)
 
     DWORD type = 0, size = 0;
     const std::wstring path = kHostPath;
-    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"PortOrders", RRF_RT_ANY, &type, nullptr, &size),
-              ERROR_SUCCESS);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | kSettingsView, &key), ERROR_SUCCESS);
+    const LSTATUS read = RegQueryValueExW(key, L"PortOrders", nullptr, &type, nullptr, &size);
+    RegCloseKey(key);
+    ASSERT_EQ(read, ERROR_SUCCESS);
     EXPECT_EQ(type, DWORD(REG_MULTI_SZ));
     EXPECT_EQ(size, 2u * ((7 + 1) + (5 + 1) + 1));  // the unnamed port is not listed
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path + L"\\x"));

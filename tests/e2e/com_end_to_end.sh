@@ -4,20 +4,23 @@
 # removes its registration again and leaves the hosts' settings.
 set -uo pipefail
 dll=$1
+dll_name=$(basename "$dll")
 host=$2
 here=$(cd "$(dirname "$0")" && pwd)
 run() { "$here/../../tools/wine-run" "$@"; }
 clsid='{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}'
+# Each bitness registers in its own registry view; both keep their settings in the 64-bit one.
+case $dll_name in *_x86.dll) view=/reg:32 ;; *) view=/reg:64 ;; esac
 asio_key='HKLM\Software\ASIO\Asio 2.0 Veloran Driver'
 class_key="HKLM\\Software\\Classes\\CLSID\\$clsid"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$dll" "$work/VeloranAsioDriver_x64.dll"
+cp "$dll" "$work/$dll_name"
 cp "$host" "$work/probe.exe"
 cp "$host" "$work/example.exe"
 cp "$host" "$work/hostA.exe"
 cp "$host" "$work/hostB.exe"
-dll_win=$(run winepath -w "$work/VeloranAsioDriver_x64.dll" 2>/dev/null | tr -d '\r')
+dll_win=$(run winepath -w "$work/$dll_name" 2>/dev/null | tr -d '\r')
 
 passed=0 failed=0
 check() {  # description, command...
@@ -31,18 +34,18 @@ lacks() { ! grep -qaiF -- "$2" <<<"$1"; }
 count_of() { grep -caiF -- "$2" <<<"$1" || true; }
 
 # Unregistering keeps the hosts' settings: whatever other tests stored goes first.
-run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+run regsvr32 /s /u "$work/$dll_name" >/dev/null 2>&1
 run reg delete "$asio_key" /f >/dev/null 2>&1
-run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; first=$?
-run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; second=$?
+run regsvr32 /s "$work/$dll_name" >/dev/null 2>&1; first=$?
+run regsvr32 /s "$work/$dll_name" >/dev/null 2>&1; second=$?
 "$here/../../tools/testenv.sh" local-updates "${VELORAN_ENV:-$here/../../build/testenv}"
 check "regsvr32 succeeds twice" test "$first$second" = "00"
 
-asio=$(query 'HKLM\Software\ASIO' /s)
+asio=$(query 'HKLM\Software\ASIO' /s $view)
 check "one ASIO list entry" test "$(count_of "$asio" 'Asio 2.0 Veloran Driver')" -ge 1
 check "ASIO entry has the class id" has "$asio" "$clsid"
 check "ASIO entry is listed once" test "$(grep -ciE '^HKEY.*\\ASIO\\Asio 2.0 Veloran Driver$' <<<"$asio")" = 1
-classes=$(query "$class_key" /s)
+classes=$(query "$class_key" /s $view)
 check "InprocServer32 names the DLL" has "$classes" "$dll_win"
 check "threading model Apartment" has "$classes" "Apartment"
 check "class key default value" has "$classes" "Asio 2.0 Veloran Driver"
@@ -94,10 +97,10 @@ run "$work/example.exe" /setlanguage 9 >/dev/null 2>&1
 lang=$(query 'HKLM\Software\ASIO\Asio 2.0 Veloran Driver\example\Parameters' /v Language)
 check "SetLanguage writes the host's key" has "$lang" "0x9"
 
-run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1; rc=$?
+run regsvr32 /s /u "$work/$dll_name" >/dev/null 2>&1; rc=$?
 check "regsvr32 /u succeeds" test $rc = 0
-check "class key removed" test -z "$(query "$class_key")"
-check "no longer an ASIO driver" lacks "$(query "$asio_key")" CLSID
+check "class key removed" test -z "$(query "$class_key" $view)"
+check "no longer an ASIO driver" lacks "$(query "$asio_key" $view)" CLSID
 check "the hosts' settings stay" has "$(query "$(printf "$params" hostA)" /v AsioBuffSizePreferred)" "0x100"
 check "no longer creatable" bash -c "! '$here/../../tools/wine-run' '$work/probe.exe' >/dev/null 2>&1"
 run reg delete "$asio_key" /f >/dev/null 2>&1

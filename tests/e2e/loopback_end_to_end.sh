@@ -6,6 +6,7 @@
 # which Wine lacks, it must fail cleanly.
 set -uo pipefail
 dll=$1
+dll_name=$(basename "$dll")
 host=$2
 here=$(cd "$(dirname "$0")" && pwd)
 run() { "$here/../../tools/wine-run" "$@"; }
@@ -16,11 +17,11 @@ forget_route() {
     run reg delete "$defaults" /v ClockSync /f >/dev/null 2>&1
 }
 # Unregistering keeps the hosts' settings; this run's go with the driver's key.
-trap 'forget_route; run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+trap 'forget_route; run regsvr32 /s /u "$work/$dll_name" >/dev/null 2>&1
       run reg delete "HKLM\\Software\\ASIO\\Asio 2.0 Veloran Driver" /f >/dev/null 2>&1; rm -rf "$work"' EXIT
-cp "$dll" "$work/VeloranAsioDriver_x64.dll"
+cp "$dll" "$work/$dll_name"
 cp "$host" "$work/loopback.exe"
-run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1 || { echo "0 passed, 1 failed"; exit 1; }
+run regsvr32 /s "$work/$dll_name" >/dev/null 2>&1 || { echo "0 passed, 1 failed"; exit 1; }
 "$here/../../tools/testenv.sh" local-updates "${VELORAN_ENV:-$here/../../build/testenv}"
 
 passed=0 failed=0

@@ -4,6 +4,7 @@
 # every input is recorded; the recording must hold the demonstration audio.
 set -uo pipefail
 dll=$1
+dll_name=$(basename "$dll")
 testhost=$2
 matcher=$3
 demo=$4
@@ -13,13 +14,13 @@ work=$(mktemp -d)
 recording=
 cleanup() {
     [ -n "$recording" ] && run cmd /c del "$recording" >/dev/null 2>&1
-    run regsvr32 /s /u "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+    run regsvr32 /s /u "$work/$dll_name" >/dev/null 2>&1
     # Unregistering keeps the hosts' settings; this run's go with the driver's key.
     run reg delete 'HKLM\Software\ASIO\Asio 2.0 Veloran Driver' /f >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
-cp "$dll" "$work/VeloranAsioDriver_x64.dll"
+cp "$dll" "$work/$dll_name"
 cp "$testhost" "$work/VeloranAsioTest.exe"
 winpath() { echo "Z:${1//\//\\}"; }
 
@@ -28,7 +29,7 @@ check() {
     if eval "$2"; then passed=$((passed + 1)); echo "ok: $1"; else failed=$((failed + 1)); echo "FAILED: $1"; fi
 }
 
-run regsvr32 /s "$work/VeloranAsioDriver_x64.dll" >/dev/null 2>&1
+run regsvr32 /s "$work/$dll_name" >/dev/null 2>&1
 "$here/../../tools/testenv.sh" local-updates "${VELORAN_ENV:-$here/../../build/testenv}"
 code=$?
 check "the driver registers" '[ $code = 0 ]'

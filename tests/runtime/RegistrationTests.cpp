@@ -34,6 +34,7 @@ protected:
     void TearDown() override
     {
         UnregisterServer(key_);
+        DeleteTree(HKEY_LOCAL_MACHINE, kAsioEntry, kOwnView);
         DeleteTree(HKEY_LOCAL_MACHINE, kAsioEntry);
     }
     const CSettingsKey key_{kVeloranDriverClsid, ThisModulePath()};
@@ -45,11 +46,11 @@ TEST_F(RegistrationTest, RegisterWritesTheClassAndTheAsioEntryOnce)
     ASSERT_EQ(RegisterServer(key_, nullptr), S_OK);
     ASSERT_EQ(RegisterServer(key_, nullptr), S_OK);
 
-    EXPECT_EQ(ReadStringValue(HKEY_CLASSES_ROOT, kClassKey, nullptr), L"Asio 2.0 Veloran Driver");
-    EXPECT_EQ(ReadStringValue(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", nullptr), ThisModulePath());
-    EXPECT_EQ(ReadStringValue(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID"), L"{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}");
-    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"Description"), L"Asio 2.0 Veloran Driver");
+    EXPECT_EQ(ReadStringValue(HKEY_CLASSES_ROOT, kClassKey, nullptr, kOwnView), L"Asio 2.0 Veloran Driver");
+    EXPECT_EQ(ReadStringValue(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", nullptr, kOwnView), ThisModulePath());
+    EXPECT_EQ(ReadStringValue(HKEY_CLASSES_ROOT, kClassKey + L"\\InprocServer32", L"ThreadingModel", kOwnView), L"Apartment");
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID", kOwnView), L"{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}");
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"Description", kOwnView), L"Asio 2.0 Veloran Driver");
     EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, kClassKey), 1);  // InprocServer32 only
     const int added = CountSubkeys(HKEY_LOCAL_MACHINE, L"Software\\ASIO") - (asioEntriesBefore < 0 ? 0 : asioEntriesBefore);
     EXPECT_LE(added, 1);
@@ -65,7 +66,7 @@ TEST_F(RegistrationTest, RegisteringAgainAndUnregisteringKeepTheHostsSettings)
                   &size, sizeof(size));
     WriteRawValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\Default Parameters", L"UseDefaultDevices", REG_DWORD, &one,
                   sizeof(one));
-    WriteRawValue(HKEY_CLASSES_ROOT, kClassKey + L"\\Extra\\Deeper", L"v", REG_DWORD, &one, sizeof(one));
+    WriteRawValue(HKEY_CLASSES_ROOT, kClassKey + L"\\Extra\\Deeper", L"v", REG_DWORD, &one, sizeof(one), kOwnView);
 
     ASSERT_EQ(RegisterServer(key_, nullptr), S_OK);
     DWORD value = 0;
@@ -73,13 +74,13 @@ TEST_F(RegistrationTest, RegisteringAgainAndUnregisteringKeepTheHostsSettings)
                                value) && value == 256);
     EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\Default Parameters", L"UseDefaultDevices",
                                value) && value == 1);
-    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID"), L"{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}");
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID", kOwnView), L"{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}");
     EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, kClassKey), 1) << "the class key is the driver's own: written afresh";
 
     EXPECT_EQ(UnregisterServer(key_), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID"), L"") << "no longer an ASIO driver";
-    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"Description"), L"");
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey, kOwnView));
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"CLSID", kOwnView), L"") << "no longer an ASIO driver";
+    EXPECT_EQ(ReadStringValue(HKEY_LOCAL_MACHINE, kAsioEntry, L"Description", kOwnView), L"");
     EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\SomeHost\\Parameters", L"AsioBuffSizePreferred",
                                value) && value == 256);
     EXPECT_TRUE(ReadDwordValue(HKEY_LOCAL_MACHINE, kAsioEntry + L"\\Default Parameters", L"UseDefaultDevices",
@@ -88,11 +89,11 @@ TEST_F(RegistrationTest, RegisteringAgainAndUnregisteringKeepTheHostsSettings)
 
 TEST_F(RegistrationTest, UnregisterRemovesAnEntryWithNothingElseAndToleratesMissingKeys)
 {
-    DeleteTree(HKEY_LOCAL_MACHINE, kAsioEntry);
+    DeleteTree(HKEY_LOCAL_MACHINE, kAsioEntry, kOwnView);
     ASSERT_EQ(RegisterServer(key_, nullptr), S_OK);
     EXPECT_EQ(UnregisterServer(key_), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAsioEntry));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey, kOwnView));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAsioEntry, kOwnView));
     EXPECT_EQ(UnregisterServer(key_), S_OK);
 }
 

@@ -1,40 +1,64 @@
-// Registry helpers for tests that use the prefix's real registry.
+// Registry helpers for tests that use the prefix's real registry. HKEY_LOCAL_MACHINE is read and
+// written in the driver's settings view, the 64-bit one, at either bitness, unless a test asks for
+// its own process's view (the registration entries).
 #pragma once
 
 #include <windows.h>
-#include <shlwapi.h>
 
 #include <string>
 
-inline void DeleteTree(HKEY root, const std::wstring& path) { SHDeleteKeyW(root, path.c_str()); }
+constexpr REGSAM kSettingsView = KEY_WOW64_64KEY;
+constexpr REGSAM kOwnView = 0;
 
-inline bool KeyExists(HKEY root, const std::wstring& path)
+inline void DeleteTree(HKEY root, const std::wstring& path, REGSAM view = kSettingsView)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
+    RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    RegDeleteKeyExW(root, path.c_str(), view, 0);
+}
+
+inline bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = kSettingsView)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
 
-inline bool ReadDwordValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD& value)
+// Reads a value of one type through a key opened in the view asked for.
+inline bool ReadValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, void* data, DWORD& size,
+                      REGSAM view)
 {
-    DWORD size = sizeof(value);
-    return RegGetValueW(root, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
+    const bool read = RegGetValueW(key, nullptr, name, type, nullptr, data, &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return read;
 }
 
-inline std::wstring ReadStringValue(HKEY root, const std::wstring& path, const wchar_t* name)
+inline bool ReadDwordValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD& value,
+                           REGSAM view = kSettingsView)
+{
+    DWORD size = sizeof(value);
+    return ReadValue(root, path, name, RRF_RT_REG_DWORD, &value, size, view);
+}
+
+inline std::wstring ReadStringValue(HKEY root, const std::wstring& path, const wchar_t* name,
+                                    REGSAM view = kSettingsView)
 {
     wchar_t text[512] = {};
     DWORD size = sizeof(text) - sizeof(wchar_t);
-    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return {};
-    return text;
+    return ReadValue(root, path, name, RRF_RT_REG_SZ, text, size, view) ? text : std::wstring();
 }
 
 inline void WriteRawValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
-                          DWORD size)
+                          DWORD size, REGSAM view = kSettingsView)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
         return;
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);

@@ -454,7 +454,7 @@ public:
         // The driver's update check asks a loopback port where nothing listens.
         const std::wstring defaults = std::wstring(kDriverKey) + L"\\Default Parameters";
         const wchar_t nowhere[] = L"127.0.0.1:9";
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, defaults.c_str(), L"UpdateServer", REG_SZ, nowhere, sizeof(nowhere));
+        WriteRawValue(HKEY_LOCAL_MACHINE, defaults, L"UpdateServer", REG_SZ, nowhere, sizeof(nowhere));
     }
     ~HostKeyScratch()
     {

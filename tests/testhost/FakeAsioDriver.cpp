@@ -94,7 +94,7 @@ ULONG STDMETHODCALLTYPE CFakeAsioDriver::Release()
     return static_cast<ULONG>(current - 1);
 }
 
-ASIOBool STDMETHODCALLTYPE CFakeAsioDriver::init(void* sysHandle)
+ASIOBool ASIOMETHODCALLTYPE CFakeAsioDriver::init(void* sysHandle)
 {
     Log("init");
     initHandle = sysHandle;
@@ -102,21 +102,21 @@ ASIOBool STDMETHODCALLTYPE CFakeAsioDriver::init(void* sysHandle)
 }
 
 // Never called by the host; logged so that a call shows up in the order checks.
-void STDMETHODCALLTYPE CFakeAsioDriver::getDriverName(char* name) { Log("getDriverName"); std::strcpy(name, "Fake"); }
+void ASIOMETHODCALLTYPE CFakeAsioDriver::getDriverName(char* name) { Log("getDriverName"); std::strcpy(name, "Fake"); }
 
-long STDMETHODCALLTYPE CFakeAsioDriver::getDriverVersion() { Log("getDriverVersion"); return 1; }
+long ASIOMETHODCALLTYPE CFakeAsioDriver::getDriverVersion() { Log("getDriverVersion"); return 1; }
 
-void STDMETHODCALLTYPE CFakeAsioDriver::getErrorMessage(char* string) { Log("getErrorMessage"); string[0] = 0; }
+void ASIOMETHODCALLTYPE CFakeAsioDriver::getErrorMessage(char* string) { Log("getErrorMessage"); string[0] = 0; }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::start()
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::start()
 {
     Log("start");
     return callbacks ? ASE_OK : ASE_InvalidMode;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::stop() { Log("stop"); return ASE_OK; }
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::stop() { Log("stop"); return ASE_OK; }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getChannels(long* numInputChannels, long* numOutputChannels)
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::getChannels(long* numInputChannels, long* numOutputChannels)
 {
     Log("getChannels");
     *numInputChannels = static_cast<long>(inputNames.size());
@@ -124,7 +124,7 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getChannels(long* numInputChannels,
     return channelsResult;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getLatencies(long* inputLatency, long* outputLatency)
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::getLatencies(long* inputLatency, long* outputLatency)
 {
     Log("getLatencies");
     *inputLatency = createdSize + 11;
@@ -132,7 +132,7 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getLatencies(long* inputLatency, lo
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getBufferSize(long* minSize, long* maxSize, long* preferred,
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::getBufferSize(long* minSize, long* maxSize, long* preferred,
                                                            long* granularity)
 {
     Log("getBufferSize");
@@ -143,16 +143,16 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getBufferSize(long* minSize, long* 
     return bufferSizeResult;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::canSampleRate(ASIOSampleRate) { Log("canSampleRate"); return ASE_OK; }
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::canSampleRate(ASIOSampleRate) { Log("canSampleRate"); return ASE_OK; }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getSampleRate(ASIOSampleRate* rate)
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::getSampleRate(ASIOSampleRate* rate)
 {
     Log("getSampleRate");
     *rate = sampleRate;
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::setSampleRate(ASIOSampleRate rate)
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::setSampleRate(ASIOSampleRate rate)
 {
     Log("setSampleRate");
     if (setSampleRateResult != ASE_OK) return setSampleRateResult;
@@ -160,16 +160,16 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::setSampleRate(ASIOSampleRate rate)
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getClockSources(ASIOClockSource*, long* numSources)
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::getClockSources(ASIOClockSource*, long* numSources)
 {
     Log("getClockSources");
     *numSources = 0;
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::setClockSource(long) { Log("setClockSource"); return ASE_OK; }
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::setClockSource(long) { Log("setClockSource"); return ASE_OK; }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp)
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp)
 {
     Log("getSamplePosition");
     *position = {0, 4096};
@@ -177,7 +177,7 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getSamplePosition(ASIOSamples* posi
     return samplePositionResult;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getChannelInfo(ASIOChannelInfo* info)
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::getChannelInfo(ASIOChannelInfo* info)
 {
     Log("getChannelInfo");
     const std::vector<std::string>& names = info->isInput ? inputNames : outputNames;
@@ -192,7 +192,7 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::getChannelInfo(ASIOChannelInfo* inf
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::createBuffers(ASIOBufferInfo* infos, long numChannels, long bufferSize,
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::createBuffers(ASIOBufferInfo* infos, long numChannels, long bufferSize,
                                                            ASIOCallbacks* hostCallbacks)
 {
     if (numChannels == kHardwareQuery && bufferSize == kHardwareQuery && !hostCallbacks) {
@@ -218,15 +218,15 @@ ASIOError STDMETHODCALLTYPE CFakeAsioDriver::createBuffers(ASIOBufferInfo* infos
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::disposeBuffers()
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::disposeBuffers()
 {
     Log("disposeBuffers");
     callbacks = nullptr;
     return ASE_OK;
 }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::controlPanel() { Log("controlPanel"); return ASE_OK; }
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::controlPanel() { Log("controlPanel"); return ASE_OK; }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::future(long, void*) { Log("future"); return ASE_InvalidParameter; }
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::future(long, void*) { Log("future"); return ASE_InvalidParameter; }
 
-ASIOError STDMETHODCALLTYPE CFakeAsioDriver::outputReady() { Log("outputReady"); return outputReadyResult; }
+ASIOError ASIOMETHODCALLTYPE CFakeAsioDriver::outputReady() { Log("outputReady"); return outputReadyResult; }

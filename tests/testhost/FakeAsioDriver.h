@@ -65,29 +65,29 @@ public:
     ULONG STDMETHODCALLTYPE Release() override;
 
     // IASIO
-    ASIOBool STDMETHODCALLTYPE init(void* sysHandle) override;
-    void STDMETHODCALLTYPE getDriverName(char* name) override;
-    long STDMETHODCALLTYPE getDriverVersion() override;
-    void STDMETHODCALLTYPE getErrorMessage(char* string) override;
-    ASIOError STDMETHODCALLTYPE start() override;
-    ASIOError STDMETHODCALLTYPE stop() override;
-    ASIOError STDMETHODCALLTYPE getChannels(long* numInputChannels, long* numOutputChannels) override;
-    ASIOError STDMETHODCALLTYPE getLatencies(long* inputLatency, long* outputLatency) override;
-    ASIOError STDMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferred,
+    ASIOBool ASIOMETHODCALLTYPE init(void* sysHandle) override;
+    void ASIOMETHODCALLTYPE getDriverName(char* name) override;
+    long ASIOMETHODCALLTYPE getDriverVersion() override;
+    void ASIOMETHODCALLTYPE getErrorMessage(char* string) override;
+    ASIOError ASIOMETHODCALLTYPE start() override;
+    ASIOError ASIOMETHODCALLTYPE stop() override;
+    ASIOError ASIOMETHODCALLTYPE getChannels(long* numInputChannels, long* numOutputChannels) override;
+    ASIOError ASIOMETHODCALLTYPE getLatencies(long* inputLatency, long* outputLatency) override;
+    ASIOError ASIOMETHODCALLTYPE getBufferSize(long* minSize, long* maxSize, long* preferred,
                                               long* granularity) override;
-    ASIOError STDMETHODCALLTYPE canSampleRate(ASIOSampleRate rate) override;
-    ASIOError STDMETHODCALLTYPE getSampleRate(ASIOSampleRate* rate) override;
-    ASIOError STDMETHODCALLTYPE setSampleRate(ASIOSampleRate rate) override;
-    ASIOError STDMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, long* numSources) override;
-    ASIOError STDMETHODCALLTYPE setClockSource(long reference) override;
-    ASIOError STDMETHODCALLTYPE getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) override;
-    ASIOError STDMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override;
-    ASIOError STDMETHODCALLTYPE createBuffers(ASIOBufferInfo* infos, long numChannels, long bufferSize,
+    ASIOError ASIOMETHODCALLTYPE canSampleRate(ASIOSampleRate rate) override;
+    ASIOError ASIOMETHODCALLTYPE getSampleRate(ASIOSampleRate* rate) override;
+    ASIOError ASIOMETHODCALLTYPE setSampleRate(ASIOSampleRate rate) override;
+    ASIOError ASIOMETHODCALLTYPE getClockSources(ASIOClockSource* clocks, long* numSources) override;
+    ASIOError ASIOMETHODCALLTYPE setClockSource(long reference) override;
+    ASIOError ASIOMETHODCALLTYPE getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) override;
+    ASIOError ASIOMETHODCALLTYPE getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError ASIOMETHODCALLTYPE createBuffers(ASIOBufferInfo* infos, long numChannels, long bufferSize,
                                               ASIOCallbacks* hostCallbacks) override;
-    ASIOError STDMETHODCALLTYPE disposeBuffers() override;
-    ASIOError STDMETHODCALLTYPE controlPanel() override;
-    ASIOError STDMETHODCALLTYPE future(long selector, void* opt) override;
-    ASIOError STDMETHODCALLTYPE outputReady() override;
+    ASIOError ASIOMETHODCALLTYPE disposeBuffers() override;
+    ASIOError ASIOMETHODCALLTYPE controlPanel() override;
+    ASIOError ASIOMETHODCALLTYPE future(long selector, void* opt) override;
+    ASIOError ASIOMETHODCALLTYPE outputReady() override;
 
 private:
     template <class Call>

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <fstream>

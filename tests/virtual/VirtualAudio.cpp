@@ -1,5 +1,6 @@
 #include "VirtualAudio.h"
 
+#include "ExactRatio.h"
 #include "VirtualAudioState.h"
 
 #include <devices/DeviceIds.h>
@@ -606,15 +607,13 @@ namespace {
 // Device frames a clock at rate with this error has produced after referenceFrames.
 int64_t DeviceFrames(int64_t referenceFrames, int rate, int64_t errorPpb, int referenceRate)
 {
-    return int64_t(__int128(referenceFrames) * rate * (1000000000 + errorPpb) / (__int128(referenceRate) * 1000000000));
+    return MulDivFloor(referenceFrames, rate * (1000000000 + errorPpb), int64_t(referenceRate) * 1000000000);
 }
 
 // The reference frame, after start, at which such a clock has produced frames.
 int64_t ReferenceFrameOf(int64_t start, int64_t frames, int rate, int64_t errorPpb, int referenceRate)
 {
-    const __int128 numerator = __int128(frames) * referenceRate * 1000000000;
-    const __int128 denominator = __int128(rate) * (1000000000 + errorPpb);
-    return start + int64_t((numerator + denominator - 1) / denominator);
+    return start + MulDivCeil(frames, int64_t(referenceRate) * 1000000000, rate * (1000000000 + errorPpb));
 }
 
 int64_t RequestFrames(const PinStream& pin, const PinStream::Request& request)

@@ -1,5 +1,6 @@
 // The virtual audio client: Initialize with Windows' checks and error codes, the capture and
 // render services, and what happens at the end of each device period.
+#include "ExactRatio.h"
 #include "VirtualAudioState.h"
 
 #include <devices/DeviceIds.h>
@@ -504,10 +505,9 @@ int64_t CAudioClient::NextBoundary() const { return BoundaryOf(periods_ + 1); }
 int64_t CAudioClient::BoundaryOf(int64_t period) const
 {
     // Period k ends when the device clock, running at rate × (1 + error), has produced k periods.
-    const __int128 frames = __int128(period - clockPeriods_) * periodFrames_;
-    const __int128 numerator = frames * state_->referenceRate * 1000000000;
-    const __int128 denominator = __int128(rate_) * (1000000000 + endpoint_.rateErrorPpb);
-    return clockAt_ + int64_t((numerator + denominator - 1) / denominator);
+    const int64_t frames = (period - clockPeriods_) * periodFrames_;
+    return clockAt_ + MulDivCeil(frames, int64_t(state_->referenceRate) * 1000000000,
+                                 rate_ * (1000000000 + endpoint_.rateErrorPpb));
 }
 
 double CAudioClient::ExactBoundaryOf(int64_t period) const { return FrameTime(period * periodFrames_); }
