@@ -14,7 +14,7 @@ configure() {
 }
 configure "$build/x86" mingw-w64-i686.cmake
 cmake --build "$build/x86" -j "$(nproc)"
-configure "$build" mingw-w64-x86_64.cmake
+configure "$build" mingw-w64-x86_64.cmake -DVELORAN_X86_BUILD="$build/x86"
 # A build made before the 32-bit one existed learns where it is.
 grep -qx "VELORAN_X86_BUILD:PATH=$build/x86" "$build/CMakeCache.txt" ||
     cmake "$build" -DVELORAN_X86_BUILD="$build/x86" >/dev/null

@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # The setup in a copy of the test environment's prefix, silent throughout: over an older build and
-# over itself, files and keys where Windows keeps them, a host creating the installed driver, a
-# driver held by a running host, and uninstalls that keep or remove the stored settings.
+# over itself, both drivers' files and keys where Windows keeps them for each bitness, a host of each
+# bitness creating its installed driver, a driver held by a running host, and uninstalls that keep
+# or remove the stored settings.
 #
 #   installer_end_to_end.sh SETUP MAKENSIS NSI_SCRIPT DRIVER_DLL TEST_PROGRAM PROBE_HOST
+#                           DRIVER_DLL32 TEST_PROGRAM32 PROBE_HOST32
 set -uo pipefail
-setup=$1 makensis=$2 nsi=$3 dll=$4 testhost=$5 host=$6
+setup=$1 makensis=$2 nsi=$3
+# Per bitness: the built files, the installed driver's name, and the regsvr32 of that bitness.
+bits=(64 32)
+declare -A dll=([64]=$4 [32]=$7) testhost=([64]=$5 [32]=$8) probe=([64]=$6 [32]=$9)
+declare -A driver_name=([64]=VeloranAsioDriver_x64.dll [32]=VeloranAsioDriver_x86.dll)
+declare -A regsvr32=([64]=regsvr32 [32]='C:\windows\syswow64\regsvr32.exe')
 here=$(cd "$(dirname "$0")" && pwd)
 root=$here/../..
 source_env=$(cd "${VELORAN_ENV:-$root/build/testenv}" && pwd)
@@ -36,13 +43,19 @@ class_key="HKLM\\Software\\Classes\\CLSID\\$clsid"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver'
 host_key="$asio_key\\probe\\Parameters"
 default_key="$asio_key\\Default Parameters"
-install_dir="$WINEPREFIX/drive_c/Program Files/Veloran/ASIO Driver"
-install_win='C:\Program Files\Veloran\ASIO Driver'
-shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Veloran ASIO Test.lnk"
+# Each bitness in its own Program Files; the 64-bit folder holds the uninstaller.
+declare -A dir=([64]="$WINEPREFIX/drive_c/Program Files/Veloran/ASIO Driver"
+                [32]="$WINEPREFIX/drive_c/Program Files (x86)/Veloran/ASIO Driver")
+declare -A win=([64]='C:\Program Files\Veloran\ASIO Driver' [32]='C:\Program Files (x86)\Veloran\ASIO Driver')
+install_dir=${dir[64]} install_win=${win[64]}
+start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+declare -A shortcut=([64]="$start_menu/Veloran ASIO Test.lnk" [32]="$start_menu/Veloran ASIO Test (32-bit).lnk")
 
 # Whatever other tests left in the copied registry goes first.
-for key in "$asio_key" "$class_key" "$uninstall_key"; do run reg delete "$key" /f >/dev/null 2>&1; done
-rm -rf "$WINEPREFIX/drive_c/Program Files/Veloran"
+for b in "${bits[@]}"; do
+    for key in "$asio_key" "$class_key" "$uninstall_key"; do run reg delete "$key" /f /reg:$b >/dev/null 2>&1; done
+done
+rm -rf "${dir[64]%/*}" "${dir[32]%/*}"
 "$root/tools/testenv.sh" local-updates "$env_dir"
 
 passed=0 failed=0
@@ -104,24 +117,25 @@ settings_checks() {  # label
 
 users_write='\(A;CI;(0x2001f|CCDCLCSWRPRC|KRKW);;;BU\)'
 installed_checks() {  # label, version
-    check "$1: driver file is the built one" cmp -s "$dll" "$install_dir/VeloranAsioDriver_x64.dll"
-    check "$1: test program is the built one" cmp -s "$testhost" "$install_dir/VeloranAsioTest.exe"
-    check "$1: Start menu shortcut" test -f "$shortcut"
-    local asio classes entry
-    asio=$(query "$asio_key")
-    check "$1: ASIO entry has the class id" has "$asio" "CLSID    REG_SZ    $clsid"
-    classes=$(query "$class_key\\InprocServer32")
-    check "$1: class registered to the installed DLL" has "$classes" "$install_win\\VeloranAsioDriver_x64.dll"
+    local b entry files_bytes=0
+    for b in "${bits[@]}"; do
+        check "$1: $b-bit driver file is the built one" cmp -s "${dll[$b]}" "${dir[$b]}/${driver_name[$b]}"
+        check "$1: $b-bit test program is the built one" cmp -s "${testhost[$b]}" "${dir[$b]}/VeloranAsioTest.exe"
+        check "$1: $b-bit Start menu shortcut" test -f "${shortcut[$b]}"
+        check "$1: $b-bit ASIO entry has the class id" has "$(query "$asio_key" /reg:$b)" "CLSID    REG_SZ    $clsid"
+        check "$1: $b-bit class registered to the installed DLL" \
+            has "$(query "$class_key\\InprocServer32" /reg:$b)" "${win[$b]}\\${driver_name[$b]}"
+        files_bytes=$((files_bytes + $(stat -c %s "${dll[$b]}") + $(stat -c %s "${testhost[$b]}")))
+    done
     entry=$(query "$uninstall_key")
     check "$1: uninstall entry name" has "$entry" "DisplayName    REG_SZ    Veloran ASIO Driver"
     check "$1: uninstall entry version" has "$entry" "DisplayVersion    REG_SZ    $2"
     check "$1: uninstall entry publisher" has "$entry" "Publisher    REG_SZ    Veloran"
     check "$1: uninstall command" has "$entry" "UninstallString    REG_SZ    \"$install_win\\Uninstall.exe\""
-    local kb files_kb
+    local kb files_kb=$((files_bytes / 1024))
     kb=$(($(sed -n 's/.*EstimatedSize *REG_DWORD *//p' <<<"$entry")))
-    files_kb=$(( ($(stat -c %s "$dll") + $(stat -c %s "$testhost")) / 1024 ))
     check "$1: estimated size $kb KB for $files_kb KB of files" test "$kb" -ge "$files_kb" -a "$kb" -le $((files_kb + 512))
-    check "$1: nothing in the 32-bit view" test -z "$(query 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\VeloranAsioDriver')$(query 'HKLM\Software\Wow6432Node\ASIO\Asio 2.0 Veloran Driver')"
+    check "$1: one uninstall entry, in the 64-bit view" test -z "$(query "$uninstall_key" /reg:32)"
     settings_checks "$1"
     check "$1: no settings left in the setup's own key" test -z "$(query 'HKLM\Software\Veloran')"
     local acl
@@ -133,14 +147,15 @@ installed_checks() {  # label, version
 }
 
 # An older build first, with a user's setting and a modified DLL that the upgrade must replace.
-(cd "$work" && "$makensis" -V1 '-XSetCompressor /FINAL zlib' -DVERSION=1.8.0.0 "-DDRIVER=$dll" \
-    "-DTESTHOST=$testhost" "-DOUTFILE=$work/older.exe" "$nsi" >/dev/null)
+(cd "$work" && "$makensis" -V1 '-XSetCompressor /FINAL zlib' -DVERSION=1.8.0.0 "-DDRIVER=${dll[64]}" \
+    "-DTESTHOST=${testhost[64]}" "-DDRIVER32=${dll[32]}" "-DTESTHOST32=${testhost[32]}" \
+    "-DOUTFILE=$work/older.exe" "$nsi" >/dev/null)
 install "$work/older.exe"; rc=$?
 check "older build installs" test $rc = 0
 check "older build's version listed" has "$(query "$uninstall_key" /v DisplayVersion)" "1.8.0.0"
 run reg add "$host_key" /v Language /t REG_DWORD /d 9 /f >/dev/null 2>&1
 run reg add "$default_key" /v UseDefaultDevices /t REG_DWORD /d 1 /f >/dev/null 2>&1
-printf 'old' >>"$install_dir/VeloranAsioDriver_x64.dll"
+for b in "${bits[@]}"; do printf 'old' >>"${dir[$b]}/${driver_name[$b]}"; done
 
 install "$setup"; rc=$?
 check "installs over the older build" test $rc = 0
@@ -148,55 +163,67 @@ installed_checks "upgrade" 1.9.0.0
 install "$setup"; rc=$?
 check "installs over itself" test $rc = 0
 installed_checks "reinstall" 1.9.0.0
-# A repair by hand registers the installed driver again over the same settings.
-run regsvr32 /s "$install_win\\VeloranAsioDriver_x64.dll" </dev/null >/dev/null 2>&1; rc=$?
-check "regsvr32 over the installed driver succeeds" test $rc = 0
+# A repair by hand registers the installed drivers again over the same settings.
+for b in "${bits[@]}"; do
+    run "${regsvr32[$b]}" /s "${win[$b]}\\${driver_name[$b]}" </dev/null >/dev/null 2>&1; rc=$?
+    check "regsvr32 over the installed $b-bit driver succeeds" test $rc = 0
+    check "repair: still a $b-bit ASIO driver" has "$(query "$asio_key" /reg:$b)" "CLSID    REG_SZ    $clsid"
+done
 settings_checks "repair"
-check "repair: still an ASIO driver" has "$(query "$asio_key")" "CLSID    REG_SZ    $clsid"
 
-# A host finds the installed driver by its class id and gets the default devices.
+# A host of each bitness finds its installed driver by the class id, gets the default devices and
+# streams; the 32-bit driver keeps what it stores with the 64-bit one's settings.
 "$root/tools/testenv.sh" local-updates "$env_dir"
-cp "$host" "$work/probe.exe"
-out=$(run "$work/probe.exe" /reply 291 2>/dev/null | tr -d '\r')
-echo "$out" | sed 's/^/  host: /'
-check "host loads the installed version" has "$out" "product version: 1.9.0.0"
-check "host creates the driver" has "$out" "init: 1"
-check "host gets the default devices" has "$out" "channels: 2 2"
+for b in "${bits[@]}"; do
+    cp "${probe[$b]}" "$work/probe$b.exe"
+    out=$(run "$work/probe$b.exe" /reply 291 2>/dev/null | tr -d '\r')
+    echo "$out" | sed "s/^/  $b-bit host: /"
+    check "$b-bit host loads the installed version" has "$out" "product version: 1.9.0.0"
+    check "$b-bit host creates the driver" has "$out" "init: 1"
+    check "$b-bit host gets the default devices" has "$out" "channels: 2 2"
+    check "$b-bit host starts the driver" has "$out" "start: 0"
+done
+check "no settings in the 32-bit view" lacks "$(query "$asio_key" /reg:32 /s)" Parameters
 
-# A host holding the driver: setup and uninstall stop before they touch anything.
-printf 'mark' >>"$install_dir/VeloranAsioTest.exe"
-(exec /usr/lib/wine/wine64 "$work/probe.exe" /reply 291 /stream 60 </dev/null >"$work/held.txt" 2>&1) &
-holder=$!
-for _ in $(seq 300); do grep -q '^hardware:' "$work/held.txt" && break; kill -0 $holder 2>/dev/null || break; sleep 0.1; done
-check "a host holds the driver" grep -q '^hardware: 0 Def. Sound Device' "$work/held.txt"
-install "$setup"; rc=$?
-check "setup refuses while the driver is in use (exit $rc)" test $rc = 2
-check "and left the installed files as they were" test "$(tail -c 4 "$install_dir/VeloranAsioTest.exe")" = mark
-uninstall; rc=$?
-check "uninstall refuses too (exit $rc)" test $rc = 2
-check "and leaves the driver registered" has "$(query "$class_key\\InprocServer32")" "$install_win"
-kill -KILL $holder 2>/dev/null; wait $holder 2>/dev/null
+# A host holding either driver: setup and uninstall stop before they touch anything.
+for b in "${bits[@]}"; do
+    printf 'mark' >>"$install_dir/VeloranAsioTest.exe"
+    (exec /usr/lib/wine/wine64 "$work/probe$b.exe" /reply 291 /stream 60 </dev/null >"$work/held.txt" 2>&1) &
+    holder=$!
+    for _ in $(seq 300); do grep -q '^hardware:' "$work/held.txt" && break; kill -0 $holder 2>/dev/null || break; sleep 0.1; done
+    check "a $b-bit host holds the driver" grep -q '^hardware: 0 Def. Sound Device' "$work/held.txt"
+    install "$setup"; rc=$?
+    check "setup refuses while the $b-bit driver is in use (exit $rc)" test $rc = 2
+    check "and left the installed files as they were" test "$(tail -c 4 "$install_dir/VeloranAsioTest.exe")" = mark
+    uninstall; rc=$?
+    check "uninstall refuses too (exit $rc)" test $rc = 2
+    check "and leaves the $b-bit driver registered" has "$(query "$class_key\\InprocServer32" /reg:$b)" "${win[$b]}"
+    kill -KILL $holder 2>/dev/null; wait $holder 2>/dev/null
+done
 
 # The default uninstall keeps the users' settings (and their access), and nothing else.
 uninstall; rc=$?
 check "uninstall succeeds" test $rc = 0
-check "installed files removed" test ! -e "$WINEPREFIX/drive_c/Program Files/Veloran"
-check "shortcut removed" test ! -e "$shortcut"
-check "class registration removed" test -z "$(query "$class_key")"
 check "uninstall entry removed" test -z "$(query "$uninstall_key")"
-check "no longer an ASIO driver" lacks "$(query "$asio_key")" CLSID
+for b in "${bits[@]}"; do
+    check "$b-bit files removed" test ! -e "${dir[$b]%/*}"
+    check "$b-bit shortcut removed" test ! -e "${shortcut[$b]}"
+    check "$b-bit class registration removed" test -z "$(query "$class_key" /reg:$b)"
+    check "no longer a $b-bit ASIO driver" lacks "$(query "$asio_key" /reg:$b)" CLSID
+    out=$(run "$work/probe$b.exe" 2>/dev/null | tr -d '\r')
+    check "$b-bit hosts no longer find the driver" has "$out" "driver not in the ASIO list"
+done
 settings_checks "uninstall"
 check "kept settings stay writable for Users" matches "$(acl_of 'Software\ASIO\Asio 2.0 Veloran Driver')" "$users_write"
-out=$(run "$work/probe.exe" 2>/dev/null | tr -d '\r')
-check "hosts no longer find the driver" has "$out" "driver not in the ASIO list"
 
 # Asked to, it removes the settings too: nothing of the setup is left.
 install "$setup"; rc=$?
 check "installs again" test $rc = 0
 uninstall /REMOVESETTINGS; rc=$?
 check "uninstall with /REMOVESETTINGS succeeds" test $rc = 0
-check "no file left" test ! -e "$WINEPREFIX/drive_c/Program Files/Veloran" -a ! -e "$shortcut"
-check "no key left" test -z "$(query "$asio_key")$(query "$class_key")$(query "$uninstall_key")$(query 'HKLM\Software\Veloran')"
+check "no file left" test ! -e "${dir[64]%/*}" -a ! -e "${dir[32]%/*}" -a ! -e "${shortcut[64]}" -a ! -e "${shortcut[32]}"
+check "no key left" test -z "$(for b in "${bits[@]}"; do query "$asio_key" /reg:$b; query "$class_key" /reg:$b
+    query "$uninstall_key" /reg:$b; done)$(query 'HKLM\Software\Veloran')"
 
 echo "$passed passed, $failed failed"
 [ $failed = 0 ]
