@@ -53,7 +53,7 @@ inline uint64_t Ratio(uint64_t a, uint64_t b, uint64_t d, bool roundUp)
 inline int64_t MulDivFloor(int64_t value, int64_t multiplier, int64_t divisor)
 {
     using namespace exact_ratio;
-    const bool negative = (value < 0) != (multiplier < 0) != (divisor < 0);
+    const bool negative = ((value < 0) != (multiplier < 0)) != (divisor < 0);
     const uint64_t q = Ratio(Magnitude(value), Magnitude(multiplier), Magnitude(divisor), negative);
     return negative ? -int64_t(q) : int64_t(q);
 }
