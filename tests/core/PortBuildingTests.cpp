@@ -35,7 +35,7 @@ protected:
     {
         CDeviceAccess access(hardware_, shareMode, 0, true);
         CKnownDevices(table_, hostKey_, languages_)
-            .BuildPorts(access, useDefaultDevices, defaultDevicesOnly, ports_, count_, inventory_);
+            .BuildPorts(access, useDefaultDevices, defaultDevicesOnly, otherDevices_, ports_, count_, inventory_);
         return count_;
     }
     ChannelTotals Totals() const { return CountChannels(ports_, count_); }
@@ -45,6 +45,7 @@ protected:
     const CSettingsKey hostKey_{kVeloranDriverClsid, L"C:\\PortTestHost.exe"};
     const CSettingsKey defaultKey_{kVeloranDriverClsid, L""};
     const CLanguages languages_{&hostKey_, &defaultKey_};
+    std::vector<OtherDevice> otherDevices_;
     _sPort ports_[kMaxPorts];
     int count_ = -1;
     PortInventory inventory_;
