@@ -105,14 +105,15 @@ bool CKnownDevices::Probe(CDeviceAccess& access, bool capture, const std::wstrin
 }
 
 bool CKnownDevices::ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id,
-                                       const EndpointDescription& description, _sKnownDevices& record) const
+                                       const EndpointDescription& description, const TakenTest& taken,
+                                       _sKnownDevices& record) const
 {
-    // One of the family's interfaces is its own port, found by its interface path.
+    // A port already carries it, or one of the family's interfaces would: it is not doubled.
+    const std::wstring& path = description.interfacePath;
     std::wstring model, hub;
     int row = -1, nonOptimal = 0;
-    if (!description.interfacePath.empty() &&
-        access.IdentifyDevice(description.interfacePath, table_, model, row, nonOptimal, hub))
-        return false;
+    const bool family = !path.empty() && access.IdentifyDevice(path, table_, model, row, nonOptimal, hub);
+    if (family || taken(id) || (!path.empty() && taken(path))) return false;
     // The port keeps the endpoint by its id: every later lookup finds it by that.
     if (!Probe(access, description.flow == eCapture, id, record)) return false;
     // A port carries one stereo pair: the first of an endpoint with more.
@@ -124,8 +125,8 @@ bool CKnownDevices::ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring
     return true;
 }
 
-bool CKnownDevices::ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, _sKnownDevices& capture,
-                                       _sKnownDevices& render) const
+bool CKnownDevices::ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, const TakenTest& taken,
+                                       _sKnownDevices& capture, _sKnownDevices& render) const
 {
     EndpointDescription first;
     if (!access.DescribeEndpoint(device.endpointId, first)) return false;
@@ -133,15 +134,15 @@ bool CKnownDevices::ResolveOtherDevice(CDeviceAccess& access, const OtherDevice&
         // The direction the endpoint lacks has no channels, as for the family's one-way devices.
         const bool captures = first.flow == eCapture;
         _sKnownDevices& record = captures ? capture : render;
-        if (!ProbeOtherEndpoint(access, device.endpointId, first, record)) return false;
+        if (!ProbeOtherEndpoint(access, device.endpointId, first, taken, record)) return false;
         (captures ? render : capture) = record;
         (captures ? render : capture).channels = 0;
         return true;
     }
     EndpointDescription second;
     if (first.flow != eCapture || !access.DescribeEndpoint(device.renderId, second) || second.flow != eRender ||
-        !ProbeOtherEndpoint(access, device.endpointId, first, capture) ||
-        !ProbeOtherEndpoint(access, device.renderId, second, render))
+        !ProbeOtherEndpoint(access, device.endpointId, first, taken, capture) ||
+        !ProbeOtherEndpoint(access, device.renderId, second, taken, render))
         return false;
     // Both endpoints of one adapter: the port takes the adapter's name.
     if (!first.interfaceName.empty() && first.interfaceName == second.interfaceName)
@@ -153,16 +154,15 @@ void CKnownDevices::AddOtherDevices(CDeviceAccess& access, const std::vector<Oth
                                     int& portCount, bool monoToStereo) const
 {
     std::vector<_sKnownDevices> captures, renders;
-    const auto taken = [&](const std::wstring& path) {
+    const TakenTest taken = [&](const std::wstring& path) {
         for (int i = 0; i < portCount; ++i)
             if (ports[i].capturePath == path || ports[i].renderPath == path) return true;
         return Contains(captures, path) || Contains(renders, path);
     };
     for (const OtherDevice& device : devices) {
         if (portCount + static_cast<int>(captures.size()) >= kMaxPorts) break;
-        if (taken(device.endpointId) || (device.paired() && taken(device.renderId))) continue;
         _sKnownDevices capture, render;
-        if (!ResolveOtherDevice(access, device, capture, render)) continue;
+        if (!ResolveOtherDevice(access, device, taken, capture, render)) continue;
         captures.push_back(std::move(capture));
         renders.push_back(std::move(render));
     }

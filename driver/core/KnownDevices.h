@@ -7,6 +7,7 @@
 #include "Port.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,10 +64,12 @@ private:
     static bool Probe(CDeviceAccess& access, bool capture, const std::wstring& path, _sKnownDevices& record);
     void AddOtherDevices(CDeviceAccess& access, const std::vector<OtherDevice>& devices, _sPort* ports,
                          int& portCount, bool monoToStereo) const;
-    bool ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, _sKnownDevices& capture,
-                            _sKnownDevices& render) const;
+    // True for an endpoint path or id that a port already carries.
+    using TakenTest = std::function<bool(const std::wstring&)>;
+    bool ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, const TakenTest& taken,
+                            _sKnownDevices& capture, _sKnownDevices& render) const;
     bool ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id, const EndpointDescription& description,
-                            _sKnownDevices& record) const;
+                            const TakenTest& taken, _sKnownDevices& record) const;
     void PairEndpoints(bool useDefaultDevices, PortInventory& inventory);
     void FillPort(_sPort& port, const _sKnownDevices& capture, const _sKnownDevices& render, bool first,
                   bool monoToStereo) const;
