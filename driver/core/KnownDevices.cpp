@@ -116,8 +116,7 @@ bool CKnownDevices::ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring
     if (family || taken(id) || (!path.empty() && taken(path))) return false;
     // The port keeps the endpoint by its id: every later lookup finds it by that.
     if (!Probe(access, description.flow == eCapture, id, record)) return false;
-    // A port carries one stereo pair: the first of an endpoint with more.
-    record.channels = std::min(record.channels, 2);
+    // Formats are probed with one or two channels: an endpoint with more gives its first pair.
     const std::wstring& name = !description.friendlyName.empty()  ? description.friendlyName
                                : !description.interfaceName.empty() ? description.interfaceName
                                                                     : id;
