@@ -130,7 +130,7 @@ void NameDirection(const std::wstring& port, int channels, bool stereo, int numb
 
 void CopyName(const std::wstring& name, wchar_t (&field)[32])
 {
-    const size_t length = name.copy(field, 31);
+    const size_t length = name.copy(field, kNameLength);
     field[length] = L'\0';
 }
 

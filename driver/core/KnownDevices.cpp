@@ -62,16 +62,9 @@ void CKnownDevices::AddIdentified(CDeviceAccess& access, const std::vector<std::
         _sKnownDevices record;
         std::wstring hub;
         if (!access.IdentifyDevice(path, table_, record.name, record.row, record.nonOptimalPort, hub)) continue;
-        if (Contains(list, path)) continue;
-        EndpointFormat format;
-        if (!access.QueryFormat(capture, path, format)) continue;
-        record.path = path;
-        record.minRate = format.minRate;
-        record.maxRate = format.maxRate;
-        record.minBits = format.minBits;
-        record.maxBits = format.maxBits;
-        record.channels = table_.ChannelsFor(record.row, capture ? Direction::Capture : Direction::Render,
-                                             format.channels);
+        if (Contains(list, path) || !Probe(access, capture, path, record)) continue;
+        record.channels =
+            table_.ChannelsFor(record.row, capture ? Direction::Capture : Direction::Render, record.channels);
         list.push_back(std::move(record));
     }
 }
@@ -88,21 +81,95 @@ bool CKnownDevices::AddDefault(CDeviceAccess& access, bool capture, int& waveId)
     std::wstring path, friendlyName;
     const bool found = capture ? access.GetDefaultCaptureDevice(path, friendlyName, &waveId)
                                : access.GetDefaultRenderDevice(path, friendlyName, &waveId);
-    if (!found || path.empty() || Contains(list, path)) return false;
-    EndpointFormat format;
-    if (!access.QueryFormat(capture, path, format)) return false;
     _sKnownDevices record;
+    if (!found || path.empty() || Contains(list, path) || !Probe(access, capture, path, record)) return false;
     record.isDefaultDevice = true;
-    record.path = path;
     record.name = DefaultDeviceName();
     record.row = table_.DefaultRow();
+    record.channels = std::min(record.channels, 2);
+    list.push_back(std::move(record));
+    return true;
+}
+
+bool CKnownDevices::Probe(CDeviceAccess& access, bool capture, const std::wstring& path, _sKnownDevices& record)
+{
+    EndpointFormat format;
+    if (!access.QueryFormat(capture, path, format)) return false;
+    record.path = path;
     record.minRate = format.minRate;
     record.maxRate = format.maxRate;
     record.minBits = format.minBits;
     record.maxBits = format.maxBits;
-    record.channels = std::min(format.channels, 2);
-    list.push_back(std::move(record));
+    record.channels = format.channels;
     return true;
+}
+
+bool CKnownDevices::ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id,
+                                       const EndpointDescription& description, const TakenTest& taken,
+                                       _sKnownDevices& record) const
+{
+    // A port already carries it, or one of the family's interfaces would: it is not doubled.
+    const std::wstring& path = description.interfacePath;
+    std::wstring model, hub;
+    int row = -1, nonOptimal = 0;
+    const bool family = !path.empty() && access.IdentifyDevice(path, table_, model, row, nonOptimal, hub);
+    if (family || taken(id) || (!path.empty() && taken(path))) return false;
+    // The port keeps the endpoint by its id: every later lookup finds it by that.
+    if (!Probe(access, description.flow == eCapture, id, record)) return false;
+    // Formats are probed with one or two channels: an endpoint with more gives its first pair.
+    const std::wstring& name = !description.friendlyName.empty()  ? description.friendlyName
+                               : !description.interfaceName.empty() ? description.interfaceName
+                                                                    : id;
+    record.name = name.substr(0, kNameLength);
+    return true;
+}
+
+bool CKnownDevices::ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, const TakenTest& taken,
+                                       _sKnownDevices& capture, _sKnownDevices& render) const
+{
+    EndpointDescription first;
+    if (!access.DescribeEndpoint(device.endpointId, first)) return false;
+    if (!device.paired()) {
+        // The direction the endpoint lacks has no channels, as for the family's one-way devices.
+        const bool captures = first.flow == eCapture;
+        _sKnownDevices& record = captures ? capture : render;
+        if (!ProbeOtherEndpoint(access, device.endpointId, first, taken, record)) return false;
+        (captures ? render : capture) = record;
+        (captures ? render : capture).channels = 0;
+        return true;
+    }
+    EndpointDescription second;
+    if (first.flow != eCapture || !access.DescribeEndpoint(device.renderId, second) || second.flow != eRender ||
+        !ProbeOtherEndpoint(access, device.endpointId, first, taken, capture) ||
+        !ProbeOtherEndpoint(access, device.renderId, second, taken, render))
+        return false;
+    // Both endpoints of one adapter: the port takes the adapter's name.
+    if (!first.interfaceName.empty() && first.interfaceName == second.interfaceName)
+        capture.name = first.interfaceName.substr(0, kNameLength);
+    return true;
+}
+
+void CKnownDevices::AddOtherDevices(CDeviceAccess& access, const std::vector<OtherDevice>& devices, _sPort* ports,
+                                    int& portCount, bool monoToStereo) const
+{
+    std::vector<_sKnownDevices> captures, renders;
+    const TakenTest taken = [&](const std::wstring& path) {
+        for (int i = 0; i < portCount; ++i)
+            if (ports[i].capturePath == path || ports[i].renderPath == path) return true;
+        return Contains(captures, path) || Contains(renders, path);
+    };
+    for (const OtherDevice& device : devices) {
+        if (portCount + static_cast<int>(captures.size()) >= kMaxPorts) break;
+        _sKnownDevices capture, render;
+        if (!ResolveOtherDevice(access, device, taken, capture, render)) continue;
+        captures.push_back(std::move(capture));
+        renders.push_back(std::move(render));
+    }
+    NumberDuplicateNames(captures);
+    for (size_t i = 0; i < captures.size(); ++i) {
+        FillPort(ports[portCount], captures[i], renders[i], portCount == 0, monoToStereo);
+        ports[portCount++].otherDevice = true;
+    }
 }
 
 void CKnownDevices::PairEndpoints(bool useDefaultDevices, PortInventory& inventory)
@@ -175,8 +242,9 @@ void CKnownDevices::FillPort(_sPort& port, const _sKnownDevices& capture, const 
     NameChannels(port, true, languages_);
 }
 
-int CKnownDevices::BuildPorts(CDeviceAccess& access, bool useDefaultDevices, bool defaultDevicesOnly, _sPort* ports,
-                              int& portCount, PortInventory& inventory)
+int CKnownDevices::BuildPorts(CDeviceAccess& access, bool useDefaultDevices, bool defaultDevicesOnly,
+                              const std::vector<OtherDevice>& otherDevices, _sPort* ports, int& portCount,
+                              PortInventory& inventory)
 {
     inventory = PortInventory();
     portCount = 0;
@@ -217,6 +285,7 @@ int CKnownDevices::BuildPorts(CDeviceAccess& access, bool useDefaultDevices, boo
         FillPort(ports[portCount], capture, render, portCount == 0, monoToStereo != 0);
         ++portCount;
     }
+    if (!defaultDevicesOnly) AddOtherDevices(access, otherDevices, ports, portCount, monoToStereo != 0);
     EnsureOneActive(ports, portCount);
     LimitChannels(ports, portCount);
     capture_.clear();

@@ -3,14 +3,17 @@
 #pragma once
 
 #include "KnownDeviceTable.h"
+#include "OtherDevices.h"
 #include "Port.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 class CDeviceAccess;
 class CLanguages;
+struct EndpointDescription;
 class CSettingsKey;
 
 // One discovered endpoint.
@@ -46,14 +49,27 @@ public:
     CKnownDevices(const CKnownDeviceTable& table, const CSettingsKey& hostKey, const CLanguages& languages)
         : table_(table), hostKey_(hostKey), languages_(languages) {}
 
-    // Fills ports[0..portCount) (16 records) from what the device access finds. Returns 1.
-    int BuildPorts(CDeviceAccess& access, bool useDefaultDevices, bool defaultDevicesOnly, _sPort* ports,
-                   int& portCount, PortInventory& inventory);
+    // Fills ports[0..portCount) (16 records) from what the device access finds: the family's
+    // interfaces, the default devices where the host takes them, then the other devices chosen
+    // (unless the default devices alone take part). Returns 1.
+    int BuildPorts(CDeviceAccess& access, bool useDefaultDevices, bool defaultDevicesOnly,
+                   const std::vector<OtherDevice>& otherDevices, _sPort* ports, int& portCount,
+                   PortInventory& inventory);
 
 private:
     std::vector<std::wstring> SortEndpoints(CDeviceAccess& access, const std::vector<std::wstring>& paths) const;
     void AddIdentified(CDeviceAccess& access, const std::vector<std::wstring>& paths, bool capture);
     bool AddDefault(CDeviceAccess& access, bool capture, int& waveId);
+    // Path, formats and the endpoint's most channels; false when it accepts none of the formats.
+    static bool Probe(CDeviceAccess& access, bool capture, const std::wstring& path, _sKnownDevices& record);
+    void AddOtherDevices(CDeviceAccess& access, const std::vector<OtherDevice>& devices, _sPort* ports,
+                         int& portCount, bool monoToStereo) const;
+    // True for an endpoint path or id that a port already carries.
+    using TakenTest = std::function<bool(const std::wstring&)>;
+    bool ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, const TakenTest& taken,
+                            _sKnownDevices& capture, _sKnownDevices& render) const;
+    bool ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id, const EndpointDescription& description,
+                            const TakenTest& taken, _sKnownDevices& record) const;
     void PairEndpoints(bool useDefaultDevices, PortInventory& inventory);
     void FillPort(_sPort& port, const _sKnownDevices& capture, const _sKnownDevices& render, bool first,
                   bool monoToStereo) const;

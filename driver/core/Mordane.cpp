@@ -170,7 +170,8 @@ void CMordane::BuildPortTable(_sSettings& settings, _sPort* ports, int& portCoun
     {
         CDeviceAccess access(platform_, settings.endpointShareMode);
         CKnownDevices(*knownDevices_, hostKey_, languages_)
-            .BuildPorts(access, useDefaultDevices_, defaultDevicesOnly_, ports, portCount, inventory);
+            .BuildPorts(access, useDefaultDevices_, defaultDevicesOnly_, settingsStore_.OtherDevices(), ports,
+                        portCount, inventory);
     }
     settingsStore_.LoadSettings(portCount, ports, settings, defaultDevicesOnly_);
 }

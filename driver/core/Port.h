@@ -54,6 +54,8 @@ struct _sPort {
     int hasInputVolume = 1;
     int hasOutputVolume = 1;
     int nonOptimalPort = 0;
+    // One of the system's other audio devices, chosen by the user, not one of the family's.
+    bool otherDevice = false;
 };
 
 // One channel for which the host created buffers.
@@ -64,5 +66,7 @@ struct _sActiveChannel {
 };
 
 constexpr int kMaxPorts = 16;
+// Characters of a name that a 32-unit name field holds.
+constexpr int kNameLength = 31;
 constexpr int kMaxActiveChannels = 64;
 constexpr int kMaxAsioChannels = 16;

@@ -1,5 +1,7 @@
 #include "SettingsKey.h"
 
+#include <algorithm>
+
 #include <veloran/FileNames.h>
 
 #include <objbase.h>
@@ -109,29 +111,36 @@ void CSettingsKey::WriteBinary(const std::wstring& name, const void* data, DWORD
     if (key) RegSetValueExW(key.get(), name.c_str(), 0, REG_BINARY, static_cast<const BYTE*>(data), bytes);
 }
 
-bool CSettingsKey::ReadPortOrders(std::vector<std::wstring>& names) const
+bool CSettingsKey::ReadMultiString(const wchar_t* name, std::vector<std::wstring>& strings) const
 {
-    names.clear();
+    strings.clear();
     const RegKey key = OpenForReading();
     if (!key) return false;
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExW(key.get(), L"PortOrders", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_MULTI_SZ)
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ)
         return false;
     std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
     DWORD read = size;
-    if (RegQueryValueExW(key.get(), L"PortOrders", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &read) !=
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &read) !=
             ERROR_SUCCESS || type != REG_MULTI_SZ)
         return false;
     const size_t units = read / sizeof(wchar_t);
     size_t start = 0;
-    for (size_t i = 0; i <= units; ++i) {
-        if (i < units && data[i] != L'\0') continue;
-        if (i == start) break;  // the empty string that ends the list
-        names.emplace_back(data.data() + start, i - start);
+    for (size_t i = 0; i < units; ++i) {
+        if (data[i] != L'\0') continue;
+        strings.emplace_back(data.data() + start, i - start);
         start = i + 1;
     }
+    if (start < units) strings.emplace_back(data.data() + start, units - start);
+    return true;
+}
+
+bool CSettingsKey::ReadPortOrders(std::vector<std::wstring>& names) const
+{
+    if (!ReadMultiString(L"PortOrders", names)) return false;
+    const auto end = std::find(names.begin(), names.end(), std::wstring());
+    names.erase(end, names.end());
     return true;
 }
 

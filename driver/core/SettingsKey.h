@@ -47,8 +47,12 @@ public:
     DWORD ReadBinary(const std::wstring& name, void* buffer, DWORD maxBytes) const;
     void WriteBinary(const std::wstring& name, const void* data, DWORD bytes) const;
 
-    // "PortOrders": port display names in the user's order. A list without its terminators is
-    // read up to the end of the stored bytes.
+    // Every string of a REG_MULTI_SZ value up to the end of the stored bytes, empty ones (the
+    // list's terminator among them) too; a last string without its terminator counts. False when
+    // the value is missing or of another type.
+    bool ReadMultiString(const wchar_t* name, std::vector<std::wstring>& strings) const;
+
+    // "PortOrders": port display names in the user's order, up to the first empty string.
     bool ReadPortOrders(std::vector<std::wstring>& names) const;
     void WritePortOrders(const std::vector<std::wstring>& names) const;
 

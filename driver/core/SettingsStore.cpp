@@ -82,6 +82,13 @@ int CSettingsStore::UseEndpointBackend() const
 
 int CSettingsStore::ClockSync() const { return ReadWithFallback(L"ClockSync", 0) == 1 ? 1 : 0; }
 
+std::vector<OtherDevice> CSettingsStore::OtherDevices() const
+{
+    std::vector<std::wstring> entries;
+    if (!hostKey_.ReadMultiString(L"OtherDevices", entries)) defaultKey_.ReadMultiString(L"OtherDevices", entries);
+    return ParseOtherDevices(entries);
+}
+
 int CSettingsStore::LoadSettings(int& portCount, _sPort* ports, _sSettings& settings, bool defaultDevicesOnly) const
 {
     settings.sampleRate = 44100.0;
@@ -166,22 +173,25 @@ void CSettingsStore::OrderPorts(int portCount, _sPort* ports) const
     }
 
     if (static_cast<int>(ordered.size()) != portCount) {
-        // Each port is placed once, even when two ports share a key.
+        // Each port is placed once, even when two ports share a key. The other devices the user
+        // chose follow the family's interfaces in the order they were chosen.
         ordered.clear();
         std::vector<std::wstring> keys;
         for (int i = 0; i < portCount; ++i) {
             const std::wstring key = SortKey(ports[i].name);
-            if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+            if (!ports[i].otherDevice && std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
         }
         BubbleSortCaseInsensitive(keys);
-        for (const std::wstring& key : keys) {
-            for (int i = 0; i < portCount; ++i) {
-                if (SortKey(ports[i].name) != key) continue;
-                _sPort port = ports[i];
-                EnableDirectionsWithChannels(port);
-                ordered.push_back(std::move(port));
-            }
-        }
+        const auto place = [&](const _sPort& built) {
+            _sPort port = built;
+            EnableDirectionsWithChannels(port);
+            ordered.push_back(std::move(port));
+        };
+        for (const std::wstring& key : keys)
+            for (int i = 0; i < portCount; ++i)
+                if (!ports[i].otherDevice && SortKey(ports[i].name) == key) place(ports[i]);
+        for (int i = 0; i < portCount; ++i)
+            if (ports[i].otherDevice) place(ports[i]);
     }
 
     for (int i = 0; i < portCount; ++i) ports[i] = std::move(ordered[i]);

@@ -1,6 +1,7 @@
 // Loading, saving and comparing the driver's settings and per-port blocks in the registry.
 #pragma once
 
+#include "OtherDevices.h"
 #include "Port.h"
 #include "Settings.h"
 #include "SettingsKey.h"
@@ -24,6 +25,9 @@ public:
     // "UseDefaultDevices": 0 the host's reply to the private message decides whether the default
     // devices take part, 1 they do as well, 2 they alone do (as the replies 291 and 292).
     int UseDefaultDevices() const;
+    // "OtherDevices": the host's list when it has one, else the default parameters'; the
+    // malformed entries left out.
+    std::vector<OtherDevice> OtherDevices() const;
     // Writes to the host's key only. Returns 1.
     int SaveSettings(int portCount, const _sPort* ports, const _sSettings& settings) const;
 

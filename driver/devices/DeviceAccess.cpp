@@ -89,6 +89,11 @@ bool CDeviceAccess::IdentifyDevice(const std::wstring& path, const CKnownDeviceT
     return topology_.IdentifyDevice(path, table, modelName, row, nonOptimalPort, hubDeviceName);
 }
 
+bool CDeviceAccess::DescribeEndpoint(const std::wstring& id, EndpointDescription& description)
+{
+    return backendSelected() && endpointBackend_->DescribeEndpoint(id, description);
+}
+
 bool CDeviceAccess::QueryFormat(bool capture, const std::wstring& path, EndpointFormat& format)
 {
     if (!backendSelected()) return CKsStreamPair::QueryFormat(platform_, capture, path, format);

@@ -5,6 +5,7 @@
 
 #include "DevicePlatform.h"
 #include "EndpointFormat.h"
+#include "EndpointList.h"
 #include "UsbTopology.h"
 
 #include <memory>
@@ -43,6 +44,8 @@ public:
     bool GetDefaultCaptureDevice(std::wstring& path, std::wstring& friendlyName, int* waveDeviceId);
     bool IdentifyDevice(const std::wstring& path, const CKnownDeviceTable& table, std::wstring& modelName, int& row,
                         int& nonOptimalPort, std::wstring& hubDeviceName);
+    // An active endpoint by its id; only the endpoint back end knows endpoints by id.
+    bool DescribeEndpoint(const std::wstring& id, EndpointDescription& description);
     // The endpoint's formats; false when it accepts none of the driver's.
     bool QueryFormat(bool capture, const std::wstring& path, EndpointFormat& format);
 

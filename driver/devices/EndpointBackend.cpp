@@ -52,6 +52,11 @@ bool CEndpointBackend::GetDefaultEndpoint(EDataFlow flow, std::wstring& path, st
     return endpoints_.Default(flow, path, friendlyName);
 }
 
+bool CEndpointBackend::DescribeEndpoint(const std::wstring& id, EndpointDescription& description)
+{
+    return endpoints_.Describe(id, description);
+}
+
 bool CEndpointBackend::FindEndpoint(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
                                     std::wstring* friendlyName)
 {

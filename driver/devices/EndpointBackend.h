@@ -57,7 +57,9 @@ public:
     bool ListEndpoints(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths);
     // The default multimedia endpoint of eRender or eCapture; true when it carries a "\\?\" path.
     bool GetDefaultEndpoint(EDataFlow flow, std::wstring& path, std::wstring& friendlyName);
-    // The first active endpoint of the flow with a string property equal to path (case-sensitive).
+    // The active endpoint whose id this is.
+    bool DescribeEndpoint(const std::wstring& id, EndpointDescription& description);
+    // The first active endpoint of the flow whose id, or a string property, equals path.
     bool FindEndpoint(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
                       std::wstring* friendlyName = nullptr);
     // What the endpoint accepts in the mode its streams would use; false when nothing.

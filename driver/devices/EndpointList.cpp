@@ -22,11 +22,32 @@ bool FindString(IPropertyStore* store, Visit visit)
     return false;
 }
 
-std::wstring ReadFriendlyName(IPropertyStore* store)
+std::wstring ReadText(IPropertyStore* store, const PROPERTYKEY& key)
 {
     CPropertyValue value;
-    if (FAILED(store->GetValue(kPkeyDeviceInterfaceFriendlyName, value.Put())) || !value.text()) return {};
+    if (FAILED(store->GetValue(key, value.Put())) || !value.text()) return {};
     return value.text();
+}
+
+std::wstring ReadFriendlyName(IPropertyStore* store) { return ReadText(store, kPkeyDeviceInterfaceFriendlyName); }
+
+bool HasId(IMMDevice* device, const std::wstring& id)
+{
+    LPWSTR own = nullptr;
+    if (FAILED(device->GetId(&own)) || !own) return false;
+    const bool same = id == own;
+    CoTaskMemFree(own);
+    return same;
+}
+
+// The first string property that is a "\\?\" device path.
+bool FindDevicePath(IPropertyStore* store, std::wstring& path)
+{
+    return FindString(store, [&](const std::wstring& text) {
+        if (text.find(L"\\\\?\\") == std::wstring::npos) return false;
+        path = text;
+        return true;
+    });
 }
 
 std::wstring Upper(std::wstring text)
@@ -109,11 +130,26 @@ bool CEndpointList::Default(EDataFlow flow, std::wstring& path, std::wstring& fr
         FAILED(device->OpenPropertyStore(STGM_READ, store.Put())) || !store)
         return false;
     friendlyName = ReadFriendlyName(store.Get());
-    return FindString(store.Get(), [&](const std::wstring& text) {
-        if (text.find(L"\\\\?\\") == std::wstring::npos) return false;
-        path = text;
-        return true;
-    });
+    return FindDevicePath(store.Get(), path);
+}
+
+bool CEndpointList::Describe(const std::wstring& id, EndpointDescription& description) const
+{
+    description = EndpointDescription{};
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    ComPtr<IMMDevice> device;
+    ComPtr<IPropertyStore> store;
+    DWORD state = 0;
+    if (id.empty() || FAILED(NewEnumerator(enumerator)) || FAILED(enumerator->GetDevice(id.c_str(), device.Put())) ||
+        !device || FAILED(device->GetState(&state)) || state != DEVICE_STATE_ACTIVE)
+        return false;
+    description.flow = FlowOf(device.Get());
+    if (description.flow != eRender && description.flow != eCapture) return false;
+    if (FAILED(device->OpenPropertyStore(STGM_READ, store.Put())) || !store) return false;
+    description.friendlyName = ReadText(store.Get(), kPkeyDeviceFriendlyName);
+    description.interfaceName = ReadFriendlyName(store.Get());
+    FindDevicePath(store.Get(), description.interfacePath);
+    return true;
 }
 
 bool CEndpointList::Find(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
@@ -130,7 +166,9 @@ bool CEndpointList::Find(EDataFlow flow, const std::wstring& path, ComPtr<IMMDev
         ComPtr<IPropertyStore> store;
         if (FAILED(endpoints->Item(i, candidate.Put())) || !candidate || FlowOf(candidate.Get()) != flow) continue;
         if (FAILED(candidate->OpenPropertyStore(STGM_READ, store.Put())) || !store) continue;
-        if (!FindString(store.Get(), [&](const std::wstring& text) { return text == path; })) continue;
+        if (!HasId(candidate.Get(), path) &&
+            !FindString(store.Get(), [&](const std::wstring& text) { return text == path; }))
+            continue;
         if (friendlyName) *friendlyName = ReadFriendlyName(store.Get());
         device = candidate;
         return true;

@@ -13,6 +13,14 @@
 #include <string>
 #include <vector>
 
+// An active endpoint found by its id.
+struct EndpointDescription {
+    EDataFlow flow = eAll;
+    std::wstring friendlyName;   // the endpoint's own name, "Speakers (USB Audio)"
+    std::wstring interfaceName;  // its adapter's, "USB Audio"
+    std::wstring interfacePath;  // the first "\\?\" path among its properties; empty when none
+};
+
 class CEndpointList {
 public:
     explicit CEndpointList(IDevicePlatform& platform) : platform_(&platform) {}
@@ -23,7 +31,10 @@ public:
     bool List(std::vector<std::wstring>& renderPaths, std::vector<std::wstring>& capturePaths) const;
     // The default multimedia endpoint of eRender or eCapture; true when it carries a "\\?\" path.
     bool Default(EDataFlow flow, std::wstring& path, std::wstring& friendlyName) const;
-    // The first active endpoint of the flow with a string property equal to path (case-sensitive).
+    // The active endpoint whose id (IMMDevice::GetId) this is; false when absent or not active.
+    bool Describe(const std::wstring& id, EndpointDescription& description) const;
+    // The first active endpoint of the flow whose id, or a string property, equals path
+    // (case-sensitive).
     bool Find(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,
               std::wstring* friendlyName = nullptr) const;
 

@@ -32,7 +32,6 @@ constexpr int kStrEnableOutputs = 218, kStrEnableInputs = 219, kStrEnableInput =
               kStrDisableInputs = 222, kStrDisableInput = 223;
 constexpr int kStrMonoMix = 265;
 
-constexpr int kNameLength = 31;
 constexpr int kTooltipFirstRow = 16;
 constexpr COLORREF kBadgeBack = RGB(148, 148, 148);
 constexpr COLORREF kInstanceText = RGB(192, 192, 192);

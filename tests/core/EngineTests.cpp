@@ -319,6 +319,36 @@ void ExpectContiguousOutput(const std::vector<uint8_t>& rendered, size_t minimum
     for (size_t i = 1; i < played.size(); ++i) ASSERT_EQ(uint16_t(played[i] - played[i - 1]), 1) << i;
 }
 
+// Devices of other makers, chosen by the user: an interface whose capture paces the switch and a
+// monitor's output that only plays.
+TEST_F(EngineTest, ChosenDevicesOfOtherMakersStreamTheirOwnSignals)
+{
+    const auto root = hardware_.usb.AddHostController();
+    const VirtualInterface zeta =
+        hardware_.AddEndpoints(hardware_.usb.AddDevice(root, 1, UsbIds{0x1397, 0x0500}), 2, 2, L"Zeta USB");
+    hardware_.audio.SetSignal(zeta.capture, 0, VirtualSignal::Ramp(5000, 2));
+    hardware_.audio.SetSignal(zeta.capture, 1, VirtualSignal::Ramp(-20000, 5));
+    const int hdmi = hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
+    streaming_ = {zeta.capture, zeta.render, hdmi};
+    const auto id = [&](int endpoint) { return hardware_.audio.DeviceId(endpoint); };
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices",
+                          {id(hdmi), id(zeta.capture) + L"|" + id(zeta.render)});
+
+    // Outputs 0 and 1 are the monitor's, 2 and 3 the interface's; inputs 0 and 1 the interface's.
+    Open(ASIOSTInt16LSB, {{true, 0}, {true, 1}, {false, 0}, {false, 2}});
+    ASSERT_EQ(driver_->portCount(), 2);
+    Run(12);
+    EXPECT_EQ(host_.switches.load(), 12);
+    for (int c = 0; c < 2; ++c) {
+        const auto* samples = reinterpret_cast<const int16_t*>(host_.recorded[c].data());
+        ASSERT_EQ(host_.recorded[c].size(), size_t(12 * kFrames * 2));
+        for (int n = 0; n < 12 * kFrames; ++n)
+            ASSERT_EQ(samples[n], c == 0 ? int16_t(5000 + 2 * n) : int16_t(-20000 + 5 * n)) << c << " at " << n;
+    }
+    ExpectContiguousOutput(hardware_.audio.Rendered(hdmi), 8 * kFrames);
+    ExpectContiguousOutput(hardware_.audio.Rendered(zeta.render), 8 * kFrames);
+}
+
 TEST_F(EngineTest, KernelStreamingCarriesTwoInterfacesBitExactPacedByTheSlowerClock)
 {
     hostKey_.WriteDword(L"UseEndpointBackend", 0);

@@ -35,7 +35,7 @@ protected:
     {
         CDeviceAccess access(hardware_, shareMode, 0, true);
         CKnownDevices(table_, hostKey_, languages_)
-            .BuildPorts(access, useDefaultDevices, defaultDevicesOnly, ports_, count_, inventory_);
+            .BuildPorts(access, useDefaultDevices, defaultDevicesOnly, otherDevices_, ports_, count_, inventory_);
         return count_;
     }
     ChannelTotals Totals() const { return CountChannels(ports_, count_); }
@@ -45,6 +45,7 @@ protected:
     const CSettingsKey hostKey_{kVeloranDriverClsid, L"C:\\PortTestHost.exe"};
     const CSettingsKey defaultKey_{kVeloranDriverClsid, L""};
     const CLanguages languages_{&hostKey_, &defaultKey_};
+    std::vector<OtherDevice> otherDevices_;
     _sPort ports_[kMaxPorts];
     int count_ = -1;
     PortInventory inventory_;
@@ -204,6 +205,99 @@ TEST_F(PortBuildingTest, AtMostSixteenPortsAndNoHardwareAtAll)
     for (int i = 0; i < 17; ++i) hardware_.AddInterface(kLumoA1);
     EXPECT_EQ(Build(), 16);
     EXPECT_EQ(ports_[15].name, L"Lumo A1 (16)");
+}
+
+// Devices of other makers, which no known-devices row identifies, become ports only when chosen.
+class OtherDevicesTest : public PortBuildingTest {
+protected:
+    // A USB interface of another maker, both endpoints named after the adapter.
+    VirtualInterface AddOtherVendor(const std::wstring& adapter, int captureChannels = 2, int renderChannels = 2)
+    {
+        if (root_ < 0) root_ = hardware_.usb.AddHostController();
+        return hardware_.AddEndpoints(hardware_.usb.AddDevice(root_, nextPort_++, UsbIds{0x1397, 0x0500}),
+                                      captureChannels, renderChannels, adapter);
+    }
+    std::wstring Id(int endpoint) const { return hardware_.audio.DeviceId(endpoint); }
+    OtherDevice Pair(int capture, int render) const { return {Id(capture), Id(render)}; }
+    OtherDevice Single(int endpoint) const { return {Id(endpoint), L""}; }
+
+    CVirtualUsbBus::NodeId root_ = -1;
+    int nextPort_ = 1;
+};
+
+TEST_F(OtherDevicesTest, ChosenDevicesFollowTheFamilyInTheirOrderNamedAsWindowsNamesThem)
+{
+    hardware_.AddInterface(kLumoA2);
+    const VirtualInterface zeta = AddOtherVendor(L"Zeta USB");
+    // A monitor's HDMI output and an eight-channel recorder's input, neither on USB.
+    const int hdmi = hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
+    const int recorder = hardware_.audio.AddEndpoint(eCapture, L"", L"Octo Rec", 8);
+    EXPECT_EQ(Build(), 1);  // nothing chosen: the family alone
+
+    otherDevices_ = {Single(hdmi), Pair(zeta.capture, zeta.render), Single(recorder)};
+    ASSERT_EQ(Build(), 4);
+    EXPECT_EQ(ports_[0].name, L"Lumo A2");
+    EXPECT_FALSE(ports_[0].otherDevice);
+
+    const _sPort& monitor = ports_[1];
+    EXPECT_EQ(monitor.name, L"Speakers (LG HDR 4K)");
+    EXPECT_TRUE(monitor.otherDevice);
+    EXPECT_EQ(monitor.renderPath, Id(hdmi));
+    EXPECT_EQ(monitor.inputFormat.channels, 0);
+    EXPECT_EQ(monitor.outputFormat.channels, 2);
+    EXPECT_STREQ(monitor.output.channelName[1], L"Speakers (LG HDR 4K) - Out R");
+    EXPECT_STREQ(monitor.input.channelName[0], L"");
+
+    // Both endpoints of one adapter: the port takes the adapter's name.
+    const _sPort& pair = ports_[2];
+    EXPECT_EQ(pair.name, L"Zeta USB");
+    EXPECT_EQ(pair.capturePath, Id(zeta.capture));
+    EXPECT_EQ(pair.renderPath, Id(zeta.render));
+    EXPECT_STREQ(pair.input.channelName[0], L"Zeta USB - In L");
+    EXPECT_STREQ(pair.output.channelName[1], L"Zeta USB - Out R");
+
+    // An endpoint of more than two channels gives its first pair.
+    const _sPort& wide = ports_[3];
+    EXPECT_EQ(wide.name, L"Microphone (Octo Rec)");
+    EXPECT_EQ(wide.inputFormat.channels, 2);
+    EXPECT_EQ(wide.outputFormat.channels, 0);
+    EXPECT_STREQ(wide.input.channelName[1], L"Microphone (Octo Rec) - In R");
+    EXPECT_EQ(inventory_.interfacePaths.size(), 1u);
+}
+
+TEST_F(OtherDevicesTest, AbsentWrongAndAlreadyPresentChoicesAreSkipped)
+{
+    const VirtualInterface lumo = hardware_.AddInterface(kLumoA2);
+    const VirtualInterface defaults = hardware_.AddDefaultDevices();
+    const VirtualInterface zeta = AddOtherVendor(L"Zeta USB");
+    const VirtualInterface unplugged = AddOtherVendor(L"Gone USB");
+    hardware_.audio.SetState(unplugged.capture, DEVICE_STATE_UNPLUGGED);
+    const VirtualInterface longName = AddOtherVendor(L"A Very Long Adapter Name Of Some Maker", 2, 0);
+    otherDevices_ = {
+        Single(lumo.capture),      // a family interface is its own port already
+        Single(defaults.render),   // so is the default output
+        {L"{0.0.1.00000000}.{00000000-dead-4000-8000-000000000000}", L""},  // never present
+        Single(unplugged.capture),  // present but not active
+        Pair(zeta.render, zeta.capture),  // the sides the wrong way round
+        Pair(zeta.capture, zeta.render),
+        Single(zeta.render),  // already in the pair above
+        Single(longName.capture),
+    };
+    ASSERT_EQ(Build(true), 4);
+    EXPECT_EQ(ports_[0].name, L"Lumo A2");
+    EXPECT_EQ(ports_[1].name, L"Def. Sound Device");
+    EXPECT_EQ(ports_[2].name, L"Zeta USB");
+    EXPECT_EQ(ports_[3].name, L"Microphone (A Very Long Adapter");  // cut to the name field
+    EXPECT_EQ(ports_[3].name.size(), size_t(kNameLength));
+    EXPECT_STREQ(ports_[3].input.channelName[0], L"Microphone (A Very Long Adapter");
+
+    // Unplugged, the chosen pair is left out; plugged in again, it is back.
+    hardware_.audio.SetState(zeta.render, DEVICE_STATE_UNPLUGGED);
+    ASSERT_EQ(Build(true), 3);
+    EXPECT_EQ(ports_[2].name, L"Microphone (A Very Long Adapter");
+    hardware_.audio.SetState(zeta.render, DEVICE_STATE_ACTIVE);
+    ASSERT_EQ(Build(true), 4);
+    EXPECT_EQ(ports_[2].name, L"Zeta USB");
 }
 
 // The driver object on the same virtual machine, as a host sees it.

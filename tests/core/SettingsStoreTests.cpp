@@ -329,6 +329,38 @@ TEST_F(SettingsStoreTest, SavedSettingsLoadBack)
     EXPECT_EQ(resolution, 32u);
 }
 
+TEST_F(SettingsStoreTest, OtherDevicesComeFromTheHostThenTheDefaultsWithoutTheMalformedEntries)
+{
+    const auto ids = [](const std::vector<OtherDevice>& devices) {
+        std::vector<std::wstring> texts;
+        for (const OtherDevice& d : devices)
+            texts.push_back(d.paired() ? d.endpointId + L"|" + d.renderId : d.endpointId);
+        return texts;
+    };
+    EXPECT_TRUE(store_.OtherDevices().empty());
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, kDefaultPath, L"OtherDevices", {L"{d}"});
+    EXPECT_EQ(ids(store_.OtherDevices()), std::vector<std::wstring>{L"{d}"});
+    // A host value of another type is no value: the defaults stand.
+    WriteRawValue(HKEY_LOCAL_MACHINE, kHostPath, L"OtherDevices", REG_SZ, L"{h}", 8);
+    EXPECT_EQ(ids(store_.OtherDevices()), std::vector<std::wstring>{L"{d}"});
+
+    const std::wstring tooLong(kMaxEndpointIdLength + 1, L'x');
+    const std::vector<wchar_t> stored = MultiSz({L"{a}", L"", L"|{r}", L"{c}|", L"{a}|{b}|{c}", tooLong.c_str(),
+                                                 (L"{c}|" + tooLong).c_str(), L"{c}|{r}", L"{last}"},
+                                                false);
+    WriteRawValue(HKEY_LOCAL_MACHINE, kHostPath, L"OtherDevices", REG_MULTI_SZ, stored.data(),
+                  DWORD(stored.size() * sizeof(wchar_t)));
+    const std::vector<OtherDevice> devices = store_.OtherDevices();
+    EXPECT_EQ(ids(devices), (std::vector<std::wstring>{L"{a}", L"{c}|{r}", L"{last}"}));
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[1].endpointId, L"{c}");
+    EXPECT_EQ(devices[1].renderId, L"{r}");
+
+    // An empty list of the host's own turns every chosen device off for it.
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, kHostPath, L"OtherDevices", {});
+    EXPECT_TRUE(store_.OtherDevices().empty());
+}
+
 TEST(SettingsDiffer, OnlyWhatNeedsAResetCounts)
 {
     _sPort running[kMaxPorts];

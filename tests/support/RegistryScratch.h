@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 constexpr REGSAM kSettingsView = KEY_WOW64_64KEY;
 constexpr REGSAM kOwnView = 0;
@@ -62,4 +63,17 @@ inline void WriteRawValue(HKEY root, const std::wstring& path, const wchar_t* na
         return;
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
+}
+
+// A REG_MULTI_SZ value of these strings, terminated as Windows stores them.
+inline void WriteMultiStringValue(HKEY root, const std::wstring& path, const wchar_t* name,
+                                  const std::vector<std::wstring>& strings, REGSAM view = kSettingsView)
+{
+    std::vector<wchar_t> data;
+    for (const std::wstring& text : strings) {
+        data.insert(data.end(), text.begin(), text.end());
+        data.push_back(L'\0');
+    }
+    data.push_back(L'\0');
+    WriteRawValue(root, path, name, REG_MULTI_SZ, data.data(), DWORD(data.size() * sizeof(wchar_t)), view);
 }

@@ -436,7 +436,8 @@ CVirtualAudioSystem::EndpointId CVirtualAudioSystem::AddEndpoint(EDataFlow flow,
     }
     // As Windows orders them: names first, then the interface path, then the stored formats.
     endpoint->properties.push_back({kPkeyDeviceInterfaceFriendlyName, VT_LPWSTR, friendlyName, {}});
-    endpoint->properties.push_back({kDeviceFriendlyNameKey, VT_LPWSTR, L"Speakers (" + friendlyName + L")", {}});
+    const std::wstring endpointName = (flow == eCapture ? L"Microphone (" : L"Speakers (") + friendlyName + L")";
+    endpoint->properties.push_back({kDeviceFriendlyNameKey, VT_LPWSTR, endpointName, {}});
     if (!path.empty()) endpoint->properties.push_back({kPathKey, VT_LPWSTR, path, {}});
     state_->endpoints.push_back(std::move(endpoint));
     return state_->endpoints.back()->id;

@@ -101,8 +101,9 @@ public:
     CVirtualAudioSystem(const CVirtualAudioSystem&) = delete;
     CVirtualAudioSystem& operator=(const CVirtualAudioSystem&) = delete;
 
-    // An active endpoint. The path, when not empty, is a string property as Windows stores the
-    // interface path; exclusiveFormats empty means 44100 and 48000 Hz at 16 and 24 bits with
+    // An active endpoint. Its name is "Speakers (friendlyName)" or "Microphone (friendlyName)",
+    // its adapter's friendlyName. The path, when not empty, is a string property as Windows stores
+    // the interface path; exclusiveFormats empty means 44100 and 48000 Hz at 16 and 24 bits with
     // `channels` channels. The mix format is 48000 Hz float with `channels` channels. A path
     // naming a known product's USB ids gives the endpoint that product's buffer alignment and
     // device periods; any other, an HD Audio codec's (128 bytes, 10 ms default, 3 ms minimum).

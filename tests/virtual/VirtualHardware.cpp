@@ -39,7 +39,7 @@ VirtualInterface CVirtualHardware::AddInterface(UsbIds ids, int captureChannels,
     return AddEndpoints(usb.AddDevice(freeRoot_, nextRootPort_++, ids), captureChannels, renderChannels);
 }
 
-void CVirtualHardware::AddDefaultDevices(int captureChannels, int renderChannels)
+VirtualInterface CVirtualHardware::AddDefaultDevices(int captureChannels, int renderChannels)
 {
     const auto render = audio.AddEndpoint(
         eRender, EndpointPath(L"\\\\?\\SWD#MMDEVAPI#{0.0.0.00000000}.{fd47d9cc-4218-4135-9ce2-0c195c87405b}"),
@@ -49,6 +49,10 @@ void CVirtualHardware::AddDefaultDevices(int captureChannels, int renderChannels
         L"Microphone", captureChannels);
     audio.SetDefault(eRender, render);
     audio.SetDefault(eCapture, capture);
+    VirtualInterface result;
+    result.capture = capture;
+    result.render = render;
+    return result;
 }
 
 bool CVirtualHardware::ListInterfaces(const GUID& interfaceClass, std::vector<DeviceInterface>& interfaces)

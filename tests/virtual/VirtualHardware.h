@@ -38,8 +38,8 @@ public:
                                   const std::wstring& friendlyName = L"USB Audio");
     // An interface straight on a new host controller's root hub.
     VirtualInterface AddInterface(UsbIds ids, int captureChannels = 2, int renderChannels = 2);
-    // The system's default devices, which are not USB endpoints.
-    void AddDefaultDevices(int captureChannels = 2, int renderChannels = 2);
+    // The system's default devices, which are not USB endpoints (no USB device, no filters).
+    VirtualInterface AddDefaultDevices(int captureChannels = 2, int renderChannels = 2);
 
     bool ListInterfaces(const GUID& interfaceClass, std::vector<DeviceInterface>& interfaces) override;
     bool GetInterfaceAlias(const GUID& interfaceClass, const std::wstring& path, const GUID& aliasClass,
