@@ -150,7 +150,7 @@ bool CKnownDevices::ResolveOtherDevice(CDeviceAccess& access, const OtherDevice&
 }
 
 void CKnownDevices::AddOtherDevices(CDeviceAccess& access, const std::vector<OtherDevice>& devices, _sPort* ports,
-                                    int& portCount, bool monoToStereo) const
+                                    int& portCount, bool monoToStereo, PortInventory& inventory) const
 {
     std::vector<_sKnownDevices> captures, renders;
     const TakenTest taken = [&](const std::wstring& path) {
@@ -169,7 +169,16 @@ void CKnownDevices::AddOtherDevices(CDeviceAccess& access, const std::vector<Oth
     for (size_t i = 0; i < captures.size(); ++i) {
         FillPort(ports[portCount], captures[i], renders[i], portCount == 0, monoToStereo);
         ports[portCount++].otherDevice = true;
+        inventory.otherDevicePaths.push_back(captures[i].path);
+        inventory.otherDevicePaths.push_back(renders[i].path);
     }
+}
+
+std::vector<std::wstring> PortInventory::Gathered() const
+{
+    std::vector<std::wstring> paths = interfacePaths;
+    paths.insert(paths.end(), otherDevicePaths.begin(), otherDevicePaths.end());
+    return paths;
 }
 
 void CKnownDevices::PairEndpoints(bool useDefaultDevices, PortInventory& inventory)
@@ -285,7 +294,7 @@ int CKnownDevices::BuildPorts(CDeviceAccess& access, bool useDefaultDevices, boo
         FillPort(ports[portCount], capture, render, portCount == 0, monoToStereo != 0);
         ++portCount;
     }
-    if (!defaultDevicesOnly) AddOtherDevices(access, otherDevices, ports, portCount, monoToStereo != 0);
+    if (!defaultDevicesOnly) AddOtherDevices(access, otherDevices, ports, portCount, monoToStereo != 0, inventory);
     EnsureOneActive(ports, portCount);
     LimitChannels(ports, portCount);
     capture_.clear();

@@ -42,6 +42,10 @@ struct PortInventory {
     int defaultCaptureId = -1;
     std::vector<std::wstring> interfacePaths;  // capture path of every paired interface
     std::vector<uint32_t> interfaceRows;
+    std::vector<std::wstring> otherDevicePaths;  // both endpoint ids of every chosen device's port
+
+    // The devices gathered, by path: a rescan that finds another set has news for the host.
+    std::vector<std::wstring> Gathered() const;
 };
 
 class CKnownDevices {
@@ -63,7 +67,7 @@ private:
     // Path, formats and the endpoint's most channels; false when it accepts none of the formats.
     static bool Probe(CDeviceAccess& access, bool capture, const std::wstring& path, _sKnownDevices& record);
     void AddOtherDevices(CDeviceAccess& access, const std::vector<OtherDevice>& devices, _sPort* ports,
-                         int& portCount, bool monoToStereo) const;
+                         int& portCount, bool monoToStereo, PortInventory& inventory) const;
     // True for an endpoint path or id that a port already carries.
     using TakenTest = std::function<bool(const std::wstring&)>;
     bool ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, const TakenTest& taken,

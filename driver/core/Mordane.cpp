@@ -148,7 +148,7 @@ ASIOBool ASIOMETHODCALLTYPE CMordane::init(void* sysHandle)
     settings.sampleRate = std::clamp(settings.sampleRate, settings.minSampleRate, settings.maxSampleRate);
     {
         std::lock_guard<CCriticalSection> publish(queryLock_);
-        knownInterfaces_ = inventory.interfacePaths.size();
+        gatheredDevices_ = inventory.Gathered();
         ports_ = std::move(ports);
         portCount_ = portCount;
         inventory_ = std::move(inventory);
@@ -192,8 +192,9 @@ bool CMordane::RescanPorts(int& portCount, bool& resetHost)
 
     std::lock_guard<CCriticalSection> call(callLock_);
     // A change already reported (to a host that has not reset yet) is no news.
-    if (inventory.interfacePaths.size() == knownInterfaces_) return false;
-    knownInterfaces_ = inventory.interfacePaths.size();
+    std::vector<std::wstring> gathered = inventory.Gathered();
+    if (gathered == gatheredDevices_) return false;
+    gatheredDevices_ = std::move(gathered);
     portCount = count;
     // The host's buffers and channel numbers belong to the old table: it keeps that until it
     // resets.

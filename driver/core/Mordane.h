@@ -283,8 +283,8 @@ private:
     std::atomic<bool> releasedInSwitch_{false};
     HMODULE destroyModule_ = nullptr;  // held by the thread that destroys after a switch
     class CSysTrayWnd* callbackWindow_ = nullptr;  // owns itself; told when the driver goes
-    // Interfaces found by the last build of the port table, installed or not.
-    size_t knownInterfaces_ = 0;
+    // Interfaces and chosen devices found by the last build of the port table, installed or not.
+    std::vector<std::wstring> gatheredDevices_;
     const int directProcess_ = 1;
     const int outputReadySupported_ = 1;
     const int timeCodeSupported_ = 1;

@@ -18,6 +18,7 @@ constexpr int kClassIconId = 6995;
 constexpr int kIconIds[CSysTrayWnd::kIconCount] = {7001, 7002, 6990, 6991, 6994};
 // {65E8773D-8F56-11D0-A3B9-00A0C9223196}
 constexpr GUID kCaptureCategory = {0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+constexpr GUID kRenderCategory = {0x65E8773E, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 constexpr UINT kBalloonShowMs = 10000;
 
 NotifyIconFunction gNotifyIcon = nullptr;
@@ -222,8 +223,9 @@ void CSysTrayWnd::OnCreate()
     DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
     filter.dbcc_size = sizeof(filter);
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kCaptureCategory;
-    deviceNotification_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    // Capture and render interfaces both: a chosen device may only play (a monitor's output).
+    deviceNotification_ =
+        RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
     rescanPending_ = false;
 }
 
@@ -343,7 +345,8 @@ void CSysTrayWnd::OnDeviceChange(WPARAM event, LPARAM data)
         header->dbch_size < offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name))
         return;
     const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(data);
-    if (!IsEqualGUID(notice->dbcc_classguid, kCaptureCategory)) return;
+    if (!IsEqualGUID(notice->dbcc_classguid, kCaptureCategory) && !IsEqualGUID(notice->dbcc_classguid, kRenderCategory))
+        return;
     rescanTriesLeft_ = kRescanTries;
     if (rescanPending_) return;
     rescanPending_ = true;

@@ -32,6 +32,7 @@ using namespace VirtualUsb;
 
 const std::wstring kDriverKey = L"Software\\ASIO\\Asio 2.0 Veloran Driver";
 constexpr GUID kCaptureCategory = {0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+constexpr GUID kRenderCategory = {0x65E8773E, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 
 struct NotifyCall {
     DWORD message;
@@ -276,6 +277,30 @@ TEST_F(SysTrayWndTest, RemovalWhileRunningAsksTheHostToResetOnceAndKeepsTheStrea
     EXPECT_EQ(driver_->portCount(), 2) << "the running host keeps its buffers' ports until it resets";
 
     // The host resets: the new set is taken at its next init.
+    driver_->stop();
+    driver_->disposeBuffers();
+    driver_->init(nullptr);
+    EXPECT_EQ(driver_->portCount(), 1);
+}
+
+// A chosen output-only device (a monitor's output) unplugged while the host streams: its render
+// interface's notice brings one reset request, and the next init leaves it out.
+TEST_F(SysTrayWndTest, AChosenOutputUnpluggedWhileRunningAsksTheHostToResetOnce)
+{
+    const VirtualInterface lumo = AddLumo();
+    const int monitor = hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices",
+                          {hardware_.audio.DeviceId(monitor)});
+    Create();
+    ASSERT_EQ(driver_->portCount(), 2);
+    StartHost(lumo);
+
+    hardware_.audio.SetState(monitor, DEVICE_STATE_UNPLUGGED);
+    InterfaceNotice notice(kRenderCategory);
+    DeviceChange(DBT_DEVICEREMOVECOMPLETE, &notice);
+    Tick(CSysTrayWnd::kRescanTimer, 2);
+    EXPECT_EQ(gResets.load(), 1);
+
     driver_->stop();
     driver_->disposeBuffers();
     driver_->init(nullptr);
