@@ -10,6 +10,11 @@
 #                                     point the driver's update check at a loopback port where
 #                                     nothing listens (tests delete the driver's keys, so every
 #                                     script that loads the real driver calls this first)
+#   tools/testenv.sh add-sink ENV_DIR NAME
+#   tools/testenv.sh remove-sink ENV_DIR NAME
+#                                     add or remove a sound device of the environment's own: a
+#                                     null sink NAME (also its description), whose monitor Wine
+#                                     lists as a capture endpoint of the same name
 set -euo pipefail
 
 # wine32 runs the 32-bit programs in the same prefix; its PulseAudio driver needs libpulse0:i386.
@@ -123,6 +128,23 @@ local_updates() {
         /t REG_SZ /d 127.0.0.1:9 /f </dev/null >/dev/null 2>&1
 }
 
+# Wine sees a sink added while its prefix runs within a second or two (winepulse lists PulseAudio's
+# devices anew whenever a program enumerates the endpoints).
+add_sink() {
+    eval "$(vars "$(cd "$1" && pwd)")"
+    pactl list short sinks | cut -f2 | grep -qx "$2" && return 0
+    pactl load-module module-null-sink sink_name="$2" rate=48000 sink_properties=device.description="$2" >/dev/null
+}
+
+# Streams playing to the sink or recording its monitor lose their device.
+remove_sink() {
+    eval "$(vars "$(cd "$1" && pwd)")"
+    local module
+    for module in $(pactl list short modules | awk -v arg="sink_name=$2" '$2 == "module-null-sink" && index($0, arg " ") { print $1 }'); do
+        pactl unload-module "$module"
+    done
+}
+
 start() {
     local env_dir
     env_dir=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -157,5 +179,8 @@ case "${1:-}" in
     stop) stop "${2:?ENV_DIR}" ;;
     vars) vars "$(cd "${2:?ENV_DIR}" && pwd)" ;;
     local-updates) local_updates "${2:?ENV_DIR}" ;;
-    *) echo "usage: $0 install | start ENV_DIR | stop ENV_DIR | vars ENV_DIR | local-updates ENV_DIR" >&2; exit 2 ;;
+    add-sink) add_sink "${2:?ENV_DIR}" "${3:?NAME}" ;;
+    remove-sink) remove_sink "${2:?ENV_DIR}" "${3:?NAME}" ;;
+    *) echo "usage: $0 install | start ENV_DIR | stop ENV_DIR | vars ENV_DIR | local-updates ENV_DIR |" \
+            "add-sink ENV_DIR NAME | remove-sink ENV_DIR NAME" >&2; exit 2 ;;
 esac

@@ -2,9 +2,16 @@
 // creates it through COM, drives it with a window that answers the private message, and prints
 // what the driver answers as "key: value" lines.
 //
-//   asio_probe_host [/reply N] [/driver NAME] [/setlanguage N] [/stream SECONDS]
+//   asio_probe_host [/reply N] [/driver NAME] [/setlanguage N] [/stream SECONDS] [/restart SECONDS] [/list]
+//
+// /restart: the first stream goes on until the driver asks for a reset, then the host does what
+// hosts do (a fresh instance, init, createBuffers, start) and streams again. /list prints the
+// system's active audio endpoints as the driver's "OtherDevices" names them.
 #include <asio/Asio.h>
 
+#include "../../driver/devices/DeviceIds.h"
+
+#include <mmdeviceapi.h>
 #include <objbase.h>
 #include <windows.h>
 
@@ -26,6 +33,7 @@ UINT gPrivateMessage = 0;
 int gPrivateMessagesSeen = 0;
 long gTimeInfoQueries = 0;
 std::atomic<long> gOverloads{0};  // the driver's own count of lost or late blocks, one message each
+std::atomic<long> gResetRequests{0};
 
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -41,9 +49,10 @@ void SampleRateDidChange(ASIOSampleRate) {}
 long AsioMessage(long selector, long value, void*, double*)
 {
     switch (selector) {
-    case kAsioSelectorSupported: return value == kAsioOverload ? 1 : 0;
+    case kAsioSelectorSupported: return value == kAsioOverload || value == kAsioResetRequest ? 1 : 0;
     case kAsioSupportsTimeInfo: ++gTimeInfoQueries; return 0;
     case kAsioOverload: ++gOverloads; return 1;
+    case kAsioResetRequest: ++gResetRequests; return 1;
     default: return 0;
     }
 }
@@ -59,17 +68,20 @@ std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name
 
 int Fail(const char* what, long code);
 
-// Streaming check: the outputs play noise that never repeats, the inputs are recorded, and the
-// delay of the loopback is followed window by window by cross-correlation; every change of delay
-// between windows is a slip (samples lost or repeated somewhere on the way).
+// Streaming check: every port (a pair of outputs) plays noise of its own that never repeats,
+// every input is recorded, and the delay from its port's outputs is followed window by window by
+// cross-correlation; every change of delay between windows is a slip (samples lost or repeated
+// somewhere on the way). Another port's noise found on an input is a crossed route.
 struct StreamCheck {
     IASIO* driver = nullptr;
-    ASIOBufferInfo buffers[4] = {};
+    long inputs = 0, outputs = 0;
+    std::vector<ASIOBufferInfo> buffers;  // the inputs, then the outputs
     long frames = 0;
     long sampleType = ASIOSTInt16LSB;
     volatile long switches = 0;
-    std::vector<float> played, recorded;
-    uint64_t noise = 0x9E3779B97F4A7C15ull;  // fixed seed: every run plays the same sequence
+    std::vector<std::vector<float>> played;    // per port
+    std::vector<std::vector<float>> recorded;  // per input
+    std::vector<uint64_t> noise;               // per port; fixed seeds: every run plays the same
 } gStream;
 
 // xorshift64*: its period is far beyond any run, so a window's match is unambiguous.
@@ -158,20 +170,27 @@ float SampleAt(const void* buffer, long i, long type)
     return static_cast<const int32_t*>(buffer)[i] / 2147483648.0f;
 }
 
+void WriteSample(void* buffer, long i, long type, int16_t value)
+{
+    if (type == ASIOSTInt16LSB)
+        static_cast<int16_t*>(buffer)[i] = value;
+    else
+        static_cast<int32_t*>(buffer)[i] = int32_t(value) << 16;
+}
+
 void StreamSwitch(long index, ASIOBool)
 {
     StreamCheck& s = gStream;
     for (long f = 0; f < s.frames; ++f) {
-        const int16_t value = NextNoise(s.noise);
-        for (int b = 2; b < 4; ++b) {
-            if (s.sampleType == ASIOSTInt16LSB)
-                static_cast<int16_t*>(s.buffers[b].buffers[index])[f] = value;
-            else
-                static_cast<int32_t*>(s.buffers[b].buffers[index])[f] = int32_t(value) << 16;
+        for (size_t port = 0; port < s.played.size(); ++port) {
+            const int16_t value = NextNoise(s.noise[port]);
+            for (long o = 2 * long(port); o < std::min(2 * long(port) + 2, s.outputs); ++o)
+                WriteSample(s.buffers[s.inputs + o].buffers[index], f, s.sampleType, value);
+            if (s.played[port].size() < s.played[port].capacity()) s.played[port].push_back(value / 32768.0f);
         }
-        if (s.played.size() < s.played.capacity()) s.played.push_back(value / 32768.0f);
-        if (s.recorded.size() < s.recorded.capacity())
-            s.recorded.push_back(SampleAt(s.buffers[0].buffers[index], f, s.sampleType));
+        for (long i = 0; i < s.inputs; ++i)
+            if (s.recorded[i].size() < s.recorded[i].capacity())
+                s.recorded[i].push_back(SampleAt(s.buffers[i].buffers[index], f, s.sampleType));
     }
     s.driver->outputReady();
     s.switches = s.switches + 1;
@@ -183,26 +202,94 @@ ASIOTime* StreamSwitchTimeInfo(ASIOTime* time, long index, ASIOBool direct)
     return time;
 }
 
-int RunStreamCheck(IASIO* driver, double seconds)
+struct Analysis {
+    size_t windows = 0, found = 0, lateWindows = 0, lateFound = 0, slips = 0, lateSlips = 0;
+    double worst = 1;
+    WindowMatch first, last;
+};
+
+// Follows the delay in windows of 100 ms over the whole recording; slipLabel, when given,
+// prefixes a line for each slip.
+Analysis Analyse(const std::vector<float>& played, const std::vector<float>& recorded, const char* slipLabel)
+{
+    const size_t rate = 48000, window = rate / 10, maxLag = rate / 2;
+    const size_t frames = std::min(played.size(), recorded.size());
+    Analysis a;
+    for (size_t start = 0; start + window <= frames; start += window, ++a.windows) {
+        const bool late = start >= rate;
+        a.lateWindows += late;
+        const WindowMatch match = MatchWindow(played, recorded, start, window, maxLag);
+        if (!match.found) continue;
+        ++a.found;
+        a.lateFound += late;
+        a.worst = std::min(a.worst, match.score);
+        if (!a.first.found) a.first = match;
+        if (a.last.found && match.delay != a.last.delay) {
+            ++a.slips;
+            a.lateSlips += late;
+            if (slipLabel)
+                std::printf("%s slip: at %.1f s by %+lld\n", slipLabel, double(start) / rate,
+                            static_cast<long long>(match.delay) - static_cast<long long>(a.last.delay));
+        }
+        a.last = match;
+    }
+    return a;
+}
+
+// Input 0 reports under "stream" alone, as it did when the host knew one port.
+void ReportInput(long input, size_t ports)
+{
+    const StreamCheck& s = gStream;
+    char label[32] = "stream";
+    if (input > 0) std::snprintf(label, sizeof(label), "stream input %ld", input);
+    const size_t port = size_t(input / 2);
+    if (port >= ports) return;
+    const Analysis a = Analyse(s.played[port], s.recorded[input], label);
+    std::printf("%s windows: %zu found: %zu after first second: %zu found: %zu\n", label, a.windows, a.found,
+                a.lateWindows, a.lateFound);
+    if (a.first.found)
+        std::printf("%s delay: first %zu last %zu worst correlation %.3f\n", label, a.first.delay, a.last.delay,
+                    a.worst);
+    std::printf("%s slips: %zu after first second: %zu overloads: %ld\n", label, a.slips, a.lateSlips,
+                gOverloads.load());
+    if (ports < 2) return;
+    size_t foreign = 0;
+    for (size_t other = 0; other < ports; ++other)
+        if (other != port) foreign += Analyse(s.played[other], s.recorded[input], nullptr).found;
+    std::printf("%s foreign windows: %zu\n", label, foreign);
+}
+
+int RunStreamCheck(IASIO* driver, double seconds, bool untilReset)
 {
     StreamCheck& s = gStream;
+    s = StreamCheck{};
     s.driver = driver;
     driver->setSampleRate(48000.0);
     long minSize = 0, maxSize = 0, granularity = 0;
     driver->getBufferSize(&minSize, &maxSize, &s.frames, &granularity);
+    driver->getChannels(&s.inputs, &s.outputs);
     ASIOChannelInfo info = {};
     info.isInput = ASIOTrue;
     driver->getChannelInfo(&info);
     s.sampleType = info.type;
-    for (int b = 0; b < 4; ++b) {
-        s.buffers[b].isInput = b < 2 ? ASIOTrue : ASIOFalse;
-        s.buffers[b].channelNum = b % 2;
+    s.buffers.resize(size_t(s.inputs + s.outputs));
+    for (long b = 0; b < s.inputs + s.outputs; ++b) {
+        s.buffers[b].isInput = b < s.inputs ? ASIOTrue : ASIOFalse;
+        s.buffers[b].channelNum = b < s.inputs ? b : b - s.inputs;
     }
-    const size_t capacity = static_cast<size_t>(48000 * seconds) + 48000;
-    s.played.reserve(capacity);
-    s.recorded.reserve(capacity);
+    // Room for the wait for a reset request too.
+    const size_t capacity = static_cast<size_t>(48000 * (seconds + (untilReset ? 10 : 0))) + 48000;
+    const size_t ports = size_t(s.outputs + 1) / 2;
+    s.played.resize(ports);
+    s.noise.resize(ports);
+    for (size_t port = 0; port < ports; ++port) {
+        s.played[port].reserve(capacity);
+        s.noise[port] = 0x9E3779B97F4A7C15ull + port * 0x632BE59BD9B4E019ull;
+    }
+    s.recorded.resize(size_t(s.inputs));
+    for (auto& recording : s.recorded) recording.reserve(capacity);
     ASIOCallbacks callbacks = {StreamSwitch, SampleRateDidChange, AsioMessage, StreamSwitchTimeInfo};
-    const ASIOError prepared = driver->createBuffers(s.buffers, 4, s.frames, &callbacks);
+    const ASIOError prepared = driver->createBuffers(s.buffers.data(), s.inputs + s.outputs, s.frames, &callbacks);
     if (prepared != ASE_OK) {
         char message[124] = {};
         driver->getErrorMessage(message);
@@ -221,6 +308,7 @@ int RunStreamCheck(IASIO* driver, double seconds)
         driver->disposeBuffers();
         return Fail("start", started);
     }
+    std::printf("stream started\n");
     // The rate is measured after the first second, once the streams have settled.
     Sleep(1000);
     const long settled = s.switches;
@@ -229,40 +317,14 @@ int RunStreamCheck(IASIO* driver, double seconds)
     driver->getLatencies(&inLatency, &outLatency);
     const long switches = s.switches - settled;
     const DWORD elapsed = GetTickCount() - begin;
+    for (int wait = 0; untilReset && gResetRequests == 0 && wait < 100; ++wait) Sleep(100);
     driver->stop();
     driver->disposeBuffers();
 
-    // Follow the delay in windows of 100 ms over the whole recording.
-    const size_t rate = 48000, window = rate / 10, maxLag = rate / 2;
-    const size_t frames = std::min(s.played.size(), s.recorded.size());
-    size_t windows = 0, found = 0, lateWindows = 0, lateFound = 0, slips = 0, lateSlips = 0;
-    double worst = 1;
-    WindowMatch previous, first;
-    for (size_t start = 0; start + window <= frames; start += window, ++windows) {
-        const bool late = start >= rate;
-        lateWindows += late;
-        const WindowMatch match = MatchWindow(s.played, s.recorded, start, window, maxLag);
-        if (!match.found) continue;
-        ++found;
-        lateFound += late;
-        worst = std::min(worst, match.score);
-        if (!first.found) first = match;
-        if (previous.found && match.delay != previous.delay) {
-            ++slips;
-            lateSlips += late;
-            std::printf("stream slip: at %.1f s by %+lld\n", double(start) / rate,
-                        static_cast<long long>(match.delay) - static_cast<long long>(previous.delay));
-        }
-        previous = match;
-    }
     std::printf("stream frames: %ld\n", s.frames);
     std::printf("stream switches: %ld expected: %.0f\n", switches, elapsed / 1000.0 * 48000 / s.frames);
     std::printf("stream latencies: %ld %ld\n", inLatency, outLatency);
-    std::printf("stream windows: %zu found: %zu after first second: %zu found: %zu\n", windows, found, lateWindows,
-                lateFound);
-    if (first.found)
-        std::printf("stream delay: first %zu last %zu worst correlation %.3f\n", first.delay, previous.delay, worst);
-    std::printf("stream slips: %zu after first second: %zu overloads: %ld\n", slips, lateSlips, gOverloads.load());
+    for (long input = 0; input < s.inputs; ++input) ReportInput(input, ports);
     return 0;
 }
 
@@ -292,21 +354,87 @@ void PrintProductVersion(const std::wstring& path)
     std::printf("product version: %s\n", version.c_str());
 }
 
+std::string Utf8(const wchar_t* text)
+{
+    char narrow[512] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof(narrow), nullptr, nullptr);
+    return narrow;
+}
+
+// "endpoint: FLOW ID NAME" for every active endpoint.
+int ListEndpoints()
+{
+    IMMDeviceEnumerator* enumerator = nullptr;
+    IMMDeviceCollection* endpoints = nullptr;
+    UINT count = 0;
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                                reinterpret_cast<void**>(&enumerator))) ||
+        FAILED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, &endpoints)) ||
+        FAILED(endpoints->GetCount(&count)))
+        return Fail("endpoint enumeration", 0);
+    for (UINT i = 0; i < count; ++i) {
+        IMMDevice* device = nullptr;
+        IMMEndpoint* endpoint = nullptr;
+        IPropertyStore* store = nullptr;
+        wchar_t* id = nullptr;
+        EDataFlow flow = eAll;
+        PROPVARIANT name;
+        PropVariantInit(&name);
+        if (SUCCEEDED(endpoints->Item(i, &device)) && SUCCEEDED(device->GetId(&id)) &&
+            SUCCEEDED(device->QueryInterface(__uuidof(IMMEndpoint), reinterpret_cast<void**>(&endpoint))) &&
+            SUCCEEDED(endpoint->GetDataFlow(&flow)) && SUCCEEDED(device->OpenPropertyStore(STGM_READ, &store)) &&
+            SUCCEEDED(store->GetValue(kPkeyDeviceFriendlyName, &name)) && name.vt == VT_LPWSTR)
+            std::printf("endpoint: %s %s %s\n", flow == eCapture ? "capture" : "render", Utf8(id).c_str(),
+                        Utf8(name.pwszVal).c_str());
+        PropVariantClear(&name);
+        CoTaskMemFree(id);
+        if (store) store->Release();
+        if (endpoint) endpoint->Release();
+        if (device) device->Release();
+    }
+    endpoints->Release();
+    enumerator->Release();
+    return 0;
+}
+
+IASIO* OpenDriver(const CLSID& clsid, HWND window)
+{
+    IASIO* driver = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
+    if (FAILED(hr) || !driver) return nullptr;
+    std::printf("init: %ld\n", driver->init(window));
+    return driver;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring driverName = L"Asio 2.0 Veloran Driver";
     int setLanguage = -1;
-    double streamSeconds = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    double streamSeconds = 0, restartSeconds = 0;
+    bool list = false;
+    for (int i = 1; i < argc; i += 2) {
+        if (!wcscmp(argv[i], L"/list")) {
+            list = true;
+            --i;
+            continue;
+        }
+        if (i + 1 == argc) return Fail("argument without a value", i);
         if (!wcscmp(argv[i], L"/reply")) gReply = _wtoi(argv[i + 1]);
         else if (!wcscmp(argv[i], L"/driver")) driverName = argv[i + 1];
         else if (!wcscmp(argv[i], L"/setlanguage")) setLanguage = _wtoi(argv[i + 1]);
         else if (!wcscmp(argv[i], L"/stream")) streamSeconds = _wtof(argv[i + 1]);
+        else if (!wcscmp(argv[i], L"/restart")) restartSeconds = _wtof(argv[i + 1]);
         else return Fail("unknown argument", i);
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
+    if (list) {
+        CoInitialize(nullptr);
+        const int result = ListEndpoints();
+        CoUninitialize();
+        return result;
+    }
 
     const std::wstring asioKey = L"Software\\ASIO\\" + driverName;
     const std::wstring clsidText = ReadString(HKEY_LOCAL_MACHINE, asioKey, L"CLSID");
@@ -336,11 +464,8 @@ int wmain(int argc, wchar_t** argv)
     HWND window = CreateWindowW(windowClass.lpszClassName, L"probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                 windowClass.hInstance, nullptr);
 
-    IASIO* driver = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
-    if (FAILED(hr) || !driver) return Fail("CoCreateInstance", hr);
-
-    std::printf("init: %ld\n", driver->init(window));
+    IASIO* driver = OpenDriver(clsid, window);
+    if (!driver) return Fail("CoCreateInstance", 0);
     std::printf("private messages: %d\n", gPrivateMessagesSeen);
     char name[32] = {};
     driver->getDriverName(name);
@@ -381,7 +506,17 @@ int wmain(int argc, wchar_t** argv)
     std::printf("hardware: %ld %s\n", query, hardwareUtf8);
 
     if (streamSeconds > 0) {
-        const int result = RunStreamCheck(driver, streamSeconds);
+        int result = RunStreamCheck(driver, streamSeconds, restartSeconds > 0);
+        if (restartSeconds > 0) {
+            driver->Release();
+            std::printf("restart: reset requests %ld\n", gResetRequests.load());
+            driver = OpenDriver(clsid, window);
+            if (!driver) return Fail("CoCreateInstance", 0);
+            driver->getChannels(&inputs, &outputs);
+            std::printf("channels: %ld %ld\n", inputs, outputs);
+            result |= RunStreamCheck(driver, restartSeconds, false);
+            std::printf("reset requests: %ld\n", gResetRequests.load());
+        }
         driver->Release();
         DestroyWindow(window);
         CoUninitialize();
