@@ -68,7 +68,8 @@ for sync in 0 1; do
     run reg add "$defaults" /v ClockSync /t REG_DWORD /d $sync /f >/dev/null 2>&1
     echo "clock sync $sync:"
     out=$(run "$work/probe.exe" /reply 291 /stream 3 2>/dev/null | tr -d '\r')
-    echo "  $(field "$out" '\(hardware: .*\)'), $(field "$out" '\(stream switches: .*\)')"
+    echo "  $(field "$out" '\(hardware: .*\)'), $(field "$out" '\(stream switches: .*\)')," \
+         "driver overloads: $(field "$out" 'stream slips: .* overloads: \([0-9]*\)')"
     check "clock sync $sync: three ports, six inputs and six outputs" '[ "$(field "$out" "channels: \(.*\)")" = "6 6" ]'
     check_inputs "clock sync $sync: " "$out" 6
 done
