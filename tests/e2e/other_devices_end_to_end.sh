@@ -4,10 +4,15 @@
 # noise of its own that must come back on that port's inputs and on no other, with "ClockSync" 0
 # and 1. A device removed while streaming must bring one reset request, and the host's restart
 # must then stream the others.
+#
+#   other_devices_end_to_end.sh DLL PROBE_HOST [RUNS]
+#
+# RUNS chooses the runs, of "sync0 sync1 removal" (the default: all three).
 set -uo pipefail
 dll=$1
 dll_name=$(basename "$dll")
 host=$2
+runs=" ${3:-sync0 sync1 removal} "
 here=$(cd "$(dirname "$0")" && pwd)
 env_dir=${VELORAN_ENV:-$here/../../build/testenv}
 run() { "$here/../../tools/wine-run" "$@"; }
@@ -65,6 +70,7 @@ check_inputs() {
 
 # The default devices for this host (reply 291) and the two chosen pairs.
 for sync in 0 1; do
+    [[ $runs == *" sync$sync "* ]] || continue
     run reg add "$defaults" /v ClockSync /t REG_DWORD /d $sync /f >/dev/null 2>&1
     echo "clock sync $sync:"
     out=$(run "$work/probe.exe" /reply 291 /stream 3 2>/dev/null | tr -d '\r')
@@ -76,6 +82,11 @@ done
 run reg delete "$defaults" /v ClockSync /f >/dev/null 2>&1
 
 # The second sink goes while the host streams; the host restarts when asked to.
+if [[ $runs != *" removal "* ]]; then
+    echo "$passed passed, $failed failed"
+    [ $failed = 0 ]
+    exit
+fi
 echo "removal:"
 run "$work/probe.exe" /reply 291 /stream 3 /restart 3 2>/dev/null | tr -d '\r' >"$work/removal.txt" &
 probe=$!
