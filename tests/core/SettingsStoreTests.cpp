@@ -333,8 +333,7 @@ TEST_F(SettingsStoreTest, OtherDevicesComeFromTheHostThenTheDefaultsWithoutTheMa
 {
     const auto ids = [](const std::vector<OtherDevice>& devices) {
         std::vector<std::wstring> texts;
-        for (const OtherDevice& d : devices)
-            texts.push_back(d.paired() ? d.endpointId + L"|" + d.renderId : d.endpointId);
+        for (const OtherDevice& d : devices) texts.push_back(FormatOtherDevice(d));
         return texts;
     };
     EXPECT_TRUE(store_.OtherDevices().empty());
@@ -345,16 +344,20 @@ TEST_F(SettingsStoreTest, OtherDevicesComeFromTheHostThenTheDefaultsWithoutTheMa
     EXPECT_EQ(ids(store_.OtherDevices()), std::vector<std::wstring>{L"{d}"});
 
     const std::wstring tooLong(kMaxEndpointIdLength + 1, L'x');
-    const std::vector<wchar_t> stored = MultiSz({L"{a}", L"", L"|{r}", L"{c}|", L"{a}|{b}|{c}", tooLong.c_str(),
-                                                 (L"{c}|" + tooLong).c_str(), L"{c}|{r}", L"{last}"},
-                                                false);
+    const std::vector<wchar_t> stored =
+        MultiSz({L"{a}", L"", L"|{r}", L"{c}|", L"{a}|{b}|{c}", tooLong.c_str(), (L"{c}|" + tooLong).c_str(),
+                 L"{c}|{r}", L"{m}#2", L"{m}#0", L"{m}#", L"{m}#33", L"{m}#3x", L"#3", L"{m}#1|{r}#7", L"{last}"},
+                false);
     WriteRawValue(HKEY_LOCAL_MACHINE, kHostPath, L"OtherDevices", REG_MULTI_SZ, stored.data(),
                   DWORD(stored.size() * sizeof(wchar_t)));
     const std::vector<OtherDevice> devices = store_.OtherDevices();
-    EXPECT_EQ(ids(devices), (std::vector<std::wstring>{L"{a}", L"{c}|{r}", L"{last}"}));
-    ASSERT_EQ(devices.size(), 3u);
+    // "#1" is the first pair, written without it.
+    EXPECT_EQ(ids(devices), (std::vector<std::wstring>{L"{a}", L"{c}|{r}", L"{m}|{r}#7", L"{last}"}));
+    ASSERT_EQ(devices.size(), 4u);
     EXPECT_EQ(devices[1].endpointId, L"{c}");
     EXPECT_EQ(devices[1].renderId, L"{r}");
+    EXPECT_EQ(devices[2].endpointFirstChannel, 0);
+    EXPECT_EQ(devices[2].renderFirstChannel, 6);
 
     // An empty list of the host's own turns every chosen device off for it.
     WriteMultiStringValue(HKEY_LOCAL_MACHINE, kHostPath, L"OtherDevices", {});
