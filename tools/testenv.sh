@@ -15,6 +15,9 @@
 #                                     add or remove a sound device of the environment's own: a
 #                                     null sink NAME (also its description), whose monitor Wine
 #                                     lists as a capture endpoint of the same name
+#   tools/testenv.sh runnable FILE    exit 0 when this machine can run the Windows program FILE
+#                                     under Wine; 77 (ctest's skip) for a 32-bit one on a machine
+#                                     whose kernel runs no 32-bit programs
 set -euo pipefail
 
 # wine32 runs the 32-bit programs in the same prefix; its PulseAudio driver needs libpulse0:i386.
@@ -103,11 +106,27 @@ add_endpoint_paths() {
         /d "{2}.\\\\?\\SWD#MMDEVAPI#{0.0.1.00000000}.$capture#$iface" /f </dev/null >/dev/null 2>&1
 }
 
+# Wine's 32-bit loader runs only where the kernel runs 32-bit programs (some virtual machines' do not).
+runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+# The machine field of a PE file's header: 014c for x86, 8664 for x64.
+pe_machine() {
+    local offset
+    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+
+runnable() {
+    [ "$(pe_machine "$1")" != 014c ] || runs_32bit && return 0
+    echo "skipped: $(basename "$1") is 32-bit and this machine's kernel runs no 32-bit programs" >&2
+    return 77
+}
+
 make_prefix() {
     local env_dir=$1
     # A prefix made before wine32 was installed has no 32-bit system and is made again.
-    [ -f "$env_dir/prefix/.veloran-ready" ] && [ -f "$env_dir/prefix/drive_c/windows/syswow64/kernel32.dll" ] &&
-        return 0
+    [ -f "$env_dir/prefix/.veloran-ready" ] &&
+        { ! runs_32bit || [ -f "$env_dir/prefix/drive_c/windows/syswow64/kernel32.dll" ]; } && return 0
     rm -rf "$env_dir/prefix"
     "$WINE" wineboot -i </dev/null >"$env_dir/wineboot.log" 2>&1
     "$WINESERVER" -w
@@ -181,6 +200,7 @@ case "${1:-}" in
     local-updates) local_updates "${2:?ENV_DIR}" ;;
     add-sink) add_sink "${2:?ENV_DIR}" "${3:?NAME}" ;;
     remove-sink) remove_sink "${2:?ENV_DIR}" "${3:?NAME}" ;;
+    runnable) runnable "${2:?FILE}" ;;
     *) echo "usage: $0 install | start ENV_DIR | stop ENV_DIR | vars ENV_DIR | local-updates ENV_DIR |" \
-            "add-sink ENV_DIR NAME | remove-sink ENV_DIR NAME" >&2; exit 2 ;;
+            "add-sink ENV_DIR NAME | remove-sink ENV_DIR NAME | runnable FILE" >&2; exit 2 ;;
 esac

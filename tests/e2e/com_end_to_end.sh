@@ -7,6 +7,7 @@ dll=$1
 dll_name=$(basename "$dll")
 host=$2
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../../tools/testenv.sh" runnable "$dll" || exit
 run() { "$here/../../tools/wine-run" "$@"; }
 clsid='{84FF15BA-5F73-4664-B26C-BCE4A6C9A591}'
 # Each bitness registers in its own registry view; both keep their settings in the 64-bit one.

@@ -20,6 +20,8 @@ if [ ! -f "$setup" ] || [ ! -x "$makensis" ]; then
     echo "no installer at $setup: it needs makensis (tools/testenv.sh install)"
     echo "0 passed, 1 failed"; exit 1
 fi
+# The setup program is 32-bit.
+"$here/../../tools/testenv.sh" runnable "$setup" || exit
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

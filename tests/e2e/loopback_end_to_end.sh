@@ -9,6 +9,7 @@ dll=$1
 dll_name=$(basename "$dll")
 host=$2
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../../tools/testenv.sh" runnable "$dll" || exit
 run() { "$here/../../tools/wine-run" "$@"; }
 work=$(mktemp -d)
 defaults='HKLM\Software\ASIO\Asio 2.0 Veloran Driver\Default Parameters'

@@ -9,6 +9,7 @@ testhost=$2
 matcher=$3
 demo=$4
 here=$(cd "$(dirname "$0")" && pwd)
+"$here/../../tools/testenv.sh" runnable "$dll" || exit
 run() { "$here/../../tools/wine-run" "$@"; }
 work=$(mktemp -d)
 recording=
