@@ -35,14 +35,16 @@ int MixChannels(IAudioClient* client)
     return channels;
 }
 
+// An endpoint of more than two channels, whose pairs are taken from a stream of them all.
+int WideChannels(int own) { return own > 2 && own <= kMaxEndpointChannels ? own : 0; }
+
 }  // namespace
 
 // One and two channels, and an endpoint of more channels with all of them, which an exclusive
 // device usually demands.
 bool CEndpointFormatProbe::ProbeExclusive(IAudioClient* client, EndpointFormat& format) const
 {
-    const int own = MixChannels(client);
-    const int wide = own > 2 && own <= kMaxEndpointChannels ? own : 0;
+    const int wide = WideChannels(MixChannels(client));
     bool accepted = false, rate48 = false, stereo = false, mono = false, wideTaken = false, pair24 = false;
     for (int bits : {16, 24}) {
         if (bits == 24 && !tenOrLater_) break;
@@ -76,6 +78,6 @@ bool CEndpointFormatProbe::ProbeShared(IAudioClient* client, EndpointFormat& for
 {
     const int own = MixChannels(client);
     if (own < 1) return false;
-    format = EndpointFormat{44100, 48000, 16, 16, std::min(own, 2), own > 2 && own <= kMaxEndpointChannels ? own : 0};
+    format = EndpointFormat{44100, 48000, 16, 16, std::min(own, 2), WideChannels(own)};
     return true;
 }

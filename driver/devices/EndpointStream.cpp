@@ -109,7 +109,8 @@ void CEndpointStream::PlaceEngineChannels(const uint8_t* engine, int frames, uin
     const size_t placed = size_t(params_.channels) * sample;
     const size_t first = size_t(params_.firstChannel) * sample;
     std::memset(device, 0, size_t(frames) * blockAlign_);
-    for (int f = 0; f < frames; ++f, engine += placed) std::memcpy(device + size_t(f) * blockAlign_ + first, engine, placed);
+    for (int f = 0; f < frames; ++f, engine += placed)
+        std::memcpy(device + size_t(f) * blockAlign_ + first, engine, placed);
 }
 
 std::unique_ptr<CPacketFifo> CEndpointStream::NewAdapter(int inputPacket, int chunk)
