@@ -30,6 +30,8 @@ _sStreamParams CaptureParams(const _sPort& p, const _sSettings& settings)
     capture.packetCount = std::min(settings.capturePacketCount, 64);
     capture.threadPriority = settings.threadPriority;
     capture.pinPriorityClass = settings.inputPriority;
+    capture.endpointChannels = p.inputFormat.endpointChannels;
+    capture.firstChannel = p.inputFormat.firstChannel;
     return capture;
 }
 
@@ -45,6 +47,8 @@ _sStreamParams RenderParams(const _sPort& p, const _sSettings& settings)
     render.pinPriorityClass = settings.outputPriority;
     render.volumeLeft = p.output.level[0];
     render.volumeRight = p.output.level[1];
+    render.endpointChannels = p.outputFormat.endpointChannels;
+    render.firstChannel = p.outputFormat.firstChannel;
     return render;
 }
 
@@ -98,9 +102,8 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     if (!discardCapture) {
         for (int c = 0; c < 2; ++c) filters[c].EnableDc(p.input.dcRemoval[c] != 0);
     }
-    if (!p.hasInputVolume) {
-        for (int c = 0; c < 2; ++c) filters[c].SetGain(p.input.level[c]);
-    }
+    softwareInputLevel_ = !p.hasInputVolume;
+    for (int c = 0; c < 2; ++c) filters[c].SetGain(softwareInputLevel_ ? p.input.level[c] : 100);
     monoMix = p.input.monoMix != 0;
     instrument = p.input.instrumentPort != 0;
     monoToStereo = p.inputFormat.channels == 1 && p.input.monoToStereo;
@@ -136,9 +139,13 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
         return 0;
     capturing = inputs;
     rendering = outputs;
-    if (inputs && !p.hasInputVolume) return 1;
-    if (inputs && deviceAccess_->backendSelected())
-        deviceAccess_->endpointBackend()->SetInputVolume(p.input.level[0], p.input.level[1]);
+    if (!inputs || !p.hasInputVolume || !deviceAccess_->backendSelected()) return 1;
+    // A chosen device's endpoint without a volume takes its level as a gain here instead.
+    const bool endpointLevel = deviceAccess_->endpointBackend()->SetInputVolume(p.input.level[0], p.input.level[1]);
+    if (!endpointLevel && p.otherDevice) {
+        softwareInputLevel_ = true;
+        for (int c = 0; c < 2; ++c) filters[c].SetGain(p.input.level[c]);
+    }
     return 1;
 }
 
@@ -273,7 +280,7 @@ int CEngineSlot::ApplyInputLevels(const _sPort& p, const CKnownDeviceTable& tabl
 {
     if (port < 0 || discardCapture || !capturing || !deviceAccess_) return 0;
     // Without a hardware input volume the level is a software gain.
-    if (!p.hasInputVolume) {
+    if (softwareInputLevel_) {
         filters[0].SetGain(left);
         filters[1].SetGain(right);
         return 1;

@@ -101,6 +101,7 @@ private:
     void TakeDcRequests();
 
     int captureHalf_ = 0;
+    bool softwareInputLevel_ = false;  // the input levels are the filters' gains
     std::atomic<int> dcRequest_[2] = {kNoDcRequest, kNoDcRequest};
     int16_t workLeft_[kWorkSamples] = {};
     int16_t workRight_[kWorkSamples] = {};

@@ -62,7 +62,7 @@ void CKnownDevices::AddIdentified(CDeviceAccess& access, const std::vector<std::
         _sKnownDevices record;
         std::wstring hub;
         if (!access.IdentifyDevice(path, table_, record.name, record.row, record.nonOptimalPort, hub)) continue;
-        if (Contains(list, path) || !Probe(access, capture, path, record)) continue;
+        if (Contains(list, path) || !Probe(access, capture, path, record) || record.channels == 0) continue;
         record.channels =
             table_.ChannelsFor(record.row, capture ? Direction::Capture : Direction::Render, record.channels);
         list.push_back(std::move(record));
@@ -82,7 +82,9 @@ bool CKnownDevices::AddDefault(CDeviceAccess& access, bool capture, int& waveId)
     const bool found = capture ? access.GetDefaultCaptureDevice(path, friendlyName, &waveId)
                                : access.GetDefaultRenderDevice(path, friendlyName, &waveId);
     _sKnownDevices record;
-    if (!found || path.empty() || Contains(list, path) || !Probe(access, capture, path, record)) return false;
+    if (!found || path.empty() || Contains(list, path) || !Probe(access, capture, path, record) ||
+        record.channels == 0)
+        return false;
     record.isDefaultDevice = true;
     record.name = DefaultDeviceName();
     record.row = table_.DefaultRow();
@@ -101,10 +103,25 @@ bool CKnownDevices::Probe(CDeviceAccess& access, bool capture, const std::wstrin
     record.minBits = format.minBits;
     record.maxBits = format.maxBits;
     record.channels = format.channels;
+    record.endpointChannels = format.endpointChannels;
     return true;
 }
 
-bool CKnownDevices::ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id,
+namespace {
+
+// A pair after the first is named after its channels: "Name 3-4".
+std::wstring PairName(const std::wstring& name, int firstChannel)
+{
+    if (firstChannel == 0) return name.substr(0, kNameLength);
+    const std::wstring pair = L" " + std::to_wstring(firstChannel + 1) + L"-" + std::to_wstring(firstChannel + 2);
+    std::wstring cut = name.substr(0, kNameLength - pair.size());
+    while (!cut.empty() && cut.back() == L' ') cut.pop_back();
+    return cut + pair;
+}
+
+}  // namespace
+
+bool CKnownDevices::ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id, int firstChannel,
                                        const EndpointDescription& description, const TakenTest& taken,
                                        _sKnownDevices& record) const
 {
@@ -116,11 +133,16 @@ bool CKnownDevices::ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring
     if (family || taken(id) || (!path.empty() && taken(path))) return false;
     // The port keeps the endpoint by its id: every later lookup finds it by that.
     if (!Probe(access, description.flow == eCapture, id, record)) return false;
-    // Formats are probed with one or two channels: an endpoint with more gives its first pair.
+    // An endpoint of more than two channels streams all of them and gives the port one pair; a
+    // pair it does not have leaves the port out.
+    const int own = record.endpointChannels > 0 ? record.endpointChannels : record.channels;
+    if (firstChannel > 0 && firstChannel + 2 > own) return false;
+    if (record.endpointChannels > 0) record.channels = 2;
+    record.firstChannel = firstChannel;
     const std::wstring& name = !description.friendlyName.empty()  ? description.friendlyName
                                : !description.interfaceName.empty() ? description.interfaceName
                                                                     : id;
-    record.name = name.substr(0, kNameLength);
+    record.name = PairName(name, firstChannel);
     return true;
 }
 
@@ -133,19 +155,21 @@ bool CKnownDevices::ResolveOtherDevice(CDeviceAccess& access, const OtherDevice&
         // The direction the endpoint lacks has no channels, as for the family's one-way devices.
         const bool captures = first.flow == eCapture;
         _sKnownDevices& record = captures ? capture : render;
-        if (!ProbeOtherEndpoint(access, device.endpointId, first, taken, record)) return false;
+        if (!ProbeOtherEndpoint(access, device.endpointId, device.endpointFirstChannel, first, taken, record))
+            return false;
         (captures ? render : capture) = record;
         (captures ? render : capture).channels = 0;
+        (captures ? render : capture).endpointChannels = 0;
         return true;
     }
     EndpointDescription second;
     if (first.flow != eCapture || !access.DescribeEndpoint(device.renderId, second) || second.flow != eRender ||
-        !ProbeOtherEndpoint(access, device.endpointId, first, taken, capture) ||
-        !ProbeOtherEndpoint(access, device.renderId, second, taken, render))
+        !ProbeOtherEndpoint(access, device.endpointId, device.endpointFirstChannel, first, taken, capture) ||
+        !ProbeOtherEndpoint(access, device.renderId, device.renderFirstChannel, second, taken, render))
         return false;
     // Both endpoints of one adapter: the port takes the adapter's name.
     if (!first.interfaceName.empty() && first.interfaceName == second.interfaceName)
-        capture.name = first.interfaceName.substr(0, kNameLength);
+        capture.name = PairName(first.interfaceName, device.endpointFirstChannel);
     return true;
 }
 
@@ -168,6 +192,9 @@ void CKnownDevices::AddOtherDevices(CDeviceAccess& access, const std::vector<Oth
     NumberDuplicateNames(captures);
     for (size_t i = 0; i < captures.size(); ++i) {
         FillPort(ports[portCount], captures[i], renders[i], portCount == 0, monoToStereo);
+        // Levels go to the endpoints' volumes; an endpoint without one takes its input level as
+        // a gain of the engine's.
+        ports[portCount].hasInputVolume = ports[portCount].hasOutputVolume = 1;
         ports[portCount++].otherDevice = true;
         inventory.otherDevicePaths.push_back(captures[i].path);
         inventory.otherDevicePaths.push_back(renders[i].path);
@@ -229,11 +256,11 @@ void CKnownDevices::FillPort(_sPort& port, const _sKnownDevices& capture, const 
     port.renderPath = render.path;
     port.input.instrumentPort = capture.row >= 0 && table_.Row(capture.row).instrumentInput ? 1 : 0;
 
-    port.inputFormat = {capture.path, capture.channels, double(capture.minRate), double(capture.maxRate),
-                        capture.minBits, capture.maxBits};
+    port.inputFormat = {capture.path,         capture.channels, double(capture.minRate), double(capture.maxRate),
+                        capture.minBits,      capture.maxBits,  capture.endpointChannels, capture.firstChannel};
     if (capture.channels == 1 && monoToStereo) port.input.monoToStereo = 1;
-    port.outputFormat = {render.path, render.channels, double(render.minRate), double(render.maxRate),
-                         render.minBits, render.maxBits};
+    port.outputFormat = {render.path,         render.channels, double(render.minRate), double(render.maxRate),
+                         render.minBits,      render.maxBits,  render.endpointChannels, render.firstChannel};
 
     // Levels are set in hardware only where the device has volume nodes.
     port.hasInputVolume = port.hasOutputVolume = 0;

@@ -25,6 +25,8 @@ struct _sKnownDevices {
     int row = -1;
     int minRate = 0, maxRate = 0, minBits = 0, maxBits = 0;
     int channels = 0;
+    int endpointChannels = 0;  // as _sPortFormat's
+    int firstChannel = 0;
     bool paired = false;
 };
 
@@ -64,7 +66,8 @@ private:
     std::vector<std::wstring> SortEndpoints(CDeviceAccess& access, const std::vector<std::wstring>& paths) const;
     void AddIdentified(CDeviceAccess& access, const std::vector<std::wstring>& paths, bool capture);
     bool AddDefault(CDeviceAccess& access, bool capture, int& waveId);
-    // Path, formats and the endpoint's most channels; false when it accepts none of the formats.
+    // Path, formats and the endpoint's most channels up to two, and its own count where it streams
+    // only with all of more; false when it accepts none of the formats.
     static bool Probe(CDeviceAccess& access, bool capture, const std::wstring& path, _sKnownDevices& record);
     void AddOtherDevices(CDeviceAccess& access, const std::vector<OtherDevice>& devices, _sPort* ports,
                          int& portCount, bool monoToStereo, PortInventory& inventory) const;
@@ -72,8 +75,10 @@ private:
     using TakenTest = std::function<bool(const std::wstring&)>;
     bool ResolveOtherDevice(CDeviceAccess& access, const OtherDevice& device, const TakenTest& taken,
                             _sKnownDevices& capture, _sKnownDevices& render) const;
-    bool ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id, const EndpointDescription& description,
-                            const TakenTest& taken, _sKnownDevices& record) const;
+    // False as well for a pair from firstChannel that the endpoint does not have.
+    bool ProbeOtherEndpoint(CDeviceAccess& access, const std::wstring& id, int firstChannel,
+                            const EndpointDescription& description, const TakenTest& taken,
+                            _sKnownDevices& record) const;
     void PairEndpoints(bool useDefaultDevices, PortInventory& inventory);
     void FillPort(_sPort& port, const _sKnownDevices& capture, const _sKnownDevices& render, bool first,
                   bool monoToStereo) const;

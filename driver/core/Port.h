@@ -39,6 +39,10 @@ struct _sPortFormat {
     double maxRate = 48000.0;
     int minBits = 16;
     int maxBits = 16;
+    // An endpoint of more channels than the port's streams all of them (0: the port's channels);
+    // the port's pair starts at firstChannel, counted from 0.
+    int endpointChannels = 0;
+    int firstChannel = 0;
 };
 
 struct _sPort {

@@ -2,6 +2,27 @@
 
 #include "DeviceIds.h"
 
+namespace {
+
+// The usual speaker layouts; other counts name no speakers, as interfaces' direct outputs.
+DWORD ChannelMaskOf(int channels)
+{
+    switch (channels) {
+    case 1: return SPEAKER_FRONT_CENTER;
+    case 2: return SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    case 4: return SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT;
+    case 6:
+        return SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_LOW_FREQUENCY |
+               SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT;
+    case 8:
+        return SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_LOW_FREQUENCY |
+               SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT | SPEAKER_SIDE_LEFT | SPEAKER_SIDE_RIGHT;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
 WAVEFORMATEXTENSIBLE MakePcmFormat(int rate, int channels, int bits)
 {
     WAVEFORMATEXTENSIBLE format = {};
@@ -13,7 +34,7 @@ WAVEFORMATEXTENSIBLE MakePcmFormat(int rate, int channels, int bits)
     format.Format.nAvgBytesPerSec = DWORD(rate) * format.Format.nBlockAlign;
     format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
     format.Samples.wValidBitsPerSample = WORD(bits);
-    format.dwChannelMask = channels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    format.dwChannelMask = ChannelMaskOf(channels);
     format.SubFormat = kSubtypePcm;
     return format;
 }

@@ -7,7 +7,8 @@
 
 #include <veloran/ComPtr.h>
 
-// Integer PCM in a WAVEFORMATEXTENSIBLE: mono on the centre speaker, stereo left and right.
+// Integer PCM in a WAVEFORMATEXTENSIBLE: mono on the centre speaker, stereo left and right, 4, 6
+// and 8 channels as quadraphonic, 5.1 and 7.1, other counts on no named speakers.
 WAVEFORMATEXTENSIBLE MakePcmFormat(int rate, int channels, int bits);
 
 // A fresh audio client of the endpoint; E_POINTER when the endpoint answers success without one.

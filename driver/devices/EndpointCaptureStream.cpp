@@ -52,20 +52,21 @@ bool CEndpointCaptureStream::PrepareDirection(bool reinitialised)
     if (FAILED(client_->GetService(__uuidof(IAudioCaptureClient), service_.PutVoid())) || !service_) return false;
     if (!MakeAdapter(reinitialised)) return false;
     block_.reset(new (std::nothrow) uint8_t[kBlockBytes]);
-    zeros_.reset(new (std::nothrow) uint8_t[size_t(bufferFrames_) * blockAlign_]());
-    if (!block_ || !zeros_) return false;
-    const int packetBytes = adapter_ ? adapter_->inputPacket() : nominalBytes_;
+    zeros_.reset(new (std::nothrow) uint8_t[size_t(bufferFrames_) * frameBytes()]());
+    if (selectsChannels()) taken_.reset(new (std::nothrow) uint8_t[size_t(bufferFrames_) * frameBytes()]);
+    if (!block_ || !zeros_ || (selectsChannels() && !taken_)) return false;
+    const int packetBytes = adapter_ ? adapter_->inputPacket() : this->packetBytes();
     ICaptureSink* sink = params_.captureSink;
-    return !sink || sink->RegisterSource(this, packetBytes, nominalBytes_);
+    return !sink || sink->RegisterSource(this, packetBytes, this->packetBytes());
 }
 
 // Device buffers become nominal packets. An exclusive buffer the size of a packet needs no adapter.
 bool CEndpointCaptureStream::MakeAdapter(bool reinitialised)
 {
     const bool exclusive = mode_ == EndpointStreamMode::Exclusive;
-    const int bufferBytes = int(bufferFrames_) * blockAlign_;
-    if (exclusive && !reinitialised && bufferBytes == nominalBytes_) return true;
-    adapter_ = NewAdapter(exclusive ? bufferBytes : periodFrames_ * blockAlign_, nominalBytes_);
+    const int bufferBytes = int(bufferFrames_) * frameBytes();
+    if (exclusive && !reinitialised && bufferBytes == packetBytes()) return true;
+    adapter_ = NewAdapter(exclusive ? bufferBytes : periodFrames_ * frameBytes(), packetBytes());
     adapted_ = adapter_ != nullptr;
     return adapted_;
 }
@@ -93,8 +94,11 @@ void CEndpointCaptureStream::Loop()
             first = false;
             if (data && frames) {
                 const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
-                const UINT32 count = silent ? std::min(frames, bufferFrames_) : frames;
-                Deliver(silent ? zeros_.get() : data, int(count) * blockAlign_, CapturedAt(flags, counter, count));
+                const bool taking = !silent && selectsChannels();
+                const UINT32 count = silent || taking ? std::min(frames, bufferFrames_) : frames;
+                if (taking) TakeEngineChannels(data, int(count), taken_.get());
+                const uint8_t* engine = silent ? zeros_.get() : taking ? taken_.get() : data;
+                Deliver(engine, int(count) * frameBytes(), CapturedAt(flags, counter, count));
                 CountMoved(count);
             }
             service->ReleaseBuffer(frames);
@@ -122,7 +126,8 @@ void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes, double capt
     // A regrouped block ended as many frames before the packet's end as the adapter still holds.
     const double rate = params_.sampleRate;
     while (!stopRequested() && adapter_->Pop(block_.get()))
-        if (sink) sink->DeliverSource(this, block_.get(), nominalBytes_, capturedAt - adapter_->Fill() / blockAlign_ / rate);
+        if (sink)
+            sink->DeliverSource(this, block_.get(), packetBytes(), capturedAt - adapter_->Fill() / frameBytes() / rate);
 }
 
 // Ended on its own (device error, endpoint gone): the other sources keep completing sets. A
@@ -151,4 +156,5 @@ void CEndpointCaptureStream::ReleaseDirection()
     adapter_.reset();
     block_.reset();
     zeros_.reset();
+    taken_.reset();
 }

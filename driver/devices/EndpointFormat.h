@@ -6,5 +6,7 @@ struct EndpointFormat {
     int maxRate = 0;
     int minBits = 0;
     int maxBits = 0;
-    int channels = 0;  // most channels of an accepted format
+    int channels = 0;  // most channels, up to two, of an accepted format; 0 when only endpointChannels
+    // An endpoint of more than two channels that streams with all of them: their count; else 0.
+    int endpointChannels = 0;
 };

@@ -35,6 +35,12 @@ int CEndpointRenderStream::Deliver(const void* block, int bytes)
 {
     std::lock_guard<CCriticalSection> hold(handOverLock_);
     if (!handOver_ || !adapter_) return 0;
+    if (placed_) {
+        const int frames = std::min(bytes / (params_.channels * params_.bitsPerSample / 8), params_.framesPerPacket);
+        PlaceEngineChannels(static_cast<const uint8_t*>(block), frames, placed_.get());
+        block = placed_.get();
+        bytes = frames * blockAlign_;
+    }
     int overflow = 0;
     adapter_->Push(block, bytes, &overflow);
     if (overflow) {
@@ -66,9 +72,11 @@ bool CEndpointRenderStream::MakeAdapter()
     }
     std::unique_ptr<CPacketFifo> adapter =
         NewAdapter(nominalBytes_, exclusive ? int(bufferFrames_) * blockAlign_ : nominalBytes_);
-    if (!adapter) return false;
+    std::unique_ptr<uint8_t[]> placed(selectsChannels() ? new (std::nothrow) uint8_t[nominalBytes_] : nullptr);
+    if (!adapter || (selectsChannels() && !placed)) return false;
     std::lock_guard<CCriticalSection> hold(handOverLock_);
     adapter_ = std::move(adapter);
+    placed_ = std::move(placed);
     return true;
 }
 
@@ -226,6 +234,7 @@ void CEndpointRenderStream::ReleaseDirection()
     {
         std::lock_guard<CCriticalSection> hold(handOverLock_);
         adapter_.reset();
+        placed_.reset();
     }
     block_.reset();
 }

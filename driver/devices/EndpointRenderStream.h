@@ -1,6 +1,7 @@
 // CEndpointRenderStream: the render direction. The engine's blocks queue in an adapter through
 // Deliver, on whatever thread completed the capture set; the stream thread moves them into the
-// device buffer, whole buffers when exclusive, whole packets as they fit when shared.
+// device buffer, whole buffers when exclusive, whole packets as they fit when shared. A device
+// streaming more channels than the engine's gets silence on the others.
 #pragma once
 
 #include "EndpointStream.h"
@@ -59,5 +60,6 @@ private:
     bool handOver_ = false;
     std::unique_ptr<CPacketFifo> adapter_;
     std::unique_ptr<uint8_t[]> block_;  // shared: the chunk being written
+    std::unique_ptr<uint8_t[]> placed_;  // an engine block among the device's other channels
     std::atomic<int> switchGrid_{0};
 };

@@ -4,9 +4,11 @@
 #include "AudioClientInitializer.h"
 #include "MmcssRegistration.h"
 
+#include <core/OtherDevices.h>
 #include <core/PacketFifo.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 CEndpointStream::CEndpointStream(EDataFlow flow, IDevicePlatform& platform, int shareMode, bool ntSixMode,
@@ -91,6 +93,26 @@ bool CEndpointStream::Probe(const std::wstring& path, const _sStreamParams& para
     return opened;
 }
 
+bool CEndpointStream::selectsChannels() const { return DeviceChannels(params_) != params_.channels; }
+
+void CEndpointStream::TakeEngineChannels(const uint8_t* device, int frames, uint8_t* engine) const
+{
+    const int sample = params_.bitsPerSample / 8;
+    const size_t taken = size_t(params_.channels) * sample;
+    const uint8_t* from = device + size_t(params_.firstChannel) * sample;
+    for (int f = 0; f < frames; ++f, from += blockAlign_, engine += taken) std::memcpy(engine, from, taken);
+}
+
+void CEndpointStream::PlaceEngineChannels(const uint8_t* engine, int frames, uint8_t* device) const
+{
+    const int sample = params_.bitsPerSample / 8;
+    const size_t placed = size_t(params_.channels) * sample;
+    const size_t first = size_t(params_.firstChannel) * sample;
+    std::memset(device, 0, size_t(frames) * blockAlign_);
+    for (int f = 0; f < frames; ++f, engine += placed)
+        std::memcpy(device + size_t(f) * blockAlign_ + first, engine, placed);
+}
+
 std::unique_ptr<CPacketFifo> CEndpointStream::NewAdapter(int inputPacket, int chunk)
 {
     std::unique_ptr<CPacketFifo> adapter(new (std::nothrow) CPacketFifo(inputPacket, chunk, nullptr));
@@ -135,18 +157,21 @@ bool CEndpointStream::Prepare()
 bool CEndpointStream::OpenClient()
 {
     const _sStreamParams& params = params_;
+    const int deviceChannels = DeviceChannels(params);
     if (params.sampleRate < 8000 || params.sampleRate > 384000 || params.channels < 1 || params.channels > 2 ||
+        deviceChannels > kMaxEndpointChannels || params.firstChannel < 0 ||
+        params.firstChannel + params.channels > deviceChannels ||
         (params.bitsPerSample != 16 && params.bitsPerSample != 24 && params.bitsPerSample != 32) ||
         params.framesPerPacket <= 0 || params.framesPerPacket > 65536)
         return false;
-    blockAlign_ = params.channels * params.bitsPerSample / 8;
-    nominalBytes_ = NominalPacketBytes(params);
+    blockAlign_ = deviceChannels * params.bitsPerSample / 8;
+    nominalBytes_ = params.framesPerPacket * blockAlign_;
     if (!AcceptsParams()) return false;
 
     std::wstring name;
     if (!endpoints_.Find(flow_, devicePath_, device_, &name)) return false;
-    levels_.Attach(device_, name);
-    format_ = MakePcmFormat(params.sampleRate, params.channels, params.bitsPerSample);
+    levels_.Attach(device_, name, params.firstChannel);
+    format_ = MakePcmFormat(params.sampleRate, deviceChannels, params.bitsPerSample);
 
     ComPtr<IAudioClient> client;
     if (!ChooseMode(client, reinitialised_)) return false;

@@ -95,6 +95,11 @@ protected:
     bool stopRequested() const { return thread_.stopRequested(); }
     void CountMoved(int64_t frames) { frames_.fetch_add(frames, std::memory_order_relaxed); }
     static std::unique_ptr<CPacketFifo> NewAdapter(int inputPacket, int chunk);
+    // The device streams more channels than the engine's (params' endpointChannels): the engine's
+    // are taken from, or placed among silent others in, frames of the device's.
+    bool selectsChannels() const;
+    void TakeEngineChannels(const uint8_t* device, int frames, uint8_t* engine) const;
+    void PlaceEngineChannels(const uint8_t* engine, int frames, uint8_t* device) const;
 
     const EDataFlow flow_;
     const bool tenOrLater_;
@@ -103,8 +108,8 @@ protected:
     // Set while the thread prepares the stream; read-only while it runs.
     ComPtr<IAudioClient> client_;
     EndpointStreamMode mode_ = EndpointStreamMode::None;
-    int blockAlign_ = 0;
-    int nominalBytes_ = 0;
+    int blockAlign_ = 0;    // a frame as the device streams it
+    int nominalBytes_ = 0;  // a packet of framesPerPacket such frames
     UINT32 bufferFrames_ = 0;
     int periodFrames_ = 0;
     int streamLatencyFrames_ = 0;

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <mutex>
 
-void CEndpointVolumeControl::Attach(const ComPtr<IMMDevice>& device, const std::wstring& name)
+void CEndpointVolumeControl::Attach(const ComPtr<IMMDevice>& device, const std::wstring& name, int firstChannel)
 {
     std::lock_guard<CCriticalSection> hold(lock_);
     device_ = device;
     name_ = name;
+    firstChannel_ = UINT(std::max(firstChannel, 0));
 }
 
 void CEndpointVolumeControl::Detach()
@@ -41,8 +42,9 @@ bool CEndpointVolumeControl::Set(int left, int right)
     const float rightLevel = float(std::clamp(right, 0, 100)) / 100.0f;
 
     if (channels != 1) {
-        const bool leftSet = SUCCEEDED(volume->SetChannelVolumeLevelScalar(0, leftLevel, nullptr));
-        const bool rightSet = SUCCEEDED(volume->SetChannelVolumeLevelScalar(1, rightLevel, nullptr));
+        if (firstChannel_ + 2 > channels) return false;
+        const bool leftSet = SUCCEEDED(volume->SetChannelVolumeLevelScalar(firstChannel_, leftLevel, nullptr));
+        const bool rightSet = SUCCEEDED(volume->SetChannelVolumeLevelScalar(firstChannel_ + 1, rightLevel, nullptr));
         return leftSet && rightSet;
     }
     if (!muteMonoAtZero_) return SUCCEEDED(volume->SetChannelVolumeLevelScalar(0, leftLevel, nullptr));

@@ -21,11 +21,13 @@ public:
     CEndpointVolumeControl(const CEndpointVolumeControl&) = delete;
     CEndpointVolumeControl& operator=(const CEndpointVolumeControl&) = delete;
 
-    void Attach(const ComPtr<IMMDevice>& device, const std::wstring& name);
+    // firstChannel: the pair's left channel on an endpoint of more than two channels.
+    void Attach(const ComPtr<IMMDevice>& device, const std::wstring& name, int firstChannel = 0);
     // Lets go of the endpoint and its volume interface; the name stays for the driver's report.
     void Detach();
 
-    // Left then right, clamped to 0..100; false without an endpoint or when a level was refused.
+    // Left then right, clamped to 0..100; false without an endpoint, a volume for the pair, or when
+    // a level was refused.
     bool Set(int left, int right);
     std::wstring name() const;
 
@@ -34,5 +36,6 @@ private:
     mutable CCriticalSection lock_;
     ComPtr<IMMDevice> device_;
     std::wstring name_;
+    UINT firstChannel_ = 0;
     ComPtr<IAudioEndpointVolume> volume_;
 };

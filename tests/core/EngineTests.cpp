@@ -349,6 +349,59 @@ TEST_F(EngineTest, ChosenDevicesOfOtherMakersStreamTheirOwnSignals)
     ExpectContiguousOutput(hardware_.audio.Rendered(zeta.render), 8 * kFrames);
 }
 
+// An eight-channel interface chosen with its second pair ("#3"), exclusive and shared: the port's
+// inputs are channels 3 and 4, its outputs play on channels 3 and 4 alone, and its level sliders
+// set those channels of the endpoints' volumes.
+class ChosenPairTest : public EngineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ChosenPairTest, PortCarriesItsPairOfTheEndpointEachWay)
+{
+    hostKey_.WriteDword(L"EndpointShareMode", DWORD(GetParam()));
+    const auto root = hardware_.usb.AddHostController();
+    const VirtualInterface octo =
+        hardware_.AddEndpoints(hardware_.usb.AddDevice(root, 1, UsbIds{0x1397, 0x0508}), 8, 8, L"Octo USB");
+    for (int c = 0; c < 8; ++c) hardware_.audio.SetSignal(octo.capture, c, VirtualSignal::Ramp(1000 * c, c + 1));
+    streaming_ = {octo.capture, octo.render};
+    const auto id = [&](int endpoint) { return hardware_.audio.DeviceId(endpoint); };
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices",
+                          {id(octo.capture) + L"#3|" + id(octo.render) + L"#3"});
+
+    Open(ASIOSTInt16LSB, {{true, 0}, {true, 1}, {false, 0}, {false, 1}});
+    ASSERT_EQ(driver_->portCount(), 1);
+    Run(12);
+    const int switches = host_.switches.load();  // shared, the engine's periods are not packets
+    ASSERT_GE(switches, 10);
+    for (int c = 0; c < 2; ++c) {
+        const auto* samples = reinterpret_cast<const int16_t*>(host_.recorded[c].data());
+        for (int n = 0; n < switches * kFrames; ++n)
+            ASSERT_EQ(samples[n], int16_t(1000 * (c + 2) + (c + 3) * n)) << c << " at " << n;
+    }
+    const std::vector<uint8_t> rendered = hardware_.audio.Rendered(octo.render);
+    const auto* samples = reinterpret_cast<const int16_t*>(rendered.data());
+    const size_t frames = rendered.size() / 16;
+    size_t first = 0;
+    while (first < frames && samples[8 * first + 2] == 0) ++first;
+    ASSERT_GE(frames - first, size_t(6 * kFrames));
+    for (size_t f = 0; f < frames; ++f)
+        for (int c = 0; c < 8; ++c) {
+            const int n = int(f) - int(first);
+            const int16_t expected = f < first || (c != 2 && c != 3) ? 0 : int16_t(n + 7000 * (c - 1));
+            ASSERT_EQ(samples[8 * f + c], expected) << "channel " << c << " at " << f;
+        }
+
+    ASSERT_EQ(driver_->ApplyInputLevels(0, 30, 60), 1);
+    ASSERT_EQ(driver_->ApplyOutputLevels(0, 20, 80), 1);
+    const VirtualVolume in = hardware_.audio.Volume(octo.capture), out = hardware_.audio.Volume(octo.render);
+    EXPECT_FLOAT_EQ(in.levels[2], 0.3f);
+    EXPECT_FLOAT_EQ(in.levels[3], 0.6f);
+    EXPECT_FLOAT_EQ(out.levels[2], 0.2f);
+    EXPECT_FLOAT_EQ(out.levels[3], 0.8f);
+    EXPECT_FLOAT_EQ(in.levels[0], 1.0f);
+    EXPECT_FLOAT_EQ(out.levels[1], 1.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShareModes, ChosenPairTest, ::testing::Values(0, 2));
+
 TEST_F(EngineTest, KernelStreamingCarriesTwoInterfacesBitExactPacedByTheSlowerClock)
 {
     hostKey_.WriteDword(L"UseEndpointBackend", 0);

@@ -300,6 +300,30 @@ TEST_F(OtherDevicesTest, AbsentWrongAndAlreadyPresentChoicesAreSkipped)
     EXPECT_EQ(ports_[2].name, L"Zeta USB");
 }
 
+// An entry's "#N" takes that pair of a wide endpoint, which then streams all its channels.
+TEST_F(OtherDevicesTest, ChosenPairOfAWideEndpointIsNamedAfterItAndOneEntryTakesTheEndpoint)
+{
+    const VirtualInterface octo = AddOtherVendor(L"Octo Interface With A Long Name", 8, 8);
+    const int stereo = hardware_.audio.AddEndpoint(eCapture, L"", L"Desk Mic", 2);
+    const auto pair = [&](int first) {
+        OtherDevice device = Pair(octo.capture, octo.render);
+        device.endpointFirstChannel = device.renderFirstChannel = first;
+        return device;
+    };
+    OtherDevice beyondStereo = Single(stereo);
+    beyondStereo.endpointFirstChannel = 2;
+    // Exclusive alone: the endpoint takes no two-channel format, yet its pairs are offered.
+    otherDevices_ = {pair(8), beyondStereo, pair(2), pair(4)};
+    ASSERT_EQ(Build(false, false, 0), 1);
+    const _sPort& port = ports_[0];
+    EXPECT_EQ(port.name, L"Octo Interface With A Long 3-4");  // cut to the name field with its pair
+    for (const _sPortFormat* format : {&port.inputFormat, &port.outputFormat}) {
+        EXPECT_EQ(format->channels, 2);
+        EXPECT_EQ(format->endpointChannels, 8);
+        EXPECT_EQ(format->firstChannel, 2);
+    }
+}
+
 // The driver object on the same virtual machine, as a host sees it.
 class DriverOnVirtualHardwareTest : public PortBuildingTest {
 protected:
