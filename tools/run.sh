@@ -35,8 +35,18 @@ if [ -z "$screenshot" ]; then
 fi
 
 if [ -n "$devices" ]; then
-    # Left in the environment until it stops, so that the dialog lists real rows.
+    # Left in the environment until it stops, so that the dialog lists real rows; the first sink,
+    # paired with its monitor, is chosen already for the test program, with ClockSync.
     for sink in Studio_Monitors USB_Headset; do "$root/tools/testenv.sh" add-sink "$VELORAN_ENV" "$sink"; done
+    endpoints=$("$root/tools/wine-run" "$build/tests/asio_probe_host.exe" /list 2>/dev/null | tr -d '\r')
+    endpoint() { sed -n "s/^endpoint: $1 \([^ ]*\) $2\$/\1/p" <<<"$endpoints"; }
+    chosen=$(endpoint capture "Monitor of Studio_Monitors")\|$(endpoint render Studio_Monitors)
+    host_key='HKLM\Software\ASIO\Asio 2.0 Veloran Driver\VeloranAsioTest\Parameters'
+    "$root/tools/wine-run" reg add "$host_key" /v OtherDevices /t REG_MULTI_SZ /d "$chosen" /f >/dev/null 2>&1
+    "$root/tools/wine-run" reg add "$host_key" /v ClockSync /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    trap '"$root/tools/wine-run" reg delete "$host_key" /v OtherDevices /f >/dev/null 2>&1
+          "$root/tools/wine-run" reg delete "$host_key" /v ClockSync /f >/dev/null 2>&1
+          "$root/tools/testenv.sh" stop "$VELORAN_ENV"' EXIT
 fi
 
 # The window as a user sees it, playing: started, left to draw, captured from the display.

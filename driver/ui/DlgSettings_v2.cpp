@@ -44,7 +44,7 @@ constexpr int kStripCount = CPanelStrips::kStrips;
 constexpr int kBottomItems[] = {IDC_LAYOUT_PICTURE, IDC_LAYOUT, IDC_LOGO,   IDC_VERSION_LINE, IDC_NEW_VERSION,
                                 IDC_RIGHTS,         IDC_MANUAL_LINK, IDOK, IDCANCEL};
 // Hidden by the compact layout, with the ASIO frame and the language frame.
-constexpr int kSetupItems[] = {IDC_FORMAT_LABEL, IDC_FORMAT, IDC_BUFFER_LABEL, IDC_BUFFER_SIZE};
+constexpr int kSetupItems[] = {IDC_FORMAT_LABEL, IDC_FORMAT, IDC_BUFFER_LABEL, IDC_BUFFER_SIZE, IDC_OTHER_DEVICES};
 
 HINSTANCE ThisModule()
 {
