@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -135,26 +136,7 @@ ASIOBool ASIOMETHODCALLTYPE CMordane::init(void* sysHandle)
     // Probing the endpoint API also initialises COM for this thread.
     endpointApiAvailable_ = CDeviceAccess(platform_, settings.endpointShareMode).endpointBackendAvailable();
 
-    ChooseHostMode();
-    // A first run stores the host's language here: the port names made below read it.
-    languages_.ResolveLanguage();
-
-    std::unique_ptr<_sPort[]> ports = AllocateArray<_sPort>(kMaxPorts);
-    if (!ports) return ASIOTrue;
-    int portCount = 0;
-    PortInventory inventory;
-    BuildPortTable(settings, ports.get(), portCount, inventory);
-    // The current rate is always one the driver accepts.
-    settings.sampleRate = std::clamp(settings.sampleRate, settings.minSampleRate, settings.maxSampleRate);
-    {
-        std::lock_guard<CCriticalSection> publish(queryLock_);
-        gatheredDevices_ = inventory.Gathered();
-        ports_ = std::move(ports);
-        portCount_ = portCount;
-        inventory_ = std::move(inventory);
-        settings_ = settings;
-        asioTime_.timeInfo.sampleRate = settings.sampleRate;
-    }
+    BuildForHost(settings);
 
     // Without its window (no desktop for this session) the driver still streams; it only lacks
     // the tray icon, the hot-plug rescan and the control panel.
@@ -163,6 +145,28 @@ ASIOBool ASIOMETHODCALLTYPE CMordane::init(void* sysHandle)
     if (callbackWindow_) hidden = callbackWindow_->hidden();
     if (hidden) SetErrorMessage(HardwareDescription());
     return ASIOTrue;
+}
+
+void CMordane::BuildForHost(_sSettings settings)
+{
+    ChooseHostMode();
+    // A first run stores the host's language here: the port names made below read it.
+    languages_.ResolveLanguage();
+
+    std::unique_ptr<_sPort[]> ports = AllocateArray<_sPort>(kMaxPorts);
+    if (!ports) return;
+    int portCount = 0;
+    PortInventory inventory;
+    BuildPortTable(settings, ports.get(), portCount, inventory);
+    // The current rate is always one the driver accepts.
+    settings.sampleRate = std::clamp(settings.sampleRate, settings.minSampleRate, settings.maxSampleRate);
+    std::lock_guard<CCriticalSection> publish(queryLock_);
+    gatheredDevices_ = inventory.Gathered();
+    ports_ = std::move(ports);
+    portCount_ = portCount;
+    inventory_ = std::move(inventory);
+    settings_ = settings;
+    asioTime_.timeInfo.sampleRate = settings.sampleRate;
 }
 
 void CMordane::BuildPortTable(_sSettings& settings, _sPort* ports, int& portCount, PortInventory& inventory)
@@ -214,6 +218,12 @@ bool CMordane::AdoptPanelConfiguration(int portCount, const _sPort* ports, const
     if (!ports || portCount < 0 || portCount > kMaxPorts) return false;
     std::lock_guard<CCriticalSection> call(callLock_);
     settingsStore_.SaveSettings(portCount, ports, settings);
+    if (std::exchange(deviceChoiceStored_, false)) {
+        // Ports come and go: a host holding buffers gets them when it resets, any other at once.
+        if (Prepared()) return hasCallbacks_ && callbacks_.asioMessage;
+        BuildForHost(settings_);
+        return false;
+    }
     if (SettingsDiffer(portCount, ports, settings, portCount_, ports_.get(), settings_))
         return Prepared() && hasCallbacks_ && callbacks_.asioMessage;
     // Only levels and flags differ: those the running ports take as they are.

@@ -119,6 +119,10 @@ public:
     // the live one in anything that needs a reset and the host (holding buffers, taking notices)
     // is to be asked; otherwise the levels and flags of its ports take effect at once.
     bool AdoptPanelConfiguration(int portCount, const _sPort* ports, const _sSettings& settings);
+    // The control panel stored another choice of devices for this host ("OtherDevices",
+    // "UseDefaultDevices", "ClockSync"): its OK then builds the ports afresh, or has a host that
+    // holds buffers asked to reset. Called on the panel's thread, as its OK.
+    void DeviceChoiceStored() { deviceChoiceStored_ = true; }
     // Whether a capture stream runs, so that buffer switches are due.
     bool capturing() const;
     class CSysTrayWnd* callbackWindow() const { return callbackWindow_; }
@@ -135,6 +139,7 @@ public:
     std::wstring HardwareDescription() const;
 
     const CSettingsStore& settingsStore() const { return settingsStore_; }
+    IDevicePlatform& platform() const { return platform_; }
     const CKnownDeviceTable& knownDevices() const { return *knownDevices_; }
     const _sPort* ports() const { return ports_.get(); }
     int portCount() const { return portCount_; }
@@ -172,6 +177,8 @@ private:
     static LRESULT SendPrivateMessage(HWND window);
     // The host mode: the stored "UseDefaultDevices" when set, else the host's reply.
     void ChooseHostMode();
+    // The host mode, then the port table and the settings for it, published; under callLock_.
+    void BuildForHost(_sSettings settings);
     bool Prepared() const { return hasCallbacks_ || activeInputCount_ > 0 || activeOutputCount_ > 0 || running_; }
     ASIOError StartLocked(HostNotices notices);
     ASIOError CreateBuffersLocked(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
@@ -285,6 +292,8 @@ private:
     class CSysTrayWnd* callbackWindow_ = nullptr;  // owns itself; told when the driver goes
     // Interfaces and chosen devices found by the last build of the port table, installed or not.
     std::vector<std::wstring> gatheredDevices_;
+    // Set by the panel's thread, read by it under callLock_ at the panel's OK.
+    bool deviceChoiceStored_ = false;
     const int directProcess_ = 1;
     const int outputReadySupported_ = 1;
     const int timeCodeSupported_ = 1;

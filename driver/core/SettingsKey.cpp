@@ -144,17 +144,24 @@ bool CSettingsKey::ReadPortOrders(std::vector<std::wstring>& names) const
     return true;
 }
 
-void CSettingsKey::WritePortOrders(const std::vector<std::wstring>& names) const
+void CSettingsKey::WriteMultiString(const wchar_t* name, const std::vector<std::wstring>& strings) const
 {
     std::vector<wchar_t> data;
-    for (const std::wstring& name : names) {
-        if (name.empty()) continue;
-        data.insert(data.end(), name.begin(), name.end());
+    for (const std::wstring& text : strings) {
+        data.insert(data.end(), text.begin(), text.end());
         data.push_back(L'\0');
     }
     data.push_back(L'\0');
     const RegKey key = OpenForWriting();
     if (key)
-        RegSetValueExW(key.get(), L"PortOrders", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+        RegSetValueExW(key.get(), name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
                        static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+}
+
+void CSettingsKey::WritePortOrders(const std::vector<std::wstring>& names) const
+{
+    std::vector<std::wstring> listed;
+    for (const std::wstring& name : names)
+        if (!name.empty()) listed.push_back(name);
+    WriteMultiString(L"PortOrders", listed);
 }

@@ -52,6 +52,9 @@ public:
     // the value is missing or of another type.
     bool ReadMultiString(const wchar_t* name, std::vector<std::wstring>& strings) const;
 
+    // The strings, each with its terminator, then the list's (so an empty list is one NUL).
+    void WriteMultiString(const wchar_t* name, const std::vector<std::wstring>& strings) const;
+
     // "PortOrders": port display names in the user's order, up to the first empty string.
     bool ReadPortOrders(std::vector<std::wstring>& names) const;
     void WritePortOrders(const std::vector<std::wstring>& names) const;

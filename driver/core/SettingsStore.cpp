@@ -82,6 +82,24 @@ int CSettingsStore::UseEndpointBackend() const
 
 int CSettingsStore::ClockSync() const { return ReadWithFallback(L"ClockSync", 0) == 1 ? 1 : 0; }
 
+bool CSettingsStore::ClockSyncStored() const
+{
+    uint32_t value = 0;
+    return hostKey_.TryReadDword(L"ClockSync", value) || defaultKey_.TryReadDword(L"ClockSync", value);
+}
+
+void CSettingsStore::WriteOtherDevices(const std::vector<std::wstring>& entries) const
+{
+    hostKey_.WriteMultiString(L"OtherDevices", entries);
+}
+
+void CSettingsStore::WriteClockSync(bool on) const { hostKey_.WriteDword(L"ClockSync", on ? 1 : 0); }
+
+void CSettingsStore::WriteUseDefaultDevices(int mode) const
+{
+    hostKey_.WriteDword(L"UseDefaultDevices", uint32_t(std::clamp(mode, 0, 2)));
+}
+
 std::vector<OtherDevice> CSettingsStore::OtherDevices() const
 {
     std::vector<std::wstring> entries;

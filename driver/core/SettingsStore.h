@@ -28,6 +28,13 @@ public:
     // "OtherDevices": the host's list when it has one, else the default parameters'; the
     // malformed entries left out.
     std::vector<OtherDevice> OtherDevices() const;
+    // Whether "ClockSync" is stored for this host or in the default parameters.
+    bool ClockSyncStored() const;
+    // The control panel's device choice, written to the host's key: "OtherDevices" entries as
+    // FormatOtherDevice makes them, "ClockSync" 0 or 1, "UseDefaultDevices" 0 to 2.
+    void WriteOtherDevices(const std::vector<std::wstring>& entries) const;
+    void WriteClockSync(bool on) const;
+    void WriteUseDefaultDevices(int mode) const;
     // Writes to the host's key only. Returns 1.
     int SaveSettings(int portCount, const _sPort* ports, const _sSettings& settings) const;
 

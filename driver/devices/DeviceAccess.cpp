@@ -94,6 +94,12 @@ bool CDeviceAccess::DescribeEndpoint(const std::wstring& id, EndpointDescription
     return backendSelected() && endpointBackend_->DescribeEndpoint(id, description);
 }
 
+bool CDeviceAccess::ListAllEndpoints(std::vector<EndpointDescription>& endpoints)
+{
+    endpoints.clear();
+    return endpointBackend_ && CEndpointList(platform_).ListAll(endpoints);
+}
+
 bool CDeviceAccess::QueryFormat(bool capture, const std::wstring& path, EndpointFormat& format)
 {
     if (!backendSelected()) return CKsStreamPair::QueryFormat(platform_, capture, path, format);

@@ -46,6 +46,8 @@ public:
                         int& nonOptimalPort, std::wstring& hubDeviceName);
     // An active endpoint by its id; only the endpoint back end knows endpoints by id.
     bool DescribeEndpoint(const std::wstring& id, EndpointDescription& description);
+    // Every capture and render endpoint, absent ones included; false without the endpoint API.
+    bool ListAllEndpoints(std::vector<EndpointDescription>& endpoints);
     // The endpoint's formats; false when it accepts none of the driver's.
     bool QueryFormat(bool capture, const std::wstring& path, EndpointFormat& format);
 

@@ -22,6 +22,10 @@ inline constexpr PROPERTYKEY kPkeyDeviceInterfaceFriendlyName = {
 // The endpoint's name as Windows shows it, "Speakers (USB Audio)".
 inline constexpr PROPERTYKEY kPkeyDeviceFriendlyName = {
     {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
+// The physical device an endpoint belongs to: a capture and a render endpoint of one device
+// share it.
+inline constexpr PROPERTYKEY kPkeyDeviceContainerId = {
+    {0x8c7ed206, 0x3f8a, 0x4827, {0xb3, 0xab, 0xae, 0x9e, 0x1f, 0xae, 0xfc, 0x6c}}, 2};
 inline constexpr PROPERTYKEY kPkeyAudioEngineDeviceFormat = {
     {0xf19f064d, 0x082c, 0x4e27, {0xbc, 0x73, 0x68, 0x82, 0xa1, 0xbb, 0x8e, 0x4c}}, 0};
 // The endpoint's stored OEM format, rewritten together with the device format.

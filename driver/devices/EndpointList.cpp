@@ -3,6 +3,7 @@
 #include "DeviceIds.h"
 #include "PropertyValue.h"
 
+#include <cstring>
 #include <cwctype>
 
 namespace {
@@ -27,6 +28,29 @@ std::wstring ReadText(IPropertyStore* store, const PROPERTYKEY& key)
     CPropertyValue value;
     if (FAILED(store->GetValue(key, value.Put())) || !value.text()) return {};
     return value.text();
+}
+
+// The physical device's container id (a VT_CLSID value); empty when there is none.
+std::wstring ReadContainerId(IPropertyStore* store)
+{
+    CPropertyValue value;
+    if (FAILED(store->GetValue(kPkeyDeviceContainerId, value.Put())) || value.get().vt != VT_CLSID ||
+        !value.get().puuid)
+        return {};
+    wchar_t text[40] = {};
+    return StringFromGUID2(*value.get().puuid, text, 40) > 0 ? std::wstring(text) : std::wstring();
+}
+
+// The channel count of the shared-mode format (a WAVEFORMATEX blob); 0 when unknown.
+int ReadChannels(IPropertyStore* store)
+{
+    CPropertyValue value;
+    if (FAILED(store->GetValue(kPkeyAudioEngineDeviceFormat, value.Put())) || value.get().vt != VT_BLOB ||
+        !value.get().blob.pBlobData || value.get().blob.cbSize < sizeof(WAVEFORMATEX))
+        return 0;
+    WAVEFORMATEX format = {};
+    memcpy(&format, value.get().blob.pBlobData, sizeof(format));
+    return format.nChannels;
 }
 
 std::wstring ReadFriendlyName(IPropertyStore* store) { return ReadText(store, kPkeyDeviceInterfaceFriendlyName); }
@@ -146,10 +170,48 @@ bool CEndpointList::Describe(const std::wstring& id, EndpointDescription& descri
     description.flow = FlowOf(device.Get());
     if (description.flow != eRender && description.flow != eCapture) return false;
     if (FAILED(device->OpenPropertyStore(STGM_READ, store.Put())) || !store) return false;
-    description.friendlyName = ReadText(store.Get(), kPkeyDeviceFriendlyName);
-    description.interfaceName = ReadFriendlyName(store.Get());
-    FindDevicePath(store.Get(), description.interfacePath);
+    Fill(id, store.Get(), description);
     return true;
+}
+
+bool CEndpointList::ListAll(std::vector<EndpointDescription>& endpoints) const
+{
+    endpoints.clear();
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    ComPtr<IMMDeviceCollection> collection;
+    UINT count = 0;
+    if (FAILED(NewEnumerator(enumerator)) ||
+        FAILED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATEMASK_ALL, collection.Put())) || !collection ||
+        FAILED(collection->GetCount(&count)))
+        return false;
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<IMMDevice> device;
+        ComPtr<IPropertyStore> store;
+        LPWSTR id = nullptr;
+        DWORD state = 0;
+        if (FAILED(collection->Item(i, device.Put())) || !device || FAILED(device->GetState(&state))) continue;
+        EndpointDescription description;
+        description.flow = FlowOf(device.Get());
+        if (description.flow != eRender && description.flow != eCapture) continue;
+        if (FAILED(device->OpenPropertyStore(STGM_READ, store.Put())) || !store) continue;
+        if (FAILED(device->GetId(&id)) || !id) continue;
+        const std::wstring text = id;
+        CoTaskMemFree(id);
+        Fill(text, store.Get(), description);
+        description.active = state == DEVICE_STATE_ACTIVE;
+        endpoints.push_back(std::move(description));
+    }
+    return true;
+}
+
+void CEndpointList::Fill(const std::wstring& id, IPropertyStore* store, EndpointDescription& description)
+{
+    description.id = id;
+    description.friendlyName = ReadText(store, kPkeyDeviceFriendlyName);
+    description.interfaceName = ReadFriendlyName(store);
+    FindDevicePath(store, description.interfacePath);
+    description.containerId = ReadContainerId(store);
+    description.channels = ReadChannels(store);
 }
 
 bool CEndpointList::Find(EDataFlow flow, const std::wstring& path, ComPtr<IMMDevice>& device,

@@ -6,6 +6,7 @@
 #include "WebLinks.h"
 
 #include "../core/Mordane.h"
+#include "../devices/DeviceAccess.h"
 
 #include <controls/ComboItems.h>
 
@@ -21,6 +22,7 @@ constexpr int kBufferSizes[] = {128, 256, 512, 1024};
 constexpr int kFormatItems[] = {ASIOSTInt16LSB, ASIOSTInt32LSB};
 constexpr int kPositionUnset = -1;
 // Channel group titles: the plural (also alone, without channels) and the singular.
+constexpr int kStrOtherDevices = 270;
 constexpr int kStrAsioInputs = 213, kStrAsioOutputs = 214, kStrAsioInput = 267, kStrAsioOutput = 268;
 // The device rows' column titles.
 constexpr int kStrPhysicalInputs = 210, kStrPhysicalOutputs = 211, kStrInterfaces = 212;
@@ -42,7 +44,7 @@ constexpr int kStripCount = CPanelStrips::kStrips;
 constexpr int kBottomItems[] = {IDC_LAYOUT_PICTURE, IDC_LAYOUT, IDC_LOGO,   IDC_VERSION_LINE, IDC_NEW_VERSION,
                                 IDC_RIGHTS,         IDC_MANUAL_LINK, IDOK, IDCANCEL};
 // Hidden by the compact layout, with the ASIO frame and the language frame.
-constexpr int kSetupItems[] = {IDC_FORMAT_LABEL, IDC_FORMAT, IDC_BUFFER_LABEL, IDC_BUFFER_SIZE};
+constexpr int kSetupItems[] = {IDC_FORMAT_LABEL, IDC_FORMAT, IDC_BUFFER_LABEL, IDC_BUFFER_SIZE, IDC_OTHER_DEVICES};
 
 HINSTANCE ThisModule()
 {
@@ -640,6 +642,7 @@ void CDlgSettings_v2::ApplyTexts()
     SetDlgItemTextW(dialog, IDC_FORMAT_LABEL, Text(kStrFormat).c_str());
     SetDlgItemTextW(dialog, IDC_BUFFER_LABEL, Text(kStrBufferSize).c_str());
     SetDlgItemTextW(dialog, IDC_REFRESH, Text(kStrRefreshInterfaces).c_str());
+    SetDlgItemTextW(dialog, IDC_OTHER_DEVICES, Text(kStrOtherDevices).c_str());
     SetDlgItemTextW(dialog, IDCANCEL, Text(kStrCancel).c_str());
     asioFrame_.SetTitle(Text(kStrAsioSettings));
     languageFrame_.SetTitle(Text(kStrLanguage));
@@ -682,6 +685,7 @@ void CDlgSettings_v2::OnCommand(int id, int code)
     case IDOK: OnOk(); break;
     case IDCANCEL: OnCancel(); break;
     case IDC_REFRESH: owner_.Rescan(); break;
+    case IDC_OTHER_DEVICES: ChooseOtherDevices(); break;
     case IDC_LANGUAGE:
         if (code == CBN_SELCHANGE) ChooseLanguage();
         break;
@@ -728,11 +732,76 @@ void CDlgSettings_v2::OnOk()
     if (frames > 0) settings_.preferredBufferSize = frames;
     strips_.StopMeters();
     Hide();
+    const bool devicesChanged = StoreDeviceChoice();
     owner_.PanelClosed(*this);
+    // A driver without buffers has built its ports for the new choice already.
+    if (devicesChanged) ReloadFromDriver();
+}
+
+void CDlgSettings_v2::ChooseOtherDevices()
+{
+    const CSettingsStore& store = driver_.settingsStore();
+    DeviceChoice choice;
+    if (deviceChoice_) {
+        choice = *deviceChoice_;
+    } else {
+        for (const OtherDevice& device : store.OtherDevices()) choice.entries.push_back(FormatOtherDevice(device));
+        choice.useDefaultDevices = store.UseDefaultDevices() != 0;
+        choice.clockSync = store.ClockSyncStored() ? store.ClockSync() : -1;
+    }
+    std::vector<EndpointDescription> endpoints;
+    // Left out: the endpoints of the family's interfaces, and those the driver's own ports carry.
+    std::vector<std::wstring> taken, clocks;
+    {
+        CDeviceAccess access(driver_.platform(), settings_.endpointShareMode);
+        access.ListAllEndpoints(endpoints);
+        for (const EndpointDescription& endpoint : endpoints) {
+            std::wstring model, hub;
+            int row = -1, nonOptimal = 0;
+            if (!endpoint.interfacePath.empty() &&
+                access.IdentifyDevice(endpoint.interfacePath, driver_.knownDevices(), model, row, nonOptimal, hub))
+                taken.push_back(endpoint.id);
+        }
+    }
+    for (int i = 0; i < driver_.portCount(); ++i) {
+        const _sPort& port = driver_.ports()[i];
+        if (port.otherDevice) continue;
+        taken.push_back(port.capturePath);
+        taken.push_back(port.renderPath);
+        clocks.push_back(ClockOf(endpoints, port.capturePath));
+    }
+    CDlgOtherDevices dialog(driver_.languages(), endpoints, taken, std::move(clocks), choice);
+    if (dialog.Run(ThisModule(), hwnd())) deviceChoice_ = dialog.choice();
+}
+
+bool CDlgSettings_v2::StoreDeviceChoice()
+{
+    if (!deviceChoice_) return false;
+    const DeviceChoice choice = *deviceChoice_;
+    deviceChoice_.reset();
+    const CSettingsStore& store = driver_.settingsStore();
+    bool changed = false;
+    std::vector<std::wstring> stored;
+    for (const OtherDevice& device : store.OtherDevices()) stored.push_back(FormatOtherDevice(device));
+    if (choice.entries != stored) {
+        store.WriteOtherDevices(choice.entries);
+        changed = true;
+    }
+    if (choice.useDefaultDevices != (store.UseDefaultDevices() != 0)) {
+        store.WriteUseDefaultDevices(choice.useDefaultDevices ? 1 : 0);
+        changed = true;
+    }
+    if (choice.clockSync >= 0 && (!store.ClockSyncStored() || store.ClockSync() != choice.clockSync)) {
+        store.WriteClockSync(choice.clockSync == 1);
+        changed = true;
+    }
+    if (changed) driver_.DeviceChoiceStored();
+    return changed;
 }
 
 void CDlgSettings_v2::OnCancel()
 {
+    deviceChoice_.reset();
     strips_.RestoreDriver();
     strips_.StopMeters();
     Hide();

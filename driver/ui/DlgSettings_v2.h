@@ -4,6 +4,7 @@
 // thread.
 #pragma once
 
+#include "DlgOtherDevices.h"
 #include "PanelDeviceRows.h"
 #include "PanelStrips.h"
 
@@ -20,6 +21,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class CMordane;
@@ -109,6 +111,10 @@ private:
     std::wstring ChannelTitle(bool output) const;
     void FillBufferSizes(int frames);
     void SelectFormat(int sampleType);
+    // The other-devices dialog, from the choice made so far.
+    void ChooseOtherDevices();
+    // The choice made in that dialog, stored for this host; true when something changed.
+    bool StoreDeviceChoice();
     void OnOk();
     void OnCancel();
     void ChooseLanguage();
@@ -153,4 +159,6 @@ private:
     bool placeholderUnknown_ = false;
     bool boldShown_ = false;
     std::wstring newVersion_;
+    // Made in the other-devices dialog, stored on OK, dropped on Cancel.
+    std::optional<DeviceChoice> deviceChoice_;
 };

@@ -432,7 +432,9 @@ void CPanelDeviceRows::RefreshRow(int r)
     EnableWindow(row.down.hwnd(), TRUE);
 
     const int known = owner_.KnownDeviceRow(port);
-    const int index = known < 0 ? 0 : known + 1;
+    // A device chosen among the system's other ones is no interface to connect: it shows the
+    // unknown picture.
+    const int index = port.otherDevice ? -1 : known < 0 ? 0 : known + 1;
     SendMessageW(row.picture.get(), STM_SETIMAGE, IMAGE_BITMAP,
                  reinterpret_cast<LPARAM>(Picture(index, InputOn(port) || OutputOn(port))));
 

@@ -816,6 +816,83 @@ TEST_F(ControlPanelTest, OkStoresTheChoiceAndAsksAHostHoldingBuffersToResetOnce)
     EXPECT_EQ(gResets.load(), 1);
 }
 
+// The other-devices dialog as a user drives it inside its modal loop: the rows it lists, then
+// the row naming gTick ticked and OK.
+HWND gPanel = nullptr;
+std::wstring gTick;
+std::vector<std::wstring> gListed;
+BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM found)
+{
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (GetWindow(window, GW_OWNER) != gPanel || std::wstring(name) != L"#32770") return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+void CALLBACK DriveOtherDevices(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindOwnedDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog) return;
+    KillTimer(nullptr, timer);
+    const HWND list = GetDlgItem(dialog, IDC_OD_LIST);
+    gListed.clear();
+    for (int i = 0; i < ListView_GetItemCount(list); ++i) {
+        wchar_t input[128] = {}, output[128] = {};
+        ListView_GetItemText(list, i, 0, input, 128);
+        ListView_GetItemText(list, i, 1, output, 128);
+        gListed.push_back(std::wstring(input) + L" | " + output);
+        if (gListed.back().find(gTick) != std::wstring::npos) ListView_SetCheckState(list, i, TRUE);
+    }
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST_F(ControlPanelTest, OtherDevicesChosenInTheirDialogBecomePortsOnOkAndBringClockSync)
+{
+    AddLumo();
+    hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
+    hardware_.audio.AddEndpoint(eCapture, L"", L"Octo Rec", 2);
+    Create();
+    ASSERT_EQ(driver_->portCount(), 1);
+    const auto choose = [this](const std::wstring& tick) {
+        gPanel = Open();
+        gTick = tick;
+        gListed.clear();
+        const UINT_PTR timer = SetTimer(nullptr, 0, 20, DriveOtherDevices);
+        Click(gPanel, IDC_OTHER_DEVICES);
+        KillTimer(nullptr, timer);
+        return gPanel;
+    };
+
+    // The family's interface is not offered; Cancel in the panel drops the choice.
+    HWND dialog = choose(L"LG HDR 4K");
+    EXPECT_EQ(gListed, (std::vector<std::wstring>{L"\u2014 | Speakers (LG HDR 4K)", L"Microphone (Octo Rec) | \u2014"}));
+    Click(dialog, IDCANCEL);
+    std::vector<std::wstring> entries;
+    EXPECT_FALSE(hostKey_.ReadMultiString(L"OtherDevices", entries));
+    EXPECT_EQ(driver_->portCount(), 1);
+
+    // A device of its own beside the interface is a second clock: ClockSync comes on with it.
+    dialog = choose(L"LG HDR 4K");
+    Click(dialog, IDOK);
+    ASSERT_TRUE(hostKey_.ReadMultiString(L"OtherDevices", entries));
+    const std::vector<OtherDevice> stored = ParseOtherDevices(entries);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(Stored(L"ClockSync"), 1u);
+    // Without host buffers the driver gathers it at once, after the interface.
+    ASSERT_EQ(driver_->portCount(), 2);
+    EXPECT_TRUE(driver_->ports()[1].otherDevice);
+    EXPECT_EQ(driver_->ports()[1].renderPath, stored[0].endpointId);
+    EXPECT_NE(driver_->ports()[1].name.find(L"LG HDR 4K"), std::wstring::npos);
+    EXPECT_EQ(Panel().portCount(), 2);
+    EXPECT_EQ(gResets.load(), 0);
+
+    // Chosen now, the device stays listed first.
+    choose(L"nothing");
+    ASSERT_EQ(gListed.size(), 2u);
+    EXPECT_EQ(gListed[0], L"\u2014 | Speakers (LG HDR 4K)");
+}
+
 TEST_F(ControlPanelTest, CancelStoresNothingAndRestoresTheChoice)
 {
     Create();
