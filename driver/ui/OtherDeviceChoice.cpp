@@ -46,8 +46,6 @@ std::wstring ClockKey(const ChoiceEndpoint& endpoint)
     return endpoint.containerId.empty() ? endpoint.id : endpoint.containerId;
 }
 
-bool SameRow(const ChoiceRow& a, const ChoiceRow& b) { return a.input.id == b.input.id && a.output.id == b.output.id; }
-
 }  // namespace
 
 OtherDevice ChoiceRow::Device() const
