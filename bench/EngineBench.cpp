@@ -198,14 +198,14 @@ const char* Measure(const Case& c, const CSettingsKey& hostKey, const CSettingsK
         gHost.callOutputReady = true;
         stamps[0] = Now();
         for (int s = 0; s < kGroupSwitches; ++s) {
-            CMordane::BatchDelivery(blocks.data(), sizes, c.ports, portList, driver.get());
+            CMordane::BatchDelivery(blocks.data(), sizes, c.ports, portList, kCapturedNow, driver.get());
             stamps[s + 1] = Now();
         }
         // The same switches without outputReady hand nothing over.
         gHost.callOutputReady = false;
         const double captureStart = Now();
         for (int s = 0; s < kGroupSwitches; ++s)
-            CMordane::BatchDelivery(blocks.data(), sizes, c.ports, portList, driver.get());
+            CMordane::BatchDelivery(blocks.data(), sizes, c.ports, portList, kCapturedNow, driver.get());
         const double captureEnd = Now();
         if (group > 0) {
             for (int s = 1; s < kGroupSwitches; ++s) perSwitch.push_back((stamps[s + 1] - stamps[s]) * 1e6);

@@ -75,7 +75,7 @@ void MeterCopy(int bytes)
     Report("meter tap copy, no reader waiting", bytes, ns);
 }
 
-void CountBatch(const uint8_t* blocks, const int*, int, const int*, CMordane* owner)
+void CountBatch(const uint8_t* blocks, const int*, int, const int*, double, CMordane* owner)
 {
     ++*reinterpret_cast<int*>(owner);
     Touch(blocks);

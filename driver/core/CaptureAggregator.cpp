@@ -67,7 +67,7 @@ bool CCaptureAggregator::DeliverSource(const void* stream, const void* data, int
     if (EverySourceHoldsData()) {
         Collect(capturedAt);
         // Still under the lock: capture threads are serialised through the whole buffer switch.
-        if (batchCallback_) batchCallback_(blocks_, sizes_, sourceCount_, portList_.get(), owner_);
+        if (batchCallback_) batchCallback_(blocks_, sizes_, sourceCount_, portList_.get(), capturedAt, owner_);
     }
     return true;
 }

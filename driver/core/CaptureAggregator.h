@@ -19,8 +19,9 @@ class CMordane;
 
 // blocks holds one packet per source at kCaptureBlockBytes intervals; sizes[i] is 0 for a source
 // that had less than a packet (its block is then zeros). portList[i] is source i's port.
+// capturedAt: when the block that completed the set was captured (as ICaptureSink tells it).
 using CaptureBatchCallback = void (*)(const uint8_t* blocks, const int* sizes, int sourceCount,
-                                      const int* portList, CMordane* owner);
+                                      const int* portList, double capturedAt, CMordane* owner);
 
 constexpr int kCaptureBlockCount = 16;  // one per port
 constexpr int kCaptureBlockBytes = 16384;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -32,9 +33,11 @@ CClockFollower::CClockFollower(CCaptureAggregator& aggregator, IDevicePlatform& 
                                int captureChannels, int renderChannels)
     : aggregator_(aggregator), clock_(clock), sampleRate_(sampleRate), origin_(clock.Seconds()), frames_(frames),
       captureChannels_(captureChannels), renderChannels_(renderChannels),
-      capture_(captureChannels, Capacity(frames), SetPoint(frames), CAdaptiveResampler::DeviceSide::Producer),
       captureLoop_(sampleRate, frames, SetPoint(frames)), renderLoop_(sampleRate, frames, SetPoint(frames))
 {
+    if (captureChannels > 0)
+        capture_.reset(new (std::nothrow) CAdaptiveResampler(captureChannels, Capacity(frames), SetPoint(frames),
+                                                             CAdaptiveResampler::DeviceSide::Producer));
     if (renderChannels > 0) {
         render_.reset(new (std::nothrow) CAdaptiveResampler(renderChannels, Capacity(frames), SetPoint(frames),
                                                             CAdaptiveResampler::DeviceSide::Consumer));
@@ -45,8 +48,9 @@ CClockFollower::CClockFollower(CCaptureAggregator& aggregator, IDevicePlatform& 
 bool CClockFollower::valid() const
 {
     const bool framesFit = frames_ > 0 && frames_ <= CAdaptiveResampler::kMaxBlock;
+    const bool captureReady = captureChannels_ == 0 || (capture_ && capture_->valid());
     const bool renderReady = renderChannels_ == 0 || (render_ && render_->valid() && renderBlock_);
-    return framesFit && capture_.valid() && renderReady;
+    return framesFit && (captureChannels_ > 0 || renderChannels_ > 0) && captureReady && renderReady;
 }
 
 double CClockFollower::Frames(double seconds) const
@@ -56,7 +60,7 @@ double CClockFollower::Frames(double seconds) const
 
 int CClockFollower::RegisterSource(const void* stream, int, int nominalBytes)
 {
-    if (!valid() || !stream || stream_ || nominalBytes != frames_ * 2 * captureChannels_) return 0;
+    if (!valid() || !captures() || !stream || stream_ || nominalBytes != frames_ * 2 * captureChannels_) return 0;
     if (!aggregator_.RegisterPulledSource(this, nominalBytes)) return 0;
     stream_ = stream;
     return 1;
@@ -72,7 +76,7 @@ bool CClockFollower::DeliverSource(const void* stream, const void* data, int cou
     for (int done = 0; done < frames;) {
         const int part = std::min(frames - done, CAdaptiveResampler::kMaxBlock);
         const auto* from = static_cast<const int16_t*>(data) + size_t(done) * captureChannels_;
-        if (!capture_.Write(from, part, captured - (frames - done - part), kLateFrames)) Fault();
+        if (!capture_->Write(from, part, captured - (frames - done - part), kLateFrames)) Fault();
         done += part;
     }
     // What this packet's time plays: the render hand-over is pulled on the port's own clock.
@@ -99,10 +103,15 @@ void CClockFollower::PullCapture(uint8_t* block, int bytes, double capturedAt)
     const int frames = std::min(bytes / (2 * captureChannels_), frames_);
     const double now = Frames(capturedAt);
     switchTime_.store(now, std::memory_order_relaxed);
-    const int made = capture_.Produce(reinterpret_cast<int16_t*>(block), frames, now);
+    const int made = capture_->Produce(reinterpret_cast<int16_t*>(block), frames, now);
     captureFlowing_ = captureFlowing_ || made > 0;
     if (captureFlowing_ && made < frames) Fault();
-    capture_.SetRatio(captureLoop_.Update(capture_.Backlog(now)));
+    capture_->SetRatio(captureLoop_.Update(capture_->Backlog(now)));
+}
+
+void CClockFollower::MarkSwitch(double capturedAt)
+{
+    switchTime_.store(Frames(capturedAt), std::memory_order_relaxed);
 }
 
 void CClockFollower::PushRender(const void* block, int bytes)
@@ -112,6 +121,17 @@ void CClockFollower::PushRender(const void* block, int bytes)
     const double now = switchTime_.load(std::memory_order_relaxed);
     if (!render_->Write(static_cast<const int16_t*>(block), frames, now)) Fault();
     render_->SetRatio(renderLoop_.Update(render_->Backlog(now)));
+}
+
+void CClockFollower::PullRender(void* block, int bytes, double dueAt)
+{
+    if (!render_ || !block || bytes <= 0) return;
+    const int frameBytes = 2 * renderChannels_;
+    const int frames = std::min(bytes / frameBytes, frames_);
+    const int made = render_->Produce(static_cast<int16_t*>(block), frames, Frames(dueAt), kLateFrames);
+    renderFlowing_ = renderFlowing_ || made > 0;
+    if (renderFlowing_ && made < frames) Fault();
+    std::memset(static_cast<uint8_t*>(block) + frames * frameBytes, 0, size_t(bytes - frames * frameBytes));
 }
 
 int CClockFollower::Delay(int frames) { return SetPoint(frames) - frames; }

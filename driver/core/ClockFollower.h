@@ -2,16 +2,20 @@
 // follows another port's capture (the reference). Its capture stream hands packets here instead
 // of to the aggregator, which pulls a block per switch through a resampler whose ratio tracks
 // the port's clock; the host's outputs reach its render stream the same way, pulled at the pace
-// of the port's own capture, which runs on the clock its outputs play on.
+// of the port's own capture, which runs on the clock its outputs play on. A port that only plays
+// has no capture to tell its clock: its render stream pulls its blocks itself, at its device's
+// pace, stamped with the device's position.
 //
-// Threads: the port's capture thread writes capture and pulls render; the switch pulls capture
-// (under the aggregator's lock); outputReady writes render. Each hand-over has one producer and
-// one consumer and no lock; each loop is updated by the reference side only, once per switch.
+// Threads: the port's capture thread writes capture and pulls render (a port that only plays:
+// its render thread pulls render); the switch pulls capture (under the aggregator's lock) or
+// marks its time; outputReady writes render. Each hand-over has one producer and one consumer and
+// no lock; each loop is updated by the reference side only, once per switch.
 #pragma once
 
 #include "AdaptiveResampler.h"
 #include "CaptureSink.h"
 #include "DriftController.h"
+#include "RenderSource.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,10 +25,10 @@ class CCaptureAggregator;
 class IDevicePlatform;
 class IStreamBackend;
 
-class CClockFollower final : public ICaptureSink {
+class CClockFollower final : public ICaptureSink, public IRenderSource {
 public:
-    // frames: the host buffer, which is also the streams' nominal packet. captureChannels 1 or 2;
-    // renderChannels 0 (the port plays nothing), 1 or 2.
+    // frames: the host buffer, which is also the streams' nominal packet. captureChannels 0 (the
+    // port only plays), 1 or 2; renderChannels 0 (the port plays nothing), 1 or 2.
     CClockFollower(CCaptureAggregator& aggregator, IDevicePlatform& clock, double sampleRate, int frames,
                    int captureChannels, int renderChannels);
     CClockFollower(const CClockFollower&) = delete;
@@ -32,7 +36,9 @@ public:
 
     bool valid() const;
 
-    // Where the render blocks go; set before the streams start.
+    bool captures() const { return captureChannels_ > 0; }
+
+    // Where the render blocks go when the port captures; set before the streams start.
     void SetRenderTarget(IStreamBackend* render) { renderTarget_ = render; }
 
     // The port's capture stream. Registering enters the port in the aggregator's sets as a
@@ -44,9 +50,13 @@ public:
     // The switch: the port's capture block of `bytes` (a whole number of frames). capturedAt:
     // when the reference's block that brought the switch was captured.
     void PullCapture(uint8_t* block, int bytes, double capturedAt);
+    // The switch of a port that does not capture: when the reference's block was captured.
+    void MarkSwitch(double capturedAt);
     // outputReady: the host's render block for the port, counted as handed over when the switch
     // it belongs to began.
     void PushRender(const void* block, int bytes);
+    // The render stream of a port that only plays, on its own thread.
+    void PullRender(void* block, int bytes, double dueAt) override;
 
     // Frames each hand-over adds to the way through it: what it holds beyond the block in transit.
     int delay() const { return Delay(frames_); }
@@ -67,7 +77,7 @@ private:
     const int frames_;
     const int captureChannels_;
     const int renderChannels_;
-    CAdaptiveResampler capture_;
+    std::unique_ptr<CAdaptiveResampler> capture_;
     CDriftController captureLoop_;
     std::unique_ptr<CAdaptiveResampler> render_;
     CDriftController renderLoop_;

@@ -129,10 +129,12 @@ int CEngineSlot::Start(IDevicePlatform& platform, const _sPort& p, const _sSetti
     const bool inputs = activeInputs > 0;
     const bool outputs = activeOutputs > 0 && render.channels > 0;
     capturing = rendering = false;
-    follower_ = inputs ? follower : nullptr;
-    if (follower_) {
+    follower_ = inputs || outputs ? follower : nullptr;
+    if (follower_ && inputs) {
         capture.captureSink = follower_;
         follower_->SetRenderTarget(outputs ? backend : nullptr);
+    } else if (follower_) {
+        render.renderSource = follower_;
     }
     if (!backend->OpenAndStart(inputs ? p.capturePath : std::wstring(), capture,
                                outputs ? p.renderPath : std::wstring(), render, startEvent))

@@ -45,7 +45,8 @@ public:
     void Reset();
     // Opens the port's streams for the buffers assigned to it. 1 when started or nothing to start.
     // With a follower (not owned, outliving the streams), a capturing port's capture and render
-    // go through it, on its interface's clock; without, straight to the aggregator and the device.
+    // go through it, on its interface's clock, and a port that only plays has its render stream
+    // pull from it; without, straight to the aggregator and the device.
     int Start(IDevicePlatform& platform, const _sPort& port, const _sSettings& settings,
               CCaptureAggregator* aggregator, HANDLE startEvent, CClockFollower* follower = nullptr);
     // The latencies of the streams Start would open for these directions, from audio clients

@@ -394,12 +394,17 @@ ASIOError CMordane::StartStreams()
     ResetEvent(startedEvent_.get());
     int started = 0;
     bool referenceCaptures = false;
-    for (int i = 0; i < portCount_; ++i) {
-        CEngineSlot& slot = engineSlots_[i];
-        CClockFollower* follower = referenceCaptures ? MakeFollower(i) : nullptr;
-        started += slot.Start(platform_, ports_[i], settings_, aggregator_.get(), startedEvent_.get(), follower) != 0 &&
-                   slot.port >= 0;
-        referenceCaptures = referenceCaptures || (slot.capturing && !slot.follower());
+    // The capturing ports first, so that whichever port plays only finds the reference chosen.
+    for (const bool capturers : {true, false}) {
+        for (int i = 0; i < portCount_; ++i) {
+            if (SlotCaptures(i) != capturers) continue;
+            CEngineSlot& slot = engineSlots_[i];
+            CClockFollower* follower = referenceCaptures ? MakeFollower(i) : nullptr;
+            started += slot.Start(platform_, ports_[i], settings_, aggregator_.get(), startedEvent_.get(),
+                                  follower) != 0 &&
+                       slot.port >= 0;
+            referenceCaptures = referenceCaptures || (slot.capturing && !slot.follower());
+        }
     }
     if (started == 0) {
         StopLocked();
@@ -440,14 +445,22 @@ CMordane::PortUse CMordane::UseOf(int port) const
     return use;
 }
 
+bool CMordane::SlotCaptures(int port) const
+{
+    const CEngineSlot& slot = engineSlots_[port];
+    return slot.hostInput[0] || slot.hostInput[1] || slot.discardCapture;
+}
+
 CClockFollower* CMordane::MakeFollower(int port)
 {
     const CEngineSlot& slot = engineSlots_[port];
-    const bool captures = slot.hostInput[0] || slot.hostInput[1] || slot.discardCapture;
-    if (!settings_.clockSync || slot.port < 0 || !captures) return nullptr;
+    const bool captures = SlotCaptures(port);
     const bool plays = slot.hostOutput[0] || slot.hostOutput[1];
+    const bool pacedByRender = plays && ports_[port].outputFormat.channels > 0 && EndpointStreams();
+    if (!settings_.clockSync || slot.port < 0 || !(captures || pacedByRender)) return nullptr;
     auto follower = std::make_unique<CClockFollower>(*aggregator_, platform_, settings_.sampleRate,
-                                                     settings_.captureFrames, CaptureStreamChannels(ports_[port]),
+                                                     settings_.captureFrames,
+                                                     captures ? CaptureStreamChannels(ports_[port]) : 0,
                                                      plays ? ports_[port].outputFormat.channels : 0);
     if (!follower->valid()) throw std::bad_alloc();
     followers_.push_back(std::move(follower));
@@ -514,10 +527,12 @@ void CMordane::StopLocked()
 }
 
 void CMordane::BatchDelivery(const uint8_t* blocks, const int* sizes, int sourceCount, const int* portList,
-                             CMordane* owner)
+                             double capturedAt, CMordane* owner)
 {
     // Ports not yet stopped must not complete sets once a stop has begun.
     if (!owner->running_.load()) return;
+    for (const std::unique_ptr<CClockFollower>& follower : owner->followers_)
+        if (!follower->captures()) follower->MarkSwitch(capturedAt);
     for (int i = 0; i < sourceCount; ++i) {
         const int port = portList[i];
         if (port < 0 || port >= kMaxPorts) continue;
@@ -606,15 +621,19 @@ void CMordane::PlanLatencies(bool probe)
     // (output) are all that is known.
     const int frames = settings_.captureFrames;
     int captureExtra = 0, renderExtra = 0;
-    bool rendersKnown = false, referenceCaptures = false;
+    bool rendersKnown = false;
+    int reference = -1;
+    for (int i = 0; i < portCount_ && reference < 0; ++i)
+        if (UseOf(i).captures) reference = i;
     for (int i = 0; i < portCount_; ++i) {
         CEngineSlot& slot = engineSlots_[i];
         const PortUse use = UseOf(i);
         const bool captures = probe ? use.captures : slot.capturing;
         const bool renders = probe ? use.plays && ports_[i].outputFormat.channels > 0 : slot.rendering;
         if (!captures && !renders) continue;
-        const bool follows = probe ? settings_.clockSync && captures && referenceCaptures : slot.follower() != nullptr;
-        referenceCaptures = referenceCaptures || captures;
+        const bool followable = captures || EndpointStreams();
+        const bool follows = probe ? settings_.clockSync && reference >= 0 && i != reference && followable
+                                   : slot.follower() != nullptr;
         const StreamLatencies latencies =
             probe ? slot.ProbeLatencies(platform_, ports_[i], settings_, captures, renders) : slot.Latencies();
         const int delay = follows ? CClockFollower::Delay(frames) : 0;

@@ -159,7 +159,7 @@ public:
 
     // The capture aggregator's batch callback: one packet per capturing port, then the buffer switch.
     static void BatchDelivery(const uint8_t* blocks, const int* sizes, int sourceCount, const int* portList,
-                              CMordane* owner);
+                              double capturedAt, CMordane* owner);
 
 private:
     // What the host said it supports, asked before any lock is taken.
@@ -187,10 +187,13 @@ private:
     void TellCallbackWindow() const;
     ASIOError StartStreams();
     PortUse UseOf(int port) const;
-    // With "ClockSync", a port that captures after the first capturing one (the reference)
-    // follows that port's clock; ports with inputs then capture whenever they play, so that
-    // their clock is known. Null when the port is not to follow.
+    // With "ClockSync", every port but the first capturing one (the reference) follows that
+    // port's clock: ports with inputs capture whenever they play, so that their clock is known;
+    // a port that only plays is paced by its render stream, on the endpoint back end. Null when
+    // the port is not to follow.
     CClockFollower* MakeFollower(int port);
+    // Whether the port's slot is set to capture.
+    bool SlotCaptures(int port) const;
     // Every port's levels on its interface's own mixer, and its automatic gain off.
     void ApplyHardwareLevels();
     // Whether the endpoint back end carries the streams: chosen, and the system has the API.

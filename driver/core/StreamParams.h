@@ -7,6 +7,7 @@
 
 class CPacketFifo;
 class ICaptureSink;
+class IRenderSource;
 
 struct _sStreamParams {
     int32_t sampleRate = 44100;
@@ -16,7 +17,7 @@ struct _sStreamParams {
     int32_t packetCount = 32;                   // the engine caps it at 64
     CPacketFifo* engineFifo = nullptr;          // the engine slot's own FIFO; back ends leave it alone
     ICaptureSink* captureSink = nullptr;        // used by capture streams
-    void* reserved = nullptr;
+    IRenderSource* renderSource = nullptr;      // render streams: pull their blocks from it, if set
     int32_t threadPriority = 15;                // THREAD_PRIORITY_TIME_CRITICAL
     int32_t pinPriorityClass = -1;
     int32_t volumeLeft = 100;                   // percent

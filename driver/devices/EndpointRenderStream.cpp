@@ -1,6 +1,7 @@
 #include "EndpointRenderStream.h"
 
 #include <core/PacketFifo.h>
+#include <core/RenderSource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -55,6 +56,19 @@ bool CEndpointRenderStream::PrepareDirection(bool)
 {
     if (FAILED(client_->GetService(__uuidof(IAudioRenderClient), service_.PutVoid())) || !service_) return false;
     if (!MakeAdapter()) return false;
+    released_ = 0;
+    if (params_.renderSource) {
+        UINT64 frequency = 0;
+        if (FAILED(client_->GetService(__uuidof(IAudioClock), clock_.PutVoid())) || !clock_ ||
+            FAILED(clock_->GetFrequency(&frequency)) || frequency == 0)
+            return false;
+        clockFrequency_ = double(frequency);
+        pulled_.reset(new (std::nothrow) uint8_t[nominalBytes_]);
+        if (!pulled_) return false;
+        // Exclusive: the buffer playing and the one filled; shared: the buffer and the period the
+        // engine is playing from it.
+        queuedFrames_ = int(mode_ == EndpointStreamMode::Exclusive ? 2 * bufferFrames_ : bufferFrames_ + periodFrames_);
+    }
     WriteSilence(bufferFrames_);
     // Part of the start: a device without endpoint volume still streams.
     SetLevels(params_.volumeLeft, params_.volumeRight);
@@ -84,7 +98,25 @@ UINT32 CEndpointRenderStream::WriteSilence(UINT32 frames)
 {
     BYTE* data = nullptr;
     if (FAILED(service_->GetBuffer(frames, &data))) return 0;
-    return SUCCEEDED(service_->ReleaseBuffer(frames, AUDCLNT_BUFFERFLAGS_SILENT)) ? frames : 0;
+    if (FAILED(service_->ReleaseBuffer(frames, AUDCLNT_BUFFERFLAGS_SILENT))) return 0;
+    released_ += frames;
+    return frames;
+}
+
+void CEndpointRenderStream::PullUntil(CPacketFifo& adapter, int bytes, UINT32 staged)
+{
+    IRenderSource* source = params_.renderSource;
+    if (!source || adapter.Fill() >= bytes) return;
+    UINT64 position = 0, counter = 0;
+    if (FAILED(clock_->GetPosition(&position, &counter))) return;
+    // When stream frame 0 played, from the position's counter time (100-ns units).
+    const double rate = params_.sampleRate;
+    const double origin = double(counter) * 1e-7 - double(position) / clockFrequency_;
+    while (adapter.Fill() < bytes) {
+        const int64_t first = released_ + staged + adapter.Fill() / blockAlign_;
+        source->PullRender(pulled_.get(), nominalBytes_, origin + double(first - queuedFrames_) / rate);
+        if (!adapter.Push(pulled_.get(), nominalBytes_)) return;
+    }
 }
 
 void CEndpointRenderStream::Loop()
@@ -116,9 +148,12 @@ void CEndpointRenderStream::LoopExclusive()
         if (FAILED(hr)) continue;
         DWORD flags = 0;
         // Before Windows 10 a repeated event can hand out the buffer that is already filled.
-        if (data && (tenOrLater_ || data != lastFilled)) {
+        const bool fresh = data && (tenOrLater_ || data != lastFilled);
+        if (fresh) {
+            PullUntil(adapter, int(bufferFrames_) * blockAlign_, 0);
             while (missed > 0 && adapter.Fill() >= backlog && adapter.Pop(data)) --missed;
-            if (holdOff < 0 && adapter.Fill() > 0) holdOff = ExclusiveSchedule().heldPeriods;
+            // Pulled blocks are due as they come.
+            if (holdOff < 0 && adapter.Fill() > 0) holdOff = params_.renderSource ? 0 : ExclusiveSchedule().heldPeriods;
             // The adapter's chunk is the device buffer. Silence rather than the buffer's stale
             // contents when the engine is behind.
             if (!handedOver && holdOff != 0) {
@@ -136,7 +171,7 @@ void CEndpointRenderStream::LoopExclusive()
             }
             lastFilled = data;
         }
-        service->ReleaseBuffer(bufferFrames_, flags);
+        if (SUCCEEDED(service->ReleaseBuffer(bufferFrames_, flags)) && fresh) released_ += bufferFrames_;
     }
 }
 
@@ -162,6 +197,10 @@ void CEndpointRenderStream::LoopShared()
         if (hr == AUDCLNT_E_DEVICE_INVALIDATED) return;
         if (FAILED(hr)) continue;
         while (bufferFrames - std::min(padding, bufferFrames) >= chunkFrames && !stopRequested()) {
+            if (!staged && ready == 0 && params_.renderSource) {
+                PullUntil(adapter, nominalBytes_, 0);
+                ready = adapter.Fill() / nominalBytes_;
+            }
             if (!staged && ready > 0) {
                 staged = adapter.Pop(block_.get()) != 0;
                 --ready;
@@ -176,6 +215,7 @@ void CEndpointRenderStream::LoopShared()
             if (FAILED(service->GetBuffer(chunkFrames, &data)) || !data) break;
             std::memcpy(data, block_.get(), size_t(nominalBytes_));
             if (FAILED(service->ReleaseBuffer(chunkFrames, 0))) break;
+            released_ += chunkFrames;
             staged = false;
             padding += chunkFrames;
             CountMoved(chunkFrames);
@@ -231,6 +271,8 @@ void CEndpointRenderStream::AddLatency(EndpointStreamInfo& info) const
 void CEndpointRenderStream::ReleaseDirection()
 {
     service_.Reset();
+    clock_.Reset();
+    pulled_.reset();
     {
         std::lock_guard<CCriticalSection> hold(handOverLock_);
         adapter_.reset();

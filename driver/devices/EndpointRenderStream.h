@@ -1,7 +1,9 @@
 // CEndpointRenderStream: the render direction. The engine's blocks queue in an adapter through
 // Deliver, on whatever thread completed the capture set; the stream thread moves them into the
 // device buffer, whole buffers when exclusive, whole packets as they fit when shared. A device
-// streaming more channels than the engine's gets silence on the others.
+// streaming more channels than the engine's gets silence on the others. With a render source (a
+// port that follows another's clock and only plays) the thread pulls the blocks itself as the
+// device wants them, timed by the device's position.
 #pragma once
 
 #include "EndpointStream.h"
@@ -51,6 +53,9 @@ private:
     void LoopShared();
     // Frames of silence queued: frames, or 0 when the buffer refused them.
     UINT32 WriteSilence(UINT32 frames);
+    // With a render source: pulls blocks into the adapter until it holds `bytes`. staged: frames
+    // taken from the adapter and not yet released to the device.
+    void PullUntil(CPacketFifo& adapter, int bytes, UINT32 staged);
     Schedule ExclusiveSchedule() const;
 
     ComPtr<IAudioRenderClient> service_;
@@ -62,4 +67,12 @@ private:
     std::unique_ptr<uint8_t[]> block_;  // shared: the chunk being written
     std::unique_ptr<uint8_t[]> placed_;  // an engine block among the device's other channels
     std::atomic<int> switchGrid_{0};
+    // With a render source: the device's clock, its position units per second, the block being
+    // pulled, the frames released to the device since the start (silence too), and the most the
+    // device and the adapter hold between a pull and the block's first frame playing.
+    ComPtr<IAudioClock> clock_;
+    double clockFrequency_ = 0;
+    std::unique_ptr<uint8_t[]> pulled_;
+    int64_t released_ = 0;
+    int queuedFrames_ = 0;
 };

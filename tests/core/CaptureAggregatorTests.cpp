@@ -28,7 +28,7 @@ protected:
     CaptureAggregatorTest() { std::fill_n(sizes_, kCaptureBlockCount + 1, -7); }
 
     // The fixture rides in the owner pointer, which the aggregator only passes along.
-    static void OnBatch(const uint8_t* blocks, const int* sizes, int count, const int* ports, CMordane* owner)
+    static void OnBatch(const uint8_t* blocks, const int* sizes, int count, const int* ports, double, CMordane* owner)
     {
         auto& self = *reinterpret_cast<CaptureAggregatorTest*>(owner);
         ++self.batches_;
@@ -201,7 +201,7 @@ TEST_F(CaptureAggregatorTest, CaptureThreadsHandOverCountedSequencesIntact)
     }
 }
 
-void CountBatch(const uint8_t*, const int*, int, const int*, CMordane* owner) { ++*reinterpret_cast<int*>(owner); }
+void CountBatch(const uint8_t*, const int*, int, const int*, double, CMordane* owner) { ++*reinterpret_cast<int*>(owner); }
 
 TEST(HandOverObjects, AllocateNothingOnceSetUp)
 {

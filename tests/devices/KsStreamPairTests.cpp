@@ -19,7 +19,7 @@ constexpr int kFrames = 512;
 // switch is still running: the capture thread waits in it.
 std::vector<std::vector<uint8_t>> gBatches;
 HANDLE gHostBusy = nullptr;
-void CollectBatch(const uint8_t* blocks, const int* sizes, int, const int*, CMordane*)
+void CollectBatch(const uint8_t* blocks, const int* sizes, int, const int*, double, CMordane*)
 {
     gBatches.emplace_back(blocks, blocks + sizes[0]);
     if (gHostBusy) WaitForSingleObject(gHostBusy, 5000);

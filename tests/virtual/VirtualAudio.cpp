@@ -894,6 +894,16 @@ std::vector<uint8_t> CVirtualAudioSystem::Rendered(EndpointId endpoint) const
     return state_->At(endpoint).rendered;
 }
 
+std::vector<uint8_t> CVirtualAudioSystem::TakeRendered(EndpointId endpoint)
+{
+    Lock hold(state_->mutex);
+    Endpoint& played = state_->At(endpoint);
+    std::vector<uint8_t> taken;
+    taken.swap(played.rendered);
+    played.takenBytes += int64_t(taken.size());
+    return taken;
+}
+
 VirtualStreamStats CVirtualAudioSystem::Stats(EndpointId endpoint) const
 {
     Lock hold(state_->mutex);

@@ -187,6 +187,9 @@ public:
     std::vector<VirtualInitializeCall> InitializeCalls(EndpointId endpoint) const;
     std::vector<VirtualFormatQuery> FormatQueries(EndpointId endpoint) const;
     std::vector<uint8_t> Rendered(EndpointId endpoint) const;
+    // The record since the last take, no longer kept, so that long runs are checked piece by
+    // piece; a loopback from the endpoint hears nothing taken.
+    std::vector<uint8_t> TakeRendered(EndpointId endpoint);
     VirtualStreamStats Stats(EndpointId endpoint) const;
     VirtualVolume Volume(EndpointId endpoint) const;
     void SetVolume(EndpointId endpoint, float level, bool muted);

@@ -94,6 +94,31 @@ private:
     ComPtr<IAudioClient> client_;
 };
 
+// The stream's clock: its position in bytes against the reference clock's time.
+class CClockService final : public CObject<IAudioClock> {
+public:
+    CClockService(std::shared_ptr<State> state, CAudioClient* client)
+        : CObject(std::move(state)), client_(ComPtr<IAudioClient>::Attach(client))
+    {
+        client->AddRef();
+    }
+    HRESULT STDMETHODCALLTYPE GetFrequency(UINT64* frequency) override { return Client()->ClockFrequency(frequency); }
+    HRESULT STDMETHODCALLTYPE GetPosition(UINT64* position, UINT64* counter) override
+    {
+        return Client()->ClockPosition(position, counter);
+    }
+    HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override
+    {
+        if (!characteristics) return E_POINTER;
+        *characteristics = 0;
+        return S_OK;
+    }
+
+private:
+    CAudioClient* Client() const { return static_cast<CAudioClient*>(client_.Get()); }
+    ComPtr<IAudioClient> client_;
+};
+
 }  // namespace
 
 void WriteSample(uint8_t* at, int32_t value, int bits)
@@ -355,6 +380,7 @@ HRESULT CAudioClient::Stop()
     Lock hold(state_->mutex);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
     if (!running_) return S_FALSE;
+    stoppedAt_ = Position();
     running_ = false;
     return S_OK;
 }
@@ -364,6 +390,7 @@ HRESULT CAudioClient::Reset()
     Lock hold(state_->mutex);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
     if (running_) return AUDCLNT_E_NOT_STOPPED;
+    stoppedAt_ = 0;
     queued_ = 0;
     ringFrames_ = 0;
     filled_ = false;
@@ -392,6 +419,10 @@ HRESULT CAudioClient::GetService(REFIID iid, void** service)
     }
     if (!capture_ && iid == __uuidof(IAudioRenderClient)) {
         *service = static_cast<IAudioRenderClient*>(new CRenderService(state_, this));
+        return S_OK;
+    }
+    if (iid == __uuidof(IAudioClock)) {
+        *service = static_cast<IAudioClock*>(new CClockService(state_, this));
         return S_OK;
     }
     return AUDCLNT_E_WRONG_ENDPOINT_TYPE;
@@ -444,6 +475,35 @@ HRESULT CAudioClient::CaptureNextPacketSize(UINT32* frames)
     // so that a test sees what a late wake left waiting once its packet is read.
     *frames = queued_ - (captureHeld_ ? 1 : 0) > 0 ? periodFrames_ : 0;
     return S_OK;
+}
+
+HRESULT CAudioClient::ClockFrequency(UINT64* frequency)
+{
+    if (!frequency) return E_POINTER;
+    Lock hold(state_->mutex);
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
+    *frequency = 10000000;
+    return S_OK;
+}
+
+HRESULT CAudioClient::ClockPosition(UINT64* position, UINT64* counter)
+{
+    if (!position) return E_POINTER;
+    Lock hold(state_->mutex);
+    if (invalidated()) return AUDCLNT_E_DEVICE_INVALIDATED;
+    *position = UINT64(std::llround(Position() * 1e7 / rate_));
+    if (counter) *counter = UINT64(std::llround(double(state_->now) * 1e7 / state_->referenceRate));
+    return S_OK;
+}
+
+double CAudioClient::Position() const
+{
+    if (!running_) return stoppedAt_;
+    // The frames the device's clock has run since the start; a render stream's first period
+    // leaves the buffer only when it ends.
+    const double ran = double(clockPeriods_ * periodFrames_) +
+                       double(state_->now - clockAt_) * rate_ * (1 + endpoint_.rateErrorPpb * 1e-9) / state_->referenceRate;
+    return stoppedAt_ + std::max(0.0, capture_ ? ran : ran - periodFrames_);
 }
 
 HRESULT CAudioClient::RenderGetBuffer(UINT32 frames, BYTE** data)
@@ -547,6 +607,7 @@ void CAudioClient::FillFromLoopback(uint8_t* packet)
     const int bytes = bits_ / 8;
     const int sourceChannels = source.channels;
     const int64_t sourceFrames = int64_t(source.rendered.size()) / (sourceChannels * bytes);
+    const int64_t taken = source.takenBytes / (sourceChannels * bytes);
     for (UINT32 f = 0; f < periodFrames_; ++f) {
         // Frame n was sampled converterFrames before it reached the buffer; the sound it caught
         // left the render buffer the other converter's delay earlier.
@@ -554,7 +615,8 @@ void CAudioClient::FillFromLoopback(uint8_t* packet)
         const double heard = FrameTime(n) - double(converterFrames(endpoint_.extraLatency)) -
                              double(converterFrames(source.extraLatency));
         // The render side's frames pass at its own clock's rate.
-        const auto played = int64_t(std::llround((heard - source.playStart) * (1 + source.rateErrorPpb * 1e-9)));
+        const auto played =
+            int64_t(std::llround((heard - source.playStart) * (1 + source.rateErrorPpb * 1e-9))) - taken;
         for (int c = 0; c < channels_; ++c) {
             uint8_t* to = packet + (size_t(f) * channels_ + c) * bytes;
             if (played >= 0 && played < sourceFrames && c < sourceChannels)

@@ -67,6 +67,7 @@ struct Endpoint {
     std::vector<VirtualInitializeCall> calls;
     std::vector<VirtualFormatQuery> queries;
     std::vector<uint8_t> rendered;
+    int64_t takenBytes = 0;  // of the record, by TakeRendered
     VirtualStreamStats stats;
     VirtualVolume volume;
 };
@@ -185,6 +186,10 @@ public:
     // Render service.
     HRESULT RenderGetBuffer(UINT32 frames, BYTE** data);
     HRESULT RenderReleaseBuffer(UINT32 frames, DWORD flags);
+    // Clock service: the position in 100-ns units of the device's clock, as many devices give
+    // it, and the counter in 100-ns units of the reference clock.
+    HRESULT ClockFrequency(UINT64* frequency);
+    HRESULT ClockPosition(UINT64* position, UINT64* counter);
 
     // The clock, under the state's lock.
     bool running() const { return running_; }
@@ -214,6 +219,9 @@ private:
     int64_t BoundaryOf(int64_t period) const;  // reference frame at which that period ends
     double ExactBoundaryOf(int64_t period) const;  // the same, not rounded up to a whole frame
     double FrameTime(int64_t frame) const;         // reference frame at which that frame passes
+    // Frames the stream has captured, or played out of its buffer, by now: kept across a stop,
+    // forgotten by Reset.
+    double Position() const;
     void FillPacket(uint8_t* packet);
     void FillFromLoopback(uint8_t* packet);
     HRESULT Refuse(HRESULT hr)
@@ -243,6 +251,7 @@ private:
     int64_t clockAt_ = 0;       // reference frame from which the clock counts at its rate error
     int64_t clockPeriods_ = 0;  // periods ended by then
     int64_t wakeAt_ = -1;       // see lateWake
+    double stoppedAt_ = 0;      // the position at the last stop
 
     // Capture: packets of one period each, oldest at head; two when exclusive.
     std::vector<uint8_t> packets_;
