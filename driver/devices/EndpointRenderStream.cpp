@@ -63,7 +63,9 @@ bool CEndpointRenderStream::PrepareDirection(bool)
             FAILED(clock_->GetFrequency(&frequency)) || frequency == 0)
             return false;
         clockFrequency_ = double(frequency);
-        pulled_.reset(new (std::nothrow) uint8_t[nominalBytes_]);
+        // A pulled engine block, then the device packet it is placed in when the device streams
+        // more channels.
+        pulled_.reset(new (std::nothrow) uint8_t[2 * size_t(nominalBytes_)]);
         if (!pulled_) return false;
         // Exclusive: the buffer playing and the one filled; shared: the buffer and the period the
         // engine is playing from it.
@@ -114,8 +116,14 @@ void CEndpointRenderStream::PullUntil(CPacketFifo& adapter, int bytes, UINT32 st
     const double origin = double(counter) * 1e-7 - double(position) / clockFrequency_;
     while (adapter.Fill() < bytes) {
         const int64_t first = released_ + staged + adapter.Fill() / blockAlign_;
-        source->PullRender(pulled_.get(), nominalBytes_, origin + double(first - queuedFrames_) / rate);
-        if (!adapter.Push(pulled_.get(), nominalBytes_)) return;
+        const int engineBytes = params_.framesPerPacket * params_.channels * params_.bitsPerSample / 8;
+        source->PullRender(pulled_.get(), engineBytes, origin + double(first - queuedFrames_) / rate);
+        uint8_t* packet = pulled_.get();
+        if (selectsChannels()) {
+            packet += nominalBytes_;
+            PlaceEngineChannels(pulled_.get(), params_.framesPerPacket, packet);
+        }
+        if (!adapter.Push(packet, nominalBytes_)) return;
     }
 }
 

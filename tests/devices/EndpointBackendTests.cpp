@@ -118,7 +118,7 @@ public:
     UniqueHandle open{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
 
 private:
-    static void Batch(const uint8_t* blocks, const int* sizes, int, const int*, CMordane* owner)
+    static void Batch(const uint8_t* blocks, const int* sizes, int, const int*, double, CMordane* owner)
     {
         auto* self = reinterpret_cast<CEngineSide*>(owner);  // the aggregator only passes its owner on
         ++self->batches;

@@ -42,7 +42,7 @@ struct CLoopback {
     {
     }
 
-    static void Batch(const uint8_t* data, const int* sizes, int, const int*, CMordane* owner)
+    static void Batch(const uint8_t* data, const int* sizes, int, const int*, double, CMordane* owner)
     {
         auto* self = reinterpret_cast<CLoopback*>(owner);  // the aggregator only passes its owner on
         ++self->batches;
