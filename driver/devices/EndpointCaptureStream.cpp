@@ -120,10 +120,13 @@ double CEndpointCaptureStream::CapturedAt(DWORD flags, UINT64 position, UINT64 c
     if (firstCounter_ == 0 || counter < firstCounter_ || position < firstPosition_) {
         firstCounter_ = counter;
         firstPosition_ = position;
-    } else if (counter - firstCounter_ >= 10000000) {  // a second on: stamp jitter no longer shows
+    } else if (counter - firstCounter_ >= 20000000) {
+        // Over two seconds, stamp jitter no longer shows; measured afresh, a clock that drifts
+        // is followed. A device far off its rate has stamps that cannot be trusted for it.
         const double measured = double(position - firstPosition_) * 1e7 / double(counter - firstCounter_);
-        // A device far off its rate has stamps that cannot be trusted for it.
         if (std::fabs(measured / nominal - 1) < 0.002) deviceRate_ = measured;
+        firstCounter_ = counter;
+        firstPosition_ = position;
     }
     return double(counter) * 1e-7 + frames / deviceRate_;
 }
