@@ -53,6 +53,12 @@ void CAdaptiveResampler::Reset()
     read_.Publish(double(readFrame_), kNoStamp, 0);
 }
 
+void CAdaptiveResampler::Reset(int startBacklog)
+{
+    startBacklog_ = startBacklog;
+    Reset();
+}
+
 bool CAdaptiveResampler::Write(const int16_t* in, int frames, double now, int lateFrames)
 {
     if (!valid() || frames < 0 || frames > kMaxBlock || (frames && !in)) return false;

@@ -41,8 +41,9 @@ public:
     int channels() const { return channels_; }
 
     // Empties the ring (leaving the filter's history silent), ratio 1, waiting for startBacklog
-    // again. Neither side may run meanwhile.
+    // again, or for a new one. Neither side may run meanwhile.
     void Reset();
+    void Reset(int startBacklog);
 
     // Producer. Stores frames (at most kMaxBlock) whole, or nothing when they do not fit: false
     // is a dropped packet. now: when the call happens (for a capturing device, when the last of
@@ -83,7 +84,7 @@ private:
     void Filter(int16_t* out, int made, double ratio);
 
     const int channels_;
-    const int startBacklog_;
+    int startBacklog_;
     const DeviceSide deviceSide_;
     int capacity_ = 0;  // frames, a power of two
     std::unique_ptr<int16_t[]> ring_;

@@ -42,7 +42,7 @@ public:
     void SetRenderTarget(IStreamBackend* render) { renderTarget_ = render; }
 
     // The port's capture stream. Registering enters the port in the aggregator's sets as a
-    // source it pulls from.
+    // source it pulls from; the stream's packet size sets the backlog its hand-over keeps.
     int RegisterSource(const void* stream, int packetBytes, int nominalBytes) override;
     bool DeliverSource(const void* stream, const void* data, int count, double capturedAt = kCapturedNow) override;
     int UnregisterSource(const void* stream) override;
@@ -84,7 +84,7 @@ private:
     IStreamBackend* renderTarget_ = nullptr;
     const void* stream_ = nullptr;
     bool captureFlowing_ = false;  // the switch's side
-    bool renderFlowing_ = false;   // the capture thread's side
+    std::atomic<bool> renderFlowing_{false};  // set by the render stream's side
     std::atomic<uint64_t> faults_{0};
     std::atomic<double> switchTime_{0};  // of the last switch's block, set by PullCapture
     std::unique_ptr<int16_t[]> renderBlock_;

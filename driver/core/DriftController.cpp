@@ -42,6 +42,12 @@ void CDriftController::Reset()
     primed_ = false;
 }
 
+void CDriftController::Reset(double setPoint)
+{
+    setPoint_ = setPoint;
+    Reset();
+}
+
 double CDriftController::Update(double backlog)
 {
     if (std::isnan(backlog)) return ratio_;

@@ -20,8 +20,9 @@ public:
     // (the buffer switch); setPoint: the backlog to keep, in frames.
     CDriftController(double sampleRate, int framesPerUpdate, double setPoint);
 
-    // Forgets the averaged backlog and the learnt rate: ratio 1.
+    // Forgets the averaged backlog and the learnt rate: ratio 1; the second keeps a new set point.
     void Reset();
+    void Reset(double setPoint);
     // Takes one backlog measurement and returns the ratio to use for the next block.
     double Update(double backlog);
 
@@ -29,7 +30,7 @@ public:
     double setPoint() const { return setPoint_; }
 
 private:
-    const double setPoint_;
+    double setPoint_;
     double smoothing_ = 1;  // share of a new measurement in the average
     double proportional_ = 0;
     double integralStep_ = 0;

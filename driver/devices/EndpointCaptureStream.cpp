@@ -7,6 +7,7 @@
 #include <core/PacketFifo.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -75,6 +76,8 @@ void CEndpointCaptureStream::Loop()
 {
     IAudioCaptureClient* service = service_.Get();
     bool first = true;
+    firstCounter_ = 0;
+    deviceRate_ = params_.sampleRate;
     while (NextEvent()) {
         // Every packet waiting is read: a wake that came late (a buffer switch that ran long, a
         // busy system) finds more than one even when exclusive, and one left behind would keep
@@ -98,7 +101,7 @@ void CEndpointCaptureStream::Loop()
                 const UINT32 count = silent || taking ? std::min(frames, bufferFrames_) : frames;
                 if (taking) TakeEngineChannels(data, int(count), taken_.get());
                 const uint8_t* engine = silent ? zeros_.get() : taking ? taken_.get() : data;
-                Deliver(engine, int(count) * frameBytes(), CapturedAt(flags, counter, count));
+                Deliver(engine, int(count) * frameBytes(), CapturedAt(flags, position, counter, count));
                 CountMoved(count);
             }
             service->ReleaseBuffer(frames);
@@ -107,12 +110,25 @@ void CEndpointCaptureStream::Loop()
 }
 
 // When the packet's last frame was captured: from the performance-counter time Windows gives for
-// its first frame (100-ns units), else from now.
-double CEndpointCaptureStream::CapturedAt(DWORD flags, UINT64 counter, UINT32 frames) const
+// its first frame (100-ns units), else from now. Frames count at the device's measured rate: at the
+// nominal one, a packet's stamp would be off by its frames times the clock's error, and blocks
+// regrouped from packets would carry a varying error that a follower's loop turns into jitter.
+double CEndpointCaptureStream::CapturedAt(DWORD flags, UINT64 position, UINT64 counter, UINT32 frames)
 {
-    const double rate = params_.sampleRate;
     if (counter == 0 || (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR)) return platform_.Seconds();
-    return double(counter) * 1e-7 + frames / rate;
+    const double nominal = params_.sampleRate;
+    if (firstCounter_ == 0 || counter < firstCounter_ || position < firstPosition_) {
+        firstCounter_ = counter;
+        firstPosition_ = position;
+    } else if (counter - firstCounter_ >= 20000000) {
+        // Over two seconds, stamp jitter no longer shows; measured afresh, a clock that drifts
+        // is followed. A device far off its rate has stamps that cannot be trusted for it.
+        const double measured = double(position - firstPosition_) * 1e7 / double(counter - firstCounter_);
+        if (std::fabs(measured / nominal - 1) < 0.002) deviceRate_ = measured;
+        firstCounter_ = counter;
+        firstPosition_ = position;
+    }
+    return double(counter) * 1e-7 + frames / deviceRate_;
 }
 
 void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes, double capturedAt)
@@ -124,7 +140,7 @@ void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes, double capt
     }
     if (!adapter_->Push(data, bytes)) return;
     // A regrouped block ended as many frames before the packet's end as the adapter still holds.
-    const double rate = params_.sampleRate;
+    const double rate = deviceRate_;
     while (!stopRequested() && adapter_->Pop(block_.get()))
         if (sink)
             sink->DeliverSource(this, block_.get(), packetBytes(), capturedAt - adapter_->Fill() / frameBytes() / rate);

@@ -33,7 +33,7 @@ private:
     int frameBytes() const { return params_.channels * params_.bitsPerSample / 8; }
     int packetBytes() const { return NominalPacketBytes(params_); }
     bool MakeAdapter(bool reinitialised);
-    double CapturedAt(DWORD flags, UINT64 counter, UINT32 frames) const;
+    double CapturedAt(DWORD flags, UINT64 position, UINT64 counter, UINT32 frames);
     void Deliver(const uint8_t* data, int bytes, double capturedAt);
 
     IDevicePlatform& platform_;  // its clock
@@ -43,4 +43,8 @@ private:
     std::unique_ptr<uint8_t[]> block_;  // packets popped from the adapter
     std::unique_ptr<uint8_t[]> zeros_;  // stands in for a buffer flagged silent
     std::unique_ptr<uint8_t[]> taken_;  // the engine's channels of a device buffer
+    // The device's own rate, measured from its packets' positions and times since the first.
+    UINT64 firstPosition_ = 0;
+    UINT64 firstCounter_ = 0;
+    double deviceRate_ = 0;
 };

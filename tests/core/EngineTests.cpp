@@ -1269,6 +1269,31 @@ TEST_F(ClockSyncTest, OutputsOfAFollowedInterfacePlayOnItsClockWithoutAGap)
     for (const Device& device : devices_) ExpectPlayedSteadily(device.endpoints.render, device.ppm);
 }
 
+TEST_F(ClockSyncTest, AFollowedInterfaceStreamingSharedLosesNothing)
+{
+    // Another program holds the followed interface, 300 ppm fast: its streams fall back to shared
+    // ones, whose 480-frame periods reach the 512-frame host buffer regrouped, in bursts.
+    Add(kLumoA1, 0, 1000);
+    const Device& shared = Add(kLumoA2, 300, 2500);
+    for (const int endpoint : {shared.endpoints.capture, shared.endpoints.render})
+        hardware_.audio.SetOtherProgram(endpoint, VirtualOtherProgram::Shared);
+    for (const Device& device : devices_) streaming_.push_back(device.endpoints.render);
+    host_.outputOmega = kTwoPi * 1000 / 48000;
+    Start({{false, 0}, {false, 2}});
+    for (int second = 0; second < 60; ++second) {
+        Second(second);
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_FALSE(hardware_.audio.InitializeCalls(shared.endpoints.capture).back().exclusive);
+    EXPECT_TRUE(shared.follows);
+    EXPECT_EQ(Faults(), 0u);
+    std::printf("  shared follower: delay within %.3f frames, THD+N %.1f dB\n", shared.in.worstDelay,
+                shared.in.worstThd);
+    EXPECT_LE(shared.in.worstDelay, 2.0);
+    EXPECT_LE(shared.in.worstThd, -90);
+    ExpectPlayedSteadily(shared.endpoints.render, shared.ppm);
+}
+
 TEST_F(ClockSyncTest, AnOutputOnlyDeviceOnItsOwnClockPlaysWithoutAGap)
 {
     // A monitor's output chosen beside the interface, 300 ppm fast. It captures nothing that
