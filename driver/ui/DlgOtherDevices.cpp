@@ -1,5 +1,6 @@
 #include "DlgOtherDevices.h"
 
+#include "DlgSettings_v2.h"
 #include "Languages.h"
 #include "SettingsDialogIds.h"
 
@@ -11,8 +12,9 @@
 
 namespace {
 
-constexpr COLORREF kBackground = RGB(58, 87, 115);
-constexpr COLORREF kLabelColour = RGB(184, 200, 217);
+// The panel's colours.
+constexpr COLORREF kBackground = CDlgSettings_v2::kBackground;
+constexpr COLORREF kLabelColour = CDlgSettings_v2::kLabelColour;
 // Posted by a check box of the list, so that the list is refilled outside its own notice.
 constexpr UINT kChosenMessage = WM_APP + 1;
 
