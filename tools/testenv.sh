@@ -83,14 +83,16 @@ start_pulse() {
     pactl set-default-source veloran_loop.monitor
 }
 
-# The null sink sleeps in 2-second blocks while nobody plays to it, which holds back a new
-# capture's first packet; a silent low-latency client keeps it running.
+# A null sink sleeps in 2-second blocks while nobody plays to it, which holds back a new
+# capture's first packet, and otherwise runs at the pace of its clients' latencies, so that its
+# monitor's packets come irregularly; a silent low-latency client keeps it running every 10 ms,
+# as a sound card's clock does. Its process id goes to keepalive[-SINK].pid.
 start_keepalive() {
-    local env_dir=$1
-    alive "$env_dir/keepalive.pid" && return 0
-    pacat --playback --device=veloran_loop --latency-msec=10 --raw --format=s16le --rate=48000 \
-        --channels=2 --client-name=veloran-keepalive /dev/zero </dev/null >"$env_dir/keepalive.log" 2>&1 &
-    echo $! >"$env_dir/keepalive.pid"
+    local env_dir=$1 sink=${2:-veloran_loop} pid_file=$env_dir/keepalive${2:+-$2}.pid
+    alive "$pid_file" && return 0
+    pacat --playback --device="$sink" --latency-msec=10 --raw --format=s16le --rate=48000 \
+        --channels=2 --client-name="veloran-keepalive${2:+-$2}" /dev/zero </dev/null >"${pid_file%.pid}.log" 2>&1 &
+    echo $! >"$pid_file"
 }
 
 # Windows endpoints carry their device interface path in the property store, behind a "{2}."
@@ -150,15 +152,22 @@ local_updates() {
 # Wine sees a sink added while its prefix runs within a second or two (winepulse lists PulseAudio's
 # devices anew whenever a program enumerates the endpoints).
 add_sink() {
-    eval "$(vars "$(cd "$1" && pwd)")"
-    pactl list short sinks | cut -f2 | grep -qx "$2" && return 0
-    pactl load-module module-null-sink sink_name="$2" rate=48000 sink_properties=device.description="$2" >/dev/null
+    local env_dir
+    env_dir=$(cd "$1" && pwd)
+    eval "$(vars "$env_dir")"
+    if ! pactl list short sinks | cut -f2 | grep -qx "$2"; then
+        pactl load-module module-null-sink sink_name="$2" rate=48000 sink_properties=device.description="$2" >/dev/null
+    fi
+    start_keepalive "$env_dir" "$2"
 }
 
 # Streams playing to the sink or recording its monitor lose their device.
 remove_sink() {
-    eval "$(vars "$(cd "$1" && pwd)")"
-    local module
+    local env_dir module
+    env_dir=$(cd "$1" && pwd)
+    eval "$(vars "$env_dir")"
+    if alive "$env_dir/keepalive-$2.pid"; then kill "$(cat "$env_dir/keepalive-$2.pid")" 2>/dev/null || true; fi
+    rm -f "$env_dir/keepalive-$2.pid"
     for module in $(pactl list short modules | awk -v arg="sink_name=$2" '$2 == "module-null-sink" && index($0, arg " ") { print $1 }'); do
         pactl unload-module "$module"
     done
@@ -186,9 +195,10 @@ stop() {
     [ -d "$env_dir" ] || return 0
     eval "$(vars "$(cd "$env_dir" && pwd)")"
     [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1 || true
-    for name in wineserver keepalive pulse xvfb; do
-        if alive "$env_dir/$name.pid"; then kill "$(cat "$env_dir/$name.pid")" 2>/dev/null || true; fi
-        rm -f "$env_dir/$name.pid"
+    local pid_file
+    for pid_file in "$env_dir"/wineserver.pid "$env_dir"/keepalive*.pid "$env_dir"/pulse.pid "$env_dir"/xvfb.pid; do
+        if alive "$pid_file"; then kill "$(cat "$pid_file")" 2>/dev/null || true; fi
+        rm -f "$pid_file"
     done
 }
 

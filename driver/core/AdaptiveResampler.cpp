@@ -172,8 +172,9 @@ int CAdaptiveResampler::Produce(int16_t* out, int frames, double now, int lateFr
         Advance(made * ratio);
     }
     std::memset(out + made * channels_, 0, sizeof(int16_t) * (frames - made) * channels_);
-    // Stamped, these frames are used from now on; unstamped, they are gone.
+    // Stamped, these frames are used from now on; unstamped, they are gone. A side still waiting
+    // for its start backlog reads nothing until its next call.
     if (std::isnan(now)) read_.Publish(double(readFrame_) + readFraction_, kNoStamp, 0);
-    else read_.Publish(before, now, (made + std::max(lateFrames, 0)) * ratio, InputRate());
+    else read_.Publish(before, now, started_ ? (made + std::max(lateFrames, 0)) * ratio : 0, InputRate());
     return made;
 }

@@ -75,6 +75,11 @@ int CClockFollower::RegisterSource(const void* stream, int packetBytes, int nomi
     const int setPoint = SetPoint(frames_, CaptureLate(frames_, packetBytes / frameBytes));
     capture_->Reset(setPoint);
     captureLoop_.Reset(setPoint);
+    // The render hand-over is pulled as the stream's packets come, a packet at a time.
+    if (render_) {
+        render_->Reset(setPoint);
+        renderLoop_.Reset(setPoint);
+    }
     captureFlowing_ = false;
     if (!aggregator_.RegisterPulledSource(this, nominalBytes)) return 0;
     stream_ = stream;
@@ -135,7 +140,7 @@ void CClockFollower::PushRender(const void* block, int bytes)
     if (!render_) return;
     const int frames = std::min(bytes / (2 * renderChannels_), frames_);
     const double now = switchTime_.load(std::memory_order_relaxed);
-    if (!render_->Write(static_cast<const int16_t*>(block), frames, now)) Fault();
+    if (!render_->Write(static_cast<const int16_t*>(block), frames, now, kLateFrames)) Fault();
     if (renderFlowing_.load(std::memory_order_relaxed)) render_->SetRatio(renderLoop_.Update(render_->Backlog(now)));
 }
 

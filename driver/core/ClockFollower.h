@@ -18,6 +18,7 @@
 #include "RenderSource.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -58,9 +59,11 @@ public:
     // The render stream of a port that only plays, on its own thread.
     void PullRender(void* block, int bytes, double dueAt) override;
 
-    // Frames each hand-over adds to the way through it: what it holds beyond the block in transit.
-    int delay() const { return Delay(frames_); }
-    // The same for a follower of that host buffer, known before one is made.
+    // Frames each hand-over adds to the way through it: what it holds beyond the block in transit,
+    // which grows with the capture stream's packets once it has registered.
+    int delay() const { return int(std::lround(captureLoop_.setPoint())) - frames_; }
+    // The same for a follower of that host buffer whose streams' packets are the host buffer's,
+    // known before one is made.
     static int Delay(int frames);
     // Packets refused and blocks pulled short since the flow began.
     uint64_t faultCount() const { return faults_.load(std::memory_order_relaxed); }

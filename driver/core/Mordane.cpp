@@ -636,7 +636,8 @@ void CMordane::PlanLatencies(bool probe)
                                    : slot.follower() != nullptr;
         const StreamLatencies latencies =
             probe ? slot.ProbeLatencies(platform_, ports_[i], settings_, captures, renders) : slot.Latencies();
-        const int delay = follows ? CClockFollower::Delay(frames) : 0;
+        const CClockFollower* follower = slot.follower();
+        const int delay = !follows ? 0 : probe || !follower ? CClockFollower::Delay(frames) : follower->delay();
         if (captures && latencies.capture >= 0) captureExtra = std::max(captureExtra, latencies.capture + delay);
         if (renders && latencies.render >= 0) {
             renderExtra = rendersKnown ? std::max(renderExtra, latencies.render + delay) : latencies.render + delay;

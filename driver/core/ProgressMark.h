@@ -30,7 +30,8 @@ public:
     }
 
     // The position at `now`: a stamped side is taken to have gone on at its rate since its stamp,
-    // for at most its span (a side that stalls is not extrapolated further).
+    // for at most its span (a side that stalls is not extrapolated further). A side that stepped
+    // ahead of its time (a block handed over before its stamp) is counted back the same way.
     double At(double now) const
     {
         for (;;) {
@@ -45,7 +46,7 @@ public:
             if (started_.load(std::memory_order_relaxed) - finished >= kSlots) continue;
             if (std::isnan(stamp) || std::isnan(now)) return position;
             const double ahead = (now - stamp) * rate;
-            return position + (ahead < 0 ? 0 : ahead > span ? span : ahead);
+            return position + (ahead < -span ? -span : ahead > span ? span : ahead);
         }
     }
 

@@ -76,8 +76,7 @@ void CEndpointCaptureStream::Loop()
 {
     IAudioCaptureClient* service = service_.Get();
     bool first = true;
-    firstCounter_ = 0;
-    deviceRate_ = params_.sampleRate;
+    stamps_.Restart(params_.sampleRate);
     while (NextEvent()) {
         // Every packet waiting is read: a wake that came late (a buffer switch that ran long, a
         // busy system) finds more than one even when exclusive, and one left behind would keep
@@ -109,26 +108,16 @@ void CEndpointCaptureStream::Loop()
     }
 }
 
-// When the packet's last frame was captured: from the performance-counter time Windows gives for
-// its first frame (100-ns units), else from now. Frames count at the device's measured rate: at the
-// nominal one, a packet's stamp would be off by its frames times the clock's error, and blocks
-// regrouped from packets would carry a varying error that a follower's loop turns into jitter.
+// When the packet's last frame was captured, on the stream's steady line: from the
+// performance-counter time Windows gives for its first frame (100-ns units) and the frames after
+// it at the device's measured rate, else from now. Never later than now: a system that times
+// packets when it reads them (Wine does) gives a time near their last frame's.
 double CEndpointCaptureStream::CapturedAt(DWORD flags, UINT64 position, UINT64 counter, UINT32 frames)
 {
-    if (counter == 0 || (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR)) return platform_.Seconds();
-    const double nominal = params_.sampleRate;
-    if (firstCounter_ == 0 || counter < firstCounter_ || position < firstPosition_) {
-        firstCounter_ = counter;
-        firstPosition_ = position;
-    } else if (counter - firstCounter_ >= 20000000) {
-        // Over two seconds, stamp jitter no longer shows; measured afresh, a clock that drifts
-        // is followed. A device far off its rate has stamps that cannot be trusted for it.
-        const double measured = double(position - firstPosition_) * 1e7 / double(counter - firstCounter_);
-        if (std::fabs(measured / nominal - 1) < 0.002) deviceRate_ = measured;
-        firstCounter_ = counter;
-        firstPosition_ = position;
-    }
-    return double(counter) * 1e-7 + frames / deviceRate_;
+    const double now = platform_.Seconds();
+    const bool timed = counter != 0 && !(flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR);
+    const double at = timed ? double(counter) * 1e-7 + frames / stamps_.rate() : now;
+    return stamps_.Filter(position + frames, at);
 }
 
 void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes, double capturedAt)
@@ -140,7 +129,7 @@ void CEndpointCaptureStream::Deliver(const uint8_t* data, int bytes, double capt
     }
     if (!adapter_->Push(data, bytes)) return;
     // A regrouped block ended as many frames before the packet's end as the adapter still holds.
-    const double rate = deviceRate_;
+    const double rate = stamps_.rate();
     while (!stopRequested() && adapter_->Pop(block_.get()))
         if (sink)
             sink->DeliverSource(this, block_.get(), packetBytes(), capturedAt - adapter_->Fill() / frameBytes() / rate);

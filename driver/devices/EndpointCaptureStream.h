@@ -6,6 +6,7 @@
 #include "EndpointStream.h"
 
 #include <core/CaptureAggregator.h>
+#include <core/StampFilter.h>
 
 #include <audioclient.h>
 
@@ -43,8 +44,5 @@ private:
     std::unique_ptr<uint8_t[]> block_;  // packets popped from the adapter
     std::unique_ptr<uint8_t[]> zeros_;  // stands in for a buffer flagged silent
     std::unique_ptr<uint8_t[]> taken_;  // the engine's channels of a device buffer
-    // The device's own rate, measured from its packets' positions and times since the first.
-    UINT64 firstPosition_ = 0;
-    UINT64 firstCounter_ = 0;
-    double deviceRate_ = 0;
+    CStampFilter stamps_;  // its packets' times, and the device's measured rate
 };

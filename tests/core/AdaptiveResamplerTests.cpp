@@ -136,4 +136,29 @@ TEST(AdaptiveResampler, StarvedOrFullRingLosesNoFrameUnnoticed)
     EXPECT_EQ(produce(64), 64);
 }
 
+TEST(AdaptiveResampler, StampedBacklogIsTheSameWhicheverSideReadsIt)
+{
+    // A follower's render hand-over: the switch writes blocks stamped with the reference's times,
+    // the device side reads them at its own stamps, which run ahead of the switch's by a fixed
+    // offset (another stream's timing). From the start on, the backlog must hold the start
+    // backlog whether measured at the writer's stamp or the reader's, or the loop steering it
+    // would be fed an offset that moves with the timing, and would start the stream long.
+    constexpr int kStart = kDelay + 3 * kBlock;
+    constexpr double kAhead = 100;
+    CAdaptiveResampler resampler(2, 4096, kStart, Side::Consumer);
+    std::vector<int16_t> block(kBlock * 2, 1000), out(kBlock * 2);
+    bool started = false;
+    for (int k = 0; k < 40; ++k) {
+        const double written = kBlock * (k + 1.0);
+        ASSERT_TRUE(resampler.Write(block.data(), kBlock, written, kBlock));
+        const int made = resampler.Produce(out.data(), kBlock, written + kAhead, kBlock);
+        if (!started && made == 0) continue;
+        started = true;
+        EXPECT_EQ(made, kBlock) << k;
+        EXPECT_NEAR(resampler.Backlog(written), kStart, 1) << k;
+        EXPECT_NEAR(resampler.Backlog(written + kAhead), kStart, 1) << k;
+    }
+    EXPECT_TRUE(started);
+}
+
 }  // namespace

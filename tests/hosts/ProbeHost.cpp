@@ -120,6 +120,9 @@ void Fft(Spectrum& a, bool inverse)
     }
 }
 
+// Lags on either side of a window's peak that still count as its match.
+constexpr size_t kSpreadLags = 4;
+
 struct WindowMatch {
     bool found = false;
     size_t delay = 0;
@@ -151,17 +154,24 @@ WindowMatch MatchWindow(const std::vector<float>& played, const std::vector<floa
     // Energy of each played stretch, sliding.
     double playedEnergy = 0;
     for (size_t i = 0; i < window; ++i) playedEnergy += double(played[start - lags + i]) * played[start - lags + i];
-    WindowMatch best;
+    std::vector<double> scores(lags + 1);
+    size_t peak = 0;
     for (size_t k = 0; k <= lags; ++k) {
         if (k > 0) {
             const double out = played[start - lags + k - 1], in = played[start - lags + k + window - 1];
             playedEnergy += in * in - out * out;
         }
-        const double score = playedEnergy > 0 ? p[k].real() / double(n) / std::sqrt(recordedEnergy * playedEnergy) : 0;
-        if (score > best.score) best = {true, lags - k, score};
+        scores[k] = playedEnergy > 0 ? p[k].real() / double(n) / std::sqrt(recordedEnergy * playedEnergy) : 0;
+        if (scores[k] > scores[peak]) peak = k;
     }
-    best.found = best.score >= 0.5;
-    return best;
+    if (scores[peak] <= 0) return {};
+    // A resampled path (a port on a clock of its own) carries the noise at a fractional delay that
+    // wanders within the window: its correlation spreads over the lags next to the peak, whose sum
+    // stays near 1; a path that is not resampled has it all at the peak.
+    double spread = 0;
+    for (size_t k = peak > kSpreadLags ? peak - kSpreadLags : 0; k <= std::min(lags, peak + kSpreadLags); ++k)
+        spread += scores[k];
+    return {spread >= 0.5, lags - peak, scores[peak]};
 }
 
 float SampleAt(const void* buffer, long i, long type)
