@@ -161,13 +161,22 @@ add_sink() {
     start_keepalive "$env_dir" "$2"
 }
 
-# Streams playing to the sink or recording its monitor lose their device.
+# Streams playing to the sink or recording its monitor lose their device, as on Windows when a
+# device goes; PulseAudio would move them to another sink, so they are ended first.
 remove_sink() {
-    local env_dir module
+    local env_dir module index sink_index monitor_index
     env_dir=$(cd "$1" && pwd)
     eval "$(vars "$env_dir")"
     if alive "$env_dir/keepalive-$2.pid"; then kill "$(cat "$env_dir/keepalive-$2.pid")" 2>/dev/null || true; fi
     rm -f "$env_dir/keepalive-$2.pid"
+    sink_index=$(pactl list short sinks | awk -v name="$2" '$2 == name { print $1 }')
+    monitor_index=$(pactl list short sources | awk -v name="$2.monitor" '$2 == name { print $1 }')
+    for index in $(pactl list short sink-inputs | awk -v sink="$sink_index" '$2 == sink { print $1 }'); do
+        pactl kill-sink-input "$index" 2>/dev/null || true
+    done
+    for index in $(pactl list short source-outputs | awk -v source="$monitor_index" '$2 == source { print $1 }'); do
+        pactl kill-source-output "$index" 2>/dev/null || true
+    done
     for module in $(pactl list short modules | awk -v arg="sink_name=$2" '$2 == "module-null-sink" && index($0, arg " ") { print $1 }'); do
         pactl unload-module "$module"
     done

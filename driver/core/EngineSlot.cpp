@@ -209,6 +209,12 @@ uint64_t CEngineSlot::FaultCount() const
     return (capturing || rendering) && backend ? backend->faultCount() + handOvers : 0;
 }
 
+bool CEngineSlot::StreamsLost() const
+{
+    const IStreamBackend* backend = streams();
+    return (capturing || rendering) && backend && backend->lost();
+}
+
 void CEngineSlot::DeliverCapture(const uint8_t* packet, int bytes, int sampleType, int frames, int meterIndex)
 {
     if (activeInputs == 0 && activeOutputs == 0) return;

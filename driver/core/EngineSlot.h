@@ -65,6 +65,8 @@ public:
     bool StillStranded();
     // Packets the port's streams dropped, repeated or flagged as lost since they started.
     uint64_t FaultCount() const;
+    // A stream of the port ended on its own (its device went away or failed). The switch's thread.
+    bool StreamsLost() const;
 
     // One capture packet (bytes 0: the source had none; the previous samples are repeated).
     // meterIndex is the buffer half whose meter copies to fill, -1 while no level display is open.

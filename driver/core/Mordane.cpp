@@ -389,6 +389,7 @@ ASIOError CMordane::StartStreams()
     PublishPosition(0.0, 0);
     bufferIndex_ = 0;
     switchCount_ = 0;
+    streamsLost_ = false;
     faultsSeen_ = 0;
     pendingHandOver_ = 0;
     ResetEvent(startedEvent_.get());
@@ -579,8 +580,16 @@ void CMordane::RunBufferSwitch()
                     systemTimeNs_.load(std::memory_order_relaxed));
     switchCount_ = number;
     TellHostOfFaults();
+    NoteLostStreams();
     switchThread_ = 0;
     if (releasedInSwitch_.load()) DestroyAfterSwitch();
+}
+
+void CMordane::NoteLostStreams()
+{
+    if (streamsLost_.load(std::memory_order_relaxed)) return;
+    for (int i = 0; i < portCount_; ++i)
+        if (engineSlots_[i].StreamsLost()) streamsLost_.store(true);
 }
 
 void CMordane::TellHostOfFaults()

@@ -135,6 +135,9 @@ public:
     // Whether a stream thread outlived a stop (it was stuck in the host's callback).
     bool streamsStranded() const { return stranded_; }
     int64_t switchCount() const { return switchCount_.load(); }
+    // A port's stream ended on its own while running (its device went away or failed), as the
+    // buffer switch found; until the next start.
+    bool streamsLost() const { return streamsLost_.load(); }
 
     std::wstring HardwareDescription() const;
 
@@ -213,6 +216,7 @@ private:
     // the latencies. Called with no driver lock held.
     void TellHostOfLatencies(const ASIOCallbacks& callbacks, HostNotices notices);
     void TellHostOfFaults();
+    void NoteLostStreams();
     void StopSlots();
     void PublishPosition(double samplePosition, uint64_t systemTimeNs);
     uint8_t* RenderBlock(int port) const;
@@ -277,6 +281,7 @@ private:
     std::atomic<uint64_t> systemTimeNs_{0};
     int bufferIndex_ = 0;
     std::atomic<bool> running_{false};
+    std::atomic<bool> streamsLost_{false};
     bool timeCodeReadEnabled_ = false;
     // The latencies getLatencies answers, and whether the last start or rate change moved them.
     long inputLatency_ = 0;

@@ -140,6 +140,8 @@ std::wstring CEndpointBackend::renderName() const { return render_->name(); }
 
 uint64_t CEndpointBackend::faultCount() const { return capture_->faults() + render_->faults(); }
 
+bool CEndpointBackend::lost() const { return capture_->lost() || render_->lost(); }
+
 HRESULT CEndpointBackend::exclusiveRefusal() const
 {
     return FAILED(capture_->refusal()) ? capture_->refusal() : render_->refusal();

@@ -105,6 +105,7 @@ public:
     EndpointStreamInfo renderInfo() const { return render_->Info(); }
     // Every fault of both directions since their start; lock-free, for the audio path.
     uint64_t faultCount() const override;
+    bool lost() const override;
     // Why the last OpenAndStart failed on an endpoint that refused exclusive use with no shared
     // fallback allowed (AUDCLNT_E_DEVICE_IN_USE, AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED, ...); S_OK
     // when it failed for another reason or started.

@@ -143,6 +143,7 @@ void CEndpointStream::Run()
         running_ = 0;
         client_->Stop();
     }
+    thread_.Ended();
     Finish();
 }
 

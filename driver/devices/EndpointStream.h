@@ -62,6 +62,7 @@ public:
 
     bool threadAlive() const { return thread_.alive(); }
     bool running() const { return running_.load() != 0; }
+    bool lost() const { return thread_.lost(); }
     bool SetLevels(int left, int right) { return levels_.Set(left, right); }
     std::wstring name() const { return levels_.name(); }
     EndpointStreamInfo Info() const;

@@ -200,6 +200,7 @@ void CKsStream::Run()
     thread_.Ready(prepared);
     if (!prepared) return;  // the starter gives up
     if (thread_.WaitForStart() && RunPin()) Loop();
+    thread_.Ended();
     Finish();
 }
 

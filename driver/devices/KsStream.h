@@ -60,6 +60,7 @@ public:
     int ringSize() const { return ring_; }
     // Every fault since the open; lock-free.
     uint64_t faults() const { return uint64_t(faults_.load(std::memory_order_relaxed)); }
+    bool lost() const { return thread_.lost(); }
 
     // Packets in the ring for a packet count: at most kMaxRing, at least one.
     static int RingSize(int packetCount);

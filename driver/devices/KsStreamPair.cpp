@@ -95,3 +95,5 @@ bool CKsStreamPair::Stop(DWORD waitMs)
 int CKsStreamPair::DeliverRender(const void* block, int bytes) { return render_->Write(block, bytes); }
 
 uint64_t CKsStreamPair::faultCount() const { return capture_->faults() + render_->faults(); }
+
+bool CKsStreamPair::lost() const { return capture_->lost() || render_->lost(); }

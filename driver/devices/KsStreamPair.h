@@ -41,6 +41,7 @@ public:
     bool Stop(DWORD waitMs) override;
     int DeliverRender(const void* block, int bytes) override;
     uint64_t faultCount() const override;
+    bool lost() const override;
 
     const CKsCaptureStream& capture() const { return *capture_; }
     const CKsRenderStream& render() const { return *render_; }

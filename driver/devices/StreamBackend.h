@@ -28,4 +28,6 @@ public:
     virtual int DeliverRender(const void* block, int bytes) = 0;
     // Every fault of both directions since their start; lock-free.
     virtual uint64_t faultCount() const = 0;
+    // A direction ended on its own since the start: its device went away or failed. Lock-free.
+    virtual bool lost() const = 0;
 };

@@ -15,6 +15,7 @@ void CStreamThread::Arm(HANDLE startEvent)
     ResetEvent(readyEvent_.get());
     stopRequested_ = 0;
     prepared_ = 0;
+    lost_ = 0;
     startEvent_ = startEvent == INVALID_HANDLE_VALUE ? nullptr : startEvent;
 }
 
@@ -57,5 +58,6 @@ bool CStreamThread::Join(DWORD waitMs)
     // The thread handle is signalled once the thread has also left COM and the scheduler.
     if (WaitForSingleObject(thread_.get(), waitMs) != WAIT_OBJECT_0) return false;
     thread_.Reset();
+    lost_ = 0;
     return true;
 }

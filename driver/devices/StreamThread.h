@@ -28,6 +28,11 @@ public:
     void Ready(bool prepared);
     // On the thread: until the start event, at most kStartWaitMs. False when a stop was asked for.
     bool WaitForStart() const;
+    // On the thread, after Ready(true): the stream has ended, lost unless a stop was asked for.
+    void Ended() { lost_ = stopRequested() ? 0 : 1; }
+    // The stream ended on its own since the last Arm (its device went away or failed), and has
+    // not been joined since.
+    bool lost() const { return lost_.load() != 0; }
 
     void RequestStop();
     bool stopRequested() const { return stopRequested_.load() != 0; }
@@ -40,6 +45,7 @@ private:
     HANDLE startEvent_ = nullptr;
     std::atomic<int> stopRequested_{0};
     std::atomic<int> prepared_{0};
+    std::atomic<int> lost_{0};
     UniqueHandle stopEvent_;
     UniqueHandle readyEvent_;
     UniqueHandle thread_;

@@ -367,20 +367,30 @@ bool CSysTrayWnd::Rescan()
     if (state_ == 1) ShowBalloon(true);
     // Sent from a handler of its own, so that a host resetting inside it finds no handler here
     // still running.
-    if (resetHost) PostMessageW(window_, kResetMessage, 0, 0);
+    if (resetHost) AskHostToReset();
     return true;
+}
+
+void CSysTrayWnd::AskHostToReset()
+{
+    resetAsked_ = true;
+    PostMessageW(window_, kResetMessage, 0, 0);
 }
 
 void CSysTrayWnd::WatchSwitches()
 {
-    bool stalled = false;
+    bool stalled = false, lost = false;
     {
         std::lock_guard<CCriticalSection> hold(driverLock_);
         if (!driver_ || !driver_->running() || !driver_->capturing()) {
             lastSwitchCount_ = -1;
             ticksWithoutSwitch_ = 0;
+            lossReported_ = false;
+            resetAsked_ = false;
             return;
         }
+        lost = driver_->streamsLost() && !lossReported_;
+        if (lost) lossReported_ = true;
         const int64_t switches = driver_->switchCount();
         if (switches != lastSwitchCount_) {
             // Only switches that happen end a stall; a restart that is stalled again is not
@@ -388,12 +398,16 @@ void CSysTrayWnd::WatchSwitches()
             if (switches > 0) stallReported_ = false;
             lastSwitchCount_ = switches;
             ticksWithoutSwitch_ = 0;
-            return;
+        } else {
+            stalled = ++ticksWithoutSwitch_ >= kStallTicks && !stallReported_;
+            if (stalled) stallReported_ = true;
         }
-        stalled = ++ticksWithoutSwitch_ >= kStallTicks && !stallReported_;
-        if (stalled) stallReported_ = true;
     }
-    if (stalled) PostMessageW(window_, kResetMessage, 0, 0);
+    // A stream that ended on its own: its device went without a notice (an endpoint may go while
+    // its interface stays) or failed. A rescan finds a device gone; either way the host resets,
+    // once, to stream without it or to open it afresh.
+    if (lost && !Rescan() && !resetAsked_) AskHostToReset();
+    else if (stalled) AskHostToReset();
 }
 
 void CSysTrayWnd::OnTrayMessage(WPARAM id, LPARAM event)
@@ -441,7 +455,7 @@ void CSysTrayWnd::PanelClosed(const CDlgSettings_v2& panel)
         resetHost = driver_->AdoptPanelConfiguration(panel.portCount(), panel.ports(), panel.settings());
     }
     SetIcon(false);
-    if (resetHost) PostMessageW(window_, kResetMessage, 0, 0);
+    if (resetHost) AskHostToReset();
 }
 
 void CSysTrayWnd::PanelCancelled()

@@ -105,6 +105,7 @@ private:
     void OnUpdateChecked();
     void OnHostChanged();
     void WatchSwitches();
+    void AskHostToReset();
     void AddIcon();
     void BuildTexts();
     void Notify(DWORD message, UINT flags);
@@ -145,6 +146,8 @@ private:
     int64_t lastSwitchCount_ = -1;
     int ticksWithoutSwitch_ = 0;
     bool stallReported_ = false;
+    bool lossReported_ = false;  // a lost stream, since the driver last ran
+    bool resetAsked_ = false;    // of the host, since the driver last ran
     bool comInitialized_ = false;
     std::unique_ptr<CUpdateCheck> updateCheck_;
     std::unique_ptr<CDlgSettings_v2> panel_;

@@ -307,6 +307,37 @@ TEST_F(SysTrayWndTest, AChosenOutputUnpluggedWhileRunningAsksTheHostToResetOnce)
     EXPECT_EQ(driver_->portCount(), 1);
 }
 
+// The same monitor switched off: Windows sends no interface notice for an endpoint that goes
+// while its device stays, but its stream ends, and the lost stream brings the reset.
+TEST_F(SysTrayWndTest, AChosenOutputThatGoesWithoutANoticeAsksTheHostToResetOnce)
+{
+    const VirtualInterface lumo = AddLumo();
+    const int monitor = hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices",
+                          {hardware_.audio.DeviceId(monitor)});
+    Create();
+    ASSERT_EQ(driver_->portCount(), 2);
+    buffers_ = {{ASIOTrue, 0, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 2, {}}};  // the monitor's left too
+    ASSERT_EQ(driver_->createBuffers(buffers_.data(), 3, 256, &callbacks_), ASE_OK);
+    ASSERT_EQ(driver_->start(), ASE_OK);
+    ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(monitor));
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    Tick(CSysTrayWnd::kWatchTimer);
+    EXPECT_EQ(gResets.load(), 0);
+
+    hardware_.audio.SetState(monitor, DEVICE_STATE_UNPLUGGED);
+    hardware_.audio.Advance(4 * 256);
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    Tick(CSysTrayWnd::kWatchTimer, 3);
+    EXPECT_EQ(gResets.load(), 1);
+
+    driver_->stop();
+    driver_->disposeBuffers();
+    driver_->init(nullptr);
+    EXPECT_EQ(driver_->portCount(), 1);
+}
+
 TEST_F(SysTrayWndTest, ACaptureThatStopsDeliveringAsksTheHostToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
