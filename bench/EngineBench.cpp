@@ -251,6 +251,7 @@ public:
         return 1;
     }
     uint64_t faultCount() const override { return 0; }
+    bool lost() const override { return false; }
 };
 
 // What "ClockSync" adds per followed port and switch: the port's capture packet into its
