@@ -110,13 +110,11 @@ void CEndpointCaptureStream::Loop()
 
 // When the packet's last frame was captured, on the stream's steady line: from the
 // performance-counter time Windows gives for its first frame (100-ns units) and the frames after
-// it at the device's measured rate, else from now. Never later than now: a system that times
-// packets when it reads them (Wine does) gives a time near their last frame's.
+// it at the device's measured rate, else from now.
 double CEndpointCaptureStream::CapturedAt(DWORD flags, UINT64 position, UINT64 counter, UINT32 frames)
 {
-    const double now = platform_.Seconds();
     const bool timed = counter != 0 && !(flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR);
-    const double at = timed ? double(counter) * 1e-7 + frames / stamps_.rate() : now;
+    const double at = timed ? double(counter) * 1e-7 + frames / stamps_.rate() : platform_.Seconds();
     return stamps_.Filter(position + frames, at);
 }
 
