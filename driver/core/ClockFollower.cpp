@@ -155,4 +155,7 @@ void CClockFollower::PullRender(void* block, int bytes, double dueAt)
     std::memset(static_cast<uint8_t*>(block) + frames * frameBytes, 0, size_t(bytes - frames * frameBytes));
 }
 
-int CClockFollower::Delay(int frames) { return SetPoint(frames, frames) - frames; }
+int CClockFollower::Delay(int frames, int packetFrames)
+{
+    return SetPoint(frames, CaptureLate(frames, packetFrames > 0 ? packetFrames : frames)) - frames;
+}

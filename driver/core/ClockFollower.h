@@ -62,9 +62,9 @@ public:
     // Frames each hand-over adds to the way through it: what it holds beyond the block in transit,
     // which grows with the capture stream's packets once it has registered.
     int delay() const { return int(std::lround(captureLoop_.setPoint())) - frames_; }
-    // The same for a follower of that host buffer whose streams' packets are the host buffer's,
-    // known before one is made.
-    static int Delay(int frames);
+    // The same for a follower of that host buffer whose capture stream brings packets of
+    // packetFrames (0: none, or the host buffer's), known before one is made.
+    static int Delay(int frames, int packetFrames);
     // Packets refused and blocks pulled short since the flow began.
     uint64_t faultCount() const { return faults_.load(std::memory_order_relaxed); }
 

@@ -53,6 +53,13 @@ _sStreamParams RenderParams(const _sPort& p, const _sSettings& settings)
 }
 
 int LatencyOf(const EndpointStreamInfo& info) { return info.mode == EndpointStreamMode::None ? -1 : info.latencyFrames; }
+// A shared stream's packets are its periods, an exclusive one's its buffer.
+int PacketOf(const EndpointStreamInfo& info)
+{
+    return info.mode == EndpointStreamMode::Shared      ? info.periodFrames
+           : info.mode == EndpointStreamMode::Exclusive ? info.bufferFrames
+                                                        : 0;
+}
 
 }  // namespace
 
@@ -174,7 +181,7 @@ StreamLatencies CEngineSlot::ProbeLatencies(IDevicePlatform& platform, const _sP
                                          outputs ? p.renderPath : std::wstring(), RenderParams(p, settings), capture,
                                          render))
         return {};
-    return {LatencyOf(capture), LatencyOf(render)};
+    return {LatencyOf(capture), LatencyOf(render), PacketOf(capture)};
 }
 
 StreamLatencies CEngineSlot::Latencies() const

@@ -30,6 +30,7 @@ int CaptureStreamChannels(const _sPort& port);
 struct StreamLatencies {
     int capture = -1;
     int render = -1;
+    int capturePacket = 0;  // frames of the capture stream's packets as they reach the engine; 0 unknown
 };
 
 class CEngineSlot {

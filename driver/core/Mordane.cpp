@@ -646,7 +646,9 @@ void CMordane::PlanLatencies(bool probe)
         const StreamLatencies latencies =
             probe ? slot.ProbeLatencies(platform_, ports_[i], settings_, captures, renders) : slot.Latencies();
         const CClockFollower* follower = slot.follower();
-        const int delay = !follows ? 0 : probe || !follower ? CClockFollower::Delay(frames) : follower->delay();
+        const int delay = !follows                ? 0
+                          : probe || !follower ? CClockFollower::Delay(frames, latencies.capturePacket)
+                                               : follower->delay();
         if (captures && latencies.capture >= 0) captureExtra = std::max(captureExtra, latencies.capture + delay);
         if (renders && latencies.render >= 0) {
             renderExtra = rendersKnown ? std::max(renderExtra, latencies.render + delay) : latencies.render + delay;

@@ -1112,6 +1112,7 @@ protected:
             if (device.endpoints.capture >= 0) channels.push_back({true, long(2 * channels.size())});
         channels.insert(channels.end(), outputs.begin(), outputs.end());
         Open(ASIOSTInt16LSB, channels);
+        ASSERT_EQ(driver_->getLatencies(&plannedLatencies_[0], &plannedLatencies_[1]), ASE_OK);
         ASSERT_EQ(driver_->start(), ASE_OK);
         for (const int endpoint : streaming_) ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(endpoint)) << endpoint;
     }
@@ -1214,6 +1215,7 @@ protected:
     std::vector<std::wstring> chosen_;
     Device* reference_ = nullptr;
     size_t framesBefore_ = 0;  // host frames of every input before the record kept
+    long plannedLatencies_[2] = {};  // input, output: as reported between createBuffers and start
 };
 
 TEST_F(ClockSyncTest, InterfacesOnOtherClocksLoseNoFrameAndHoldTheirDelay)
@@ -1294,6 +1296,11 @@ TEST_F(ClockSyncTest, AFollowedInterfaceStreamingSharedLosesNothing)
     // a block lost or repeated shows far above either.
     EXPECT_LE(shared.in.worstThd, -85);
     ExpectPlayedSteadily(shared.endpoints.render, shared.ppm);
+    // Hosts that take no notice of a latency change keep what they were told before the start.
+    long in = 0, out = 0;
+    ASSERT_EQ(driver_->getLatencies(&in, &out), ASE_OK);
+    EXPECT_EQ(plannedLatencies_[0], in);
+    EXPECT_EQ(plannedLatencies_[1], out);
 }
 
 TEST_F(ClockSyncTest, AnOutputOnlyDeviceOnItsOwnClockPlaysWithoutAGap)
