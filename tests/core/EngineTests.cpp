@@ -349,6 +349,33 @@ TEST_F(EngineTest, ChosenDevicesOfOtherMakersStreamTheirOwnSignals)
     ExpectContiguousOutput(hardware_.audio.Rendered(zeta.render), 8 * kFrames);
 }
 
+// A chosen microphone without an endpoint volume: its input level is a gain on its samples.
+TEST_F(EngineTest, AChosenInputWithoutAVolumeTakesItsLevelAsAGain)
+{
+    hardware_.AddInterface(kLumoA1, 2, 2);
+    const int mic = hardware_.audio.AddEndpoint(eCapture, L"", L"USB Microphone", 2);
+    hardware_.audio.RemoveVolumeControl(mic);
+    hardware_.audio.SetSignal(mic, 0, VirtualSignal::Ramp(8000, 0));
+    hardware_.audio.SetSignal(mic, 1, VirtualSignal::Ramp(-8000, 0));
+    streaming_ = {mic};
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices", {hardware_.audio.DeviceId(mic)});
+
+    Open(ASIOSTInt16LSB, {{true, 2}, {true, 3}});
+    ASSERT_EQ(driver_->portCount(), 2);
+    const auto last = [&](int input) {
+        const std::vector<uint8_t>& record = host_.recorded[size_t(input)];
+        return record.size() < 2 ? int16_t(12345) : reinterpret_cast<const int16_t*>(record.data())[record.size() / 2 - 1];
+    };
+    Run(4);
+    EXPECT_EQ(last(0), 8000);
+    EXPECT_EQ(driver_->ApplyInputLevels(1, 50, 0), 1);
+    hardware_.audio.Advance(4 * int64_t(host_.frames));
+    ASSERT_TRUE(hardware_.audio.WaitUntilServed());
+    EXPECT_EQ(last(0), 4000);
+    EXPECT_EQ(last(1), 0);
+    EXPECT_EQ(hardware_.audio.Volume(mic).levelChanges, 0);
+}
+
 // An eight-channel interface chosen with its second pair ("#3"), exclusive and shared: the port's
 // inputs are channels 3 and 4, its outputs play on channels 3 and 4 alone, and its level sliders
 // set those channels of the endpoints' volumes.

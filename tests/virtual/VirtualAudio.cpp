@@ -245,7 +245,7 @@ public:
             ++endpoint_.stats.clients;
             return S_OK;
         }
-        if (iid == __uuidof(IAudioEndpointVolume)) {
+        if (iid == __uuidof(IAudioEndpointVolume) && endpoint_.volume.present) {
             *out = static_cast<IAudioEndpointVolume*>(new CEndpointVolume(state_, endpoint_));
             return S_OK;
         }
@@ -914,6 +914,12 @@ VirtualVolume CVirtualAudioSystem::Volume(EndpointId endpoint) const
 {
     Lock hold(state_->mutex);
     return state_->At(endpoint).volume;
+}
+
+void CVirtualAudioSystem::RemoveVolumeControl(EndpointId endpoint)
+{
+    Lock hold(state_->mutex);
+    state_->At(endpoint).volume.present = false;
 }
 
 void CVirtualAudioSystem::SetVolume(EndpointId endpoint, float level, bool muted)

@@ -85,6 +85,7 @@ enum class VirtualOtherProgram {
 };
 
 struct VirtualVolume {
+    bool present = true;  // false: the endpoint has no IAudioEndpointVolume (many USB microphones)
     int channels = 0;
     float levels[8] = {};
     bool muted = false;
@@ -193,6 +194,7 @@ public:
     VirtualStreamStats Stats(EndpointId endpoint) const;
     VirtualVolume Volume(EndpointId endpoint) const;
     void SetVolume(EndpointId endpoint, float level, bool muted);
+    void RemoveVolumeControl(EndpointId endpoint);
     std::wstring DeviceId(EndpointId endpoint) const;
 
     // Every COM object the system made, and those still alive.
