@@ -395,7 +395,7 @@ void CSysTrayWnd::WatchSwitches()
         if (switches != lastSwitchCount_) {
             // Only switches that happen end a stall; a restart that is stalled again is not
             // reported again.
-            if (switches > 0) stallReported_ = false;
+            if (switches > 0 && stallReported_) stallReported_ = resetAsked_ = false;
             lastSwitchCount_ = switches;
             ticksWithoutSwitch_ = 0;
         } else {
@@ -407,7 +407,7 @@ void CSysTrayWnd::WatchSwitches()
     // its interface stays) or failed. A rescan finds a device gone; either way the host resets,
     // once, to stream without it or to open it afresh.
     if (lost && !Rescan() && !resetAsked_) AskHostToReset();
-    else if (stalled) AskHostToReset();
+    else if (stalled && !resetAsked_) AskHostToReset();
 }
 
 void CSysTrayWnd::OnTrayMessage(WPARAM id, LPARAM event)
