@@ -142,8 +142,8 @@ void CEndpointStream::Run()
         Loop();
         running_ = 0;
         client_->Stop();
+        thread_.Ended();
     }
-    thread_.Ended();
     Finish();
 }
 

@@ -199,8 +199,10 @@ void CKsStream::Run()
     const bool prepared = BeforeReady();
     thread_.Ready(prepared);
     if (!prepared) return;  // the starter gives up
-    if (thread_.WaitForStart() && RunPin()) Loop();
-    thread_.Ended();
+    if (thread_.WaitForStart() && RunPin()) {
+        Loop();
+        thread_.Ended();
+    }
     Finish();
 }
 

@@ -28,7 +28,8 @@ public:
     void Ready(bool prepared);
     // On the thread: until the start event, at most kStartWaitMs. False when a stop was asked for.
     bool WaitForStart() const;
-    // On the thread, after Ready(true): the stream has ended, lost unless a stop was asked for.
+    // On the thread, once the stream that ran has ended: lost unless a stop was asked for. A
+    // stream that never started is not lost (the host would be asked to reset for ever).
     void Ended() { lost_ = stopRequested() ? 0 : 1; }
     // The stream ended on its own since the last Arm (its device went away or failed), and has
     // not been joined since.
