@@ -147,6 +147,21 @@ protected:
         ASSERT_EQ(driver_->start(), ASE_OK);
         ASSERT_TRUE(hardware_.audio.WaitUntilStreaming(lumo.capture));
     }
+    // A monitor's output chosen through "OtherDevices": a port of its own after the interfaces'.
+    int ChooseMonitor()
+    {
+        const int monitor = hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
+        WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices",
+                              {hardware_.audio.DeviceId(monitor)});
+        return monitor;
+    }
+    // What a host does when asked to reset: the driver builds its ports afresh at init.
+    void ResetAsAHostDoes()
+    {
+        driver_->stop();
+        driver_->disposeBuffers();
+        driver_->init(nullptr);
+    }
     int Count(DWORD message, UINT flags) const
     {
         int n = 0;
@@ -277,9 +292,7 @@ TEST_F(SysTrayWndTest, RemovalWhileRunningAsksTheHostToResetOnceAndKeepsTheStrea
     EXPECT_EQ(driver_->portCount(), 2) << "the running host keeps its buffers' ports until it resets";
 
     // The host resets: the new set is taken at its next init.
-    driver_->stop();
-    driver_->disposeBuffers();
-    driver_->init(nullptr);
+    ResetAsAHostDoes();
     EXPECT_EQ(driver_->portCount(), 1);
 }
 
@@ -288,9 +301,7 @@ TEST_F(SysTrayWndTest, RemovalWhileRunningAsksTheHostToResetOnceAndKeepsTheStrea
 TEST_F(SysTrayWndTest, AChosenOutputUnpluggedWhileRunningAsksTheHostToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
-    const int monitor = hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
-    WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices",
-                          {hardware_.audio.DeviceId(monitor)});
+    const int monitor = ChooseMonitor();
     Create();
     ASSERT_EQ(driver_->portCount(), 2);
     StartHost(lumo);
@@ -301,9 +312,7 @@ TEST_F(SysTrayWndTest, AChosenOutputUnpluggedWhileRunningAsksTheHostToResetOnce)
     Tick(CSysTrayWnd::kRescanTimer, 2);
     EXPECT_EQ(gResets.load(), 1);
 
-    driver_->stop();
-    driver_->disposeBuffers();
-    driver_->init(nullptr);
+    ResetAsAHostDoes();
     EXPECT_EQ(driver_->portCount(), 1);
 }
 
@@ -312,9 +321,7 @@ TEST_F(SysTrayWndTest, AChosenOutputUnpluggedWhileRunningAsksTheHostToResetOnce)
 TEST_F(SysTrayWndTest, AChosenOutputThatGoesWithoutANoticeAsksTheHostToResetOnce)
 {
     const VirtualInterface lumo = AddLumo();
-    const int monitor = hardware_.audio.AddEndpoint(eRender, L"", L"LG HDR 4K", 2);
-    WriteMultiStringValue(HKEY_LOCAL_MACHINE, hostKey_.KeyPath(), L"OtherDevices",
-                          {hardware_.audio.DeviceId(monitor)});
+    const int monitor = ChooseMonitor();
     Create();
     ASSERT_EQ(driver_->portCount(), 2);
     buffers_ = {{ASIOTrue, 0, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 2, {}}};  // the monitor's left too
@@ -332,9 +339,7 @@ TEST_F(SysTrayWndTest, AChosenOutputThatGoesWithoutANoticeAsksTheHostToResetOnce
     Tick(CSysTrayWnd::kWatchTimer, 3);
     EXPECT_EQ(gResets.load(), 1);
 
-    driver_->stop();
-    driver_->disposeBuffers();
-    driver_->init(nullptr);
+    ResetAsAHostDoes();
     EXPECT_EQ(driver_->portCount(), 1);
 }
 
